@@ -1,0 +1,128 @@
+// The workbook reader's public interface: open an Excel 97-2003 (BIFF8) or
+// Excel 5/95 (BIFF5/7) workbook, list its sheets and defined names, and read
+// one worksheet's cells in compact form, each rendered on demand as the text
+// the ODBC driver shows. No ODBC in here: the reader is tested and fuzzed on
+// its own, and the driver sits on top of this header only.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xls {
+
+// Why a file was refused. The driver maps each kind to its diagnostic.
+enum class ErrorKind : uint8_t {
+    Io,                  // the file cannot be opened or read (message carries the system's reason)
+    NotWorkbook,         // not an OLE2 compound file, or no Workbook/Book stream
+    LooksLikeXlsx,       // a zip container: an Excel 2007+ workbook
+    Encrypted,           // password-protected with a password other than Excel's default
+    UnsupportedVersion,  // BIFF2-4 single-sheet files
+    Damaged,             // container or records inconsistent with the bytes present
+};
+
+// The message is UTF-8 English and names the layer and the place, for
+// example "container: FAT chain of stream 'Workbook' loops at sector 12" or
+// "records: SST at offset 0x1a30 is longer than its stream".
+class Error : public std::runtime_error {
+public:
+    Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), m_kind(kind) {}
+    [[nodiscard]] ErrorKind kind() const noexcept { return m_kind; }
+
+private:
+    ErrorKind m_kind;
+};
+
+// A rectangle of cells, 0-based and inclusive.
+struct Range {
+    uint32_t firstRow = 0;
+    uint32_t lastRow = 0;
+    uint16_t firstCol = 0;
+    uint16_t lastCol = 0;
+    friend bool operator==(const Range&, const Range&) = default;
+};
+
+enum class SheetType : uint8_t { Worksheet, Chart, Macro, Dialog, Other };
+
+struct SheetInfo {
+    std::u16string name;
+    SheetType type = SheetType::Worksheet;
+    bool hidden = false;
+};
+
+// A workbook-level or sheet-level defined name that refers to one
+// rectangular range of one worksheet.
+struct DefinedName {
+    std::u16string name;
+    uint32_t sheet = 0;  // index into Workbook::sheets()
+    Range range;
+};
+
+// What a cell holds, decided once while the sheet is read: numbers are
+// split by their number format into plain numbers and date/time kinds.
+enum class CellType : uint8_t { Number, Date, Time, DateTime, Text, Boolean, Error };
+
+// One cell with a value (blank cells are not stored). 16 bytes.
+struct Cell {
+    uint16_t col = 0;
+    CellType type = CellType::Number;
+    uint8_t code = 0;    // Boolean: 0/1; Error: the BIFF error code (0x07 = #DIV/0! ...)
+    uint32_t text = 0;   // Text: index into the sheet's string table
+    double number = 0;   // Number, Date, Time, DateTime: the stored value
+};
+
+class Sheet {
+public:
+    // The used range: first to last row and column holding a value;
+    // nullopt when no cell holds one.
+    [[nodiscard]] std::optional<Range> usedRange() const;
+    // The cells of row r that hold a value, in ascending column order;
+    // empty for a row without any.
+    [[nodiscard]] std::span<const Cell> row(uint32_t r) const;
+    // The cell's value as text (replaces out's contents): numbers with 15
+    // significant digits, ISO 8601 dates and times, TRUE/FALSE, Excel's
+    // error texts, strings whole.
+    void text(const Cell& cell, std::u16string& out) const;
+    // The string of a Text cell, without copying.
+    [[nodiscard]] std::u16string_view string(const Cell& cell) const;
+    // Total number of cells holding a value.
+    [[nodiscard]] size_t cellCount() const;
+
+    struct Data;  // compact storage, defined by the reader
+    explicit Sheet(std::shared_ptr<const Data> data);
+
+private:
+    std::shared_ptr<const Data> m_data;
+};
+
+class Workbook {
+public:
+    // Opens and checks the container and the workbook globals (sheet list,
+    // shared strings, formats, names). Throws Error.
+    static Workbook open(const std::filesystem::path& path);
+    // The same from bytes in memory (fuzzing, tests).
+    static Workbook fromBytes(std::vector<uint8_t> bytes);
+
+    [[nodiscard]] int biffVersion() const;  // 5 or 8
+    [[nodiscard]] bool date1904() const;
+    [[nodiscard]] const std::vector<SheetInfo>& sheets() const;
+    [[nodiscard]] const std::vector<DefinedName>& names() const;
+    // Reads one sheet's cell records. Throws Error(Damaged) for a sheet
+    // whose records are inconsistent. Safe to call from several threads on
+    // one const Workbook.
+    [[nodiscard]] Sheet sheet(size_t index) const;
+
+    struct Data;  // defined by the reader
+    explicit Workbook(std::shared_ptr<const Data> data);
+
+private:
+    std::shared_ptr<const Data> m_data;
+};
+
+}  // namespace xls
