@@ -1,0 +1,21 @@
+// The Windows scalar types that the program's design uses (BOOL, DWORD,
+// UINT, ...). unixODBC's sqltypes.h already defines several of them (BOOL
+// as a macro for int, DWORD, WORD, BYTE, HWND), so this one header owns the
+// include order: sqltypes.h first, then only what it leaves out. Every
+// platform header includes this instead of sqltypes.h directly.
+#pragma once
+
+#include <sqltypes.h>
+
+#include <cstdint>
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+using UINT = unsigned int;
+using LONGLONG = int64_t;
+using ULONGLONG = uint64_t;
