@@ -1,0 +1,1 @@
+// platform: see the header of the same name.

@@ -1,0 +1,1 @@
+// Database classes over unixODBC's wide API: see database.h.
