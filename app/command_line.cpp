@@ -1,0 +1,105 @@
+// Command-line parsing: a space-separated tokenizer over a private copy of
+// the line, with quoted groups read back from the original line so that the
+// spaces inside a group survive exactly.
+#include "app/command_line.h"
+
+#include <algorithm>
+
+#include "platform/winapi.h"
+
+namespace {
+
+bool IsSwitchStart(char16_t c) { return c == u'/' || c == u'-'; }
+
+CString Trimmed(CString s) {
+    s.TrimLeft();
+    s.TrimRight();
+    return s;
+}
+
+}  // namespace
+
+CCommandLine::CCommandLine() : CCommandLine(CString(GetCommandLineW())) {}
+
+CCommandLine::CCommandLine(const CString& strCmdLine) : m_strCmdLine(Trimmed(strCmdLine)) {}
+
+// The next space-separated token of the buffer, NUL-terminated in place (as
+// wcstok with a separator set of one space), or null at the end.
+char16_t* CCommandLine::NextToken() {
+    char16_t* p = m_pszScan;
+    if (!p) return nullptr;
+    while (*p == u' ') ++p;
+    if (*p == u'\0') {
+        m_pszScan = nullptr;
+        return nullptr;
+    }
+    char16_t* token = p;
+    while (*p != u'\0' && *p != u' ') ++p;
+    if (*p == u' ') {
+        *p = u'\0';
+        m_pszScan = p + 1;
+    } else {
+        m_pszScan = nullptr;
+    }
+    return token;
+}
+
+void CCommandLine::GetFirstArg(CString& strSwitch, CString& strValue) {
+    strSwitch.Empty();
+    strValue.Empty();
+    const size_t length = static_cast<size_t>(m_strCmdLine.GetLength());
+    m_pszBuffer = std::make_unique<char16_t[]>(length + 1);
+    std::copy_n(m_strCmdLine.GetString(), length, m_pszBuffer.get());
+    m_pszScan = m_pszBuffer.get();
+    m_pszToken = NextToken();
+    if (!m_pszToken) return;
+    GetNextArg(strSwitch, strValue);  // the program name
+    GetNextArg(strSwitch, strValue);  // argument 1
+}
+
+BOOL CCommandLine::GetNextArg(CString& strSwitch, CString& strValue) {
+    strSwitch.Empty();
+    strValue.Empty();
+    if (!m_pszToken) return FALSE;
+    if (IsSwitchStart(m_pszToken[0])) {
+        ReadToken(strSwitch, m_pszToken + 1);
+        m_pszToken = NextToken();
+    }
+    if (m_pszToken && !IsSwitchStart(m_pszToken[0])) {
+        ReadToken(strValue, m_pszToken);
+        m_pszToken = NextToken();
+    }
+    return TRUE;
+}
+
+// Copies the token that starts at pszStart (inside the current token). A
+// token beginning with a double quote opens a group; the value is the
+// original line's text between the opening quote and the closing one, and
+// the current token becomes the group's last, so the caller's advance moves
+// past the whole group. An unclosed group takes the rest of the line.
+void CCommandLine::ReadToken(CString& strOut, char16_t* pszStart) {
+    if (*pszStart != u'"') {
+        strOut = pszStart;
+        return;
+    }
+    const int nOpen = static_cast<int>(pszStart - m_pszBuffer.get());
+    char16_t* pszLast = pszStart;
+    for (;;) {
+        const int nLength = lstrlenW(pszLast);
+        if (pszLast[nLength - 1] == u'"') {
+            const int nClose = static_cast<int>(pszLast - m_pszBuffer.get()) + nLength - 1;
+            // A lone quote opens and closes an empty group.
+            strOut = nClose > nOpen ? m_strCmdLine.Mid(nOpen + 1, nClose - nOpen - 1) : CString();
+            m_pszToken = pszLast;
+            return;
+        }
+        char16_t* pszNext = NextToken();
+        if (!pszNext) {
+            strOut = m_strCmdLine.Mid(nOpen + 1);
+            m_pszToken = nullptr;
+            m_pszScan = nullptr;
+            return;
+        }
+        pszLast = pszNext;
+    }
+}

@@ -1,0 +1,236 @@
+// The conversion job: settings and their checks, the export of a worksheet
+// through ODBC into chunks of delimited text, and the one writing routine
+// shared by the output file and the error log.
+#include "convert/convert_file_obj.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "textfile/velkor_stdio_file.h"
+
+namespace {
+
+constexpr const char16_t* kOpenFailureBox =
+    u"Problem opening output file.\nInvalid path or File may be read only.";
+constexpr const char16_t* kOpenFailureLog =
+    u"Problem opening output file.\r\nInvalid path or File may be read only.\r\n";
+
+// Lower-cases the whole name, then capitalises an ASCII first letter, so
+// that "windows", "WINDOWS" and "Windows" all read "Windows".
+CString NormaliseOSType(CString strOSType) {
+    if (strOSType.IsEmpty()) return strOSType;
+    strOSType.MakeLower();
+    const char16_t first = strOSType[0];
+    if (first >= u'a' && first <= u'z') strOSType.SetAt(0, static_cast<char16_t>(first - u'a' + u'A'));
+    return strOSType;
+}
+
+bool IsKnownOSType(const CString& strOSType) {
+    return strOSType == u"Windows" || strOSType == u"Unix" || strOSType == u"Mac";
+}
+
+}  // namespace
+
+int EncodingIndex(const CString& strEncoding) {
+    if (strEncoding.CompareNoCase(u"ANSI") == 0) return ENC_ANSI;
+    if (strEncoding.CompareNoCase(u"Unicode") == 0) return ENC_UNICODE;
+    return ENC_UTF8;
+}
+
+CConvertFileObj::CConvertFileObj(CString strExcelFile, CString strOutputFile, CString strDriver,
+                                 CString strWorksheet, CString strEncoding, CString strDelimiter,
+                                 CString strOSType, CString strErrorLog, bool bOverwrite,
+                                 bool bBatchMode)
+    : m_strExcelFile(std::move(strExcelFile)),
+      m_strOutputFile(std::move(strOutputFile)),
+      m_strDriver(std::move(strDriver)),
+      m_strWorksheet(std::move(strWorksheet)),
+      m_strEncoding(std::move(strEncoding)),
+      m_strDelimiter(std::move(strDelimiter)),
+      m_strOSType(NormaliseOSType(std::move(strOSType))),
+      m_strErrorLog(std::move(strErrorLog)),
+      m_bOverwrite(bOverwrite),
+      m_bBatchMode(bBatchMode) {
+    InitializeCriticalSection(&m_csStop);
+    if (!m_strEncoding.IsEmpty()) m_strEncoding.MakeUpper();
+}
+
+CConvertFileObj::~CConvertFileObj() {
+    DeleteCriticalSection(&m_csStop);
+}
+
+void CConvertFileObj::SetStop(BOOL bStop) {
+    EnterCriticalSection(&m_csStop);
+    m_bStop = bStop != FALSE;
+    LeaveCriticalSection(&m_csStop);
+}
+
+bool CConvertFileObj::StopRequested() {
+    EnterCriticalSection(&m_csStop);
+    const bool bStop = m_bStop;
+    LeaveCriticalSection(&m_csStop);
+    return bStop;
+}
+
+void CConvertFileObj::ConvertFile(CWnd* pWnd) {
+    if (m_strExcelFile.IsEmpty()) return;
+    if (m_strDriver.IsEmpty()) {
+        ReportError(u"No Excel ODBC driver found", u"No Excel ODBC driver found\r\n");
+        return;
+    }
+    if (m_bBatchMode && !ValidateBatchSettings()) return;
+    ExportSheet(pWnd);
+}
+
+// Logs each missing or unknown setting in a fixed order. An unknown
+// character set or line-ending system ends the checks at once.
+bool CConvertFileObj::ValidateBatchSettings() {
+    bool bError = false;
+    if (m_strOutputFile.IsEmpty()) {
+        LogOnly(u"No Output file set\r\n");
+        bError = true;
+    }
+    if (m_strWorksheet.IsEmpty()) {
+        LogOnly(u"No Worksheet set\r\n");
+        bError = true;
+    }
+    if (m_strEncoding.IsEmpty()) {
+        LogOnly(u"No file encoding set\r\n");
+        bError = true;
+    } else if (m_strEncoding.CompareNoCase(u"ANSI") != 0 && m_strEncoding.CompareNoCase(u"Unicode") != 0 &&
+               m_strEncoding.CompareNoCase(u"UTF-8") != 0) {
+        LogOnly(u"Invalid file encoding set\r\n");
+        return false;
+    }
+    if (m_strDelimiter.IsEmpty()) {
+        LogOnly(u"No Delimiter set\r\n");
+        bError = true;
+    }
+    if (m_strOSType.IsEmpty()) {
+        LogOnly(u"No OS set\r\n");
+        return false;
+    }
+    if (!IsKnownOSType(m_strOSType)) {
+        LogOnly(u"Invalid OS Type set\r\n");
+        return false;
+    }
+    return !bError;
+}
+
+void CConvertFileObj::ExportSheet(CWnd* pWnd) {
+    m_pDatabase = std::make_unique<CDatabase>();
+    if (m_strDelimiter == u"{tab}") {
+        m_strDelimiter = u"\t";
+    } else if (m_strDelimiter == u"{space}") {
+        m_strDelimiter = u" ";
+    }
+    const int nEncoding = EncodingIndex(m_strEncoding);
+    CString strConnect;
+    strConnect.Format(u"ODBC;DRIVER={%s};DSN='';DBQ=%s", m_strDriver, m_strExcelFile);
+    try {
+        m_pDatabase->Open(nullptr, FALSE, FALSE, strConnect, TRUE);
+        {
+            // The recordset is released before the connection closes.
+            CRecordset rs(m_pDatabase.get());
+            rs.Open(CRecordset::forwardOnly, u"Select * from [" + m_strWorksheet + u"]",
+                    CRecordset::readOnly);
+            ExportRecords(rs, pWnd, nEncoding);
+        }
+        m_pDatabase->Close();
+        m_pDatabase.reset();
+    } catch (const CDBException& e) {
+        ReportError(u"Database error: " + e.m_strError, u"Database error: " + e.m_strError + u"\r\n");
+    }
+}
+
+// The record loop: the header at the first record, then one line per
+// record; a chunk goes out each time the counter reaches a multiple of 500,
+// and whatever is left at the end, also when nothing is.
+void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
+    const short nColumns = rs.GetODBCFieldCount();
+    int nRecord = 1;
+    bool bHeaderWritten = false;
+    bool bTextWritten = false;
+    CString strBuffer;
+    CString strValue;
+    CODBCFieldInfo fieldInfo;
+    while (!rs.IsEOF()) {
+        if (pWnd) pWnd->PostMessageW(WM_CONVERT_PROGRESS, 0, nRecord);
+        if (StopRequested()) break;
+        if (!bHeaderWritten) {
+            for (short i = 0; i < nColumns; ++i) {
+                rs.GetODBCFieldInfo(i, fieldInfo);
+                if (i > 0) strBuffer += m_strDelimiter;
+                strBuffer += fieldInfo.m_strName;
+            }
+            strBuffer += u"\r\n";
+            bHeaderWritten = true;
+        }
+        for (short i = 0; i < nColumns; ++i) {
+            rs.GetFieldValue(i, strValue);
+            if (i > 0) strBuffer += m_strDelimiter;
+            strBuffer += strValue;
+        }
+        strBuffer += u"\r\n";
+        rs.MoveNext();
+        if (++nRecord % kChunkRecords == 0) {
+            WriteChunk(strBuffer, bTextWritten, nEncoding);
+            bTextWritten = true;
+            strBuffer.Empty();
+        }
+    }
+    WriteChunk(strBuffer, bTextWritten, nEncoding);
+}
+
+// Only the first write of an overwriting run replaces the file.
+void CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten, int nEncoding) {
+    const UINT nMode = (!bTextWritten && m_bOverwrite) ? modeReplace : modeAppend;
+    WriteText(m_strOutputFile, strText, nMode, m_strOSType, nEncoding);
+}
+
+BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, UINT nOpenMode,
+                                const CString& strOSType, int nEncoding) {
+    CVelkorStdioFile file;
+    CFileException fileError;
+    file.m_bUTF8 = nEncoding == ENC_UTF8;
+    file.m_bUnicode = nEncoding == ENC_UNICODE;
+    if (!file.Open(strPath, nOpenMode, &fileError) || fileError.m_cause == CFileException::accessDenied) {
+        // The error log's own failure is reported by ReportError, not
+        // written back into the log.
+        if (!(m_bBatchMode && strPath == m_strErrorLog)) ReportError(kOpenFailureBox, kOpenFailureLog);
+        return FALSE;
+    }
+    if (!strText.IsEmpty()) {
+        file.Seek(0, CFile::end);
+        if (strOSType == u"Unix") {
+            CString strCopy = strText;
+            strCopy.Replace(u"\r\n", u"\n");
+            file.WriteString(strCopy);
+        } else if (strOSType == u"Mac") {
+            CString strCopy = strText;
+            strCopy.Replace(u"\r\n", u"\r");
+            file.WriteString(strCopy);
+        } else if (strOSType == u"Windows") {
+            file.WriteString(strText);
+        }
+    }
+    file.Close();
+    return TRUE;
+}
+
+void CConvertFileObj::ReportError(const CString& strBoxText, const CString& strLogText) {
+    m_bErrorReported = true;
+    if (!m_bBatchMode) {
+        AfxMessageBox(strBoxText, MB_OK, 0);
+        return;
+    }
+    if (!WriteText(m_strErrorLog, strLogText, modeAppend, u"Windows", ENC_ANSI)) {
+        // The log cannot be opened: the message must not be lost.
+        std::fprintf(stderr, "tabrook: cannot open the error log %s; the error was: %s",
+                     m_strErrorLog.ToUtf8().c_str(), strLogText.ToUtf8().c_str());
+    }
+}
+
+void CConvertFileObj::LogOnly(const char16_t* pszLogText) {
+    ReportError(CString(), pszLogText);
+}
