@@ -1,0 +1,112 @@
+// The tabrook process run as a user runs it, without a display: exit
+// status, usage text, and where the error log lands.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string err;
+};
+
+std::string ReadBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs tabrook in cwd with ODBCSYSINI = odbcSysIni and no display.
+Result Run(const fs::path& cwd, const fs::path& odbcSysIni, const std::vector<std::string>& args) {
+    const fs::path errFile = cwd / ".stderr";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("ODBCSYSINI", odbcSysIni.c_str(), 1);
+        std::vector<char*> argv;
+        std::string exe = TABROOK_EXE;
+        argv.push_back(exe.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Result r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.err = ReadBytes(errFile);
+    fs::remove(errFile);
+    return r;
+}
+
+class TabrookProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("tabrook-process-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "etc");
+        fs::create_directories(dir / "none");
+        // A registered Excel driver that never gets loaded: the checks run
+        // before any connection.
+        std::ofstream(dir / "etc" / "odbcinst.ini") << "[Test Excel Driver]\nDriver=/nonexistent.so\n";
+        std::ofstream(dir / "none" / "odbcinst.ini") << "[SQLite3]\nDriver=/nonexistent.so\n";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+TEST_F(TabrookProcess, WithoutArgumentsAndWithoutDisplayPrintsUsage) {
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"/A"}}) {
+        const Result r = Run(dir, dir / "etc", args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("usage: tabrook"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(TabrookProcess, MissingSettingsAreLoggedInTheCurrentFolder) {
+    const Result r = Run(dir, dir / "etc", {"book.xls"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              "No Output file set\r\nNo Worksheet set\r\nNo file encoding set\r\nNo Delimiter set\r\nNo OS set\r\n");
+}
+
+TEST_F(TabrookProcess, LogLiesBesideTheOutputFile) {
+    fs::create_directories(dir / "out");
+    const Result r = Run(dir, dir / "etc", {"book.xls", "out/book.txt", "Sheet1", "UTF-16", "{tab}", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "out" / "DravikErrlog.txt"), "Invalid file encoding set\r\n");
+    EXPECT_FALSE(fs::exists(dir / "DravikErrlog.txt"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "book.txt"));
+}
+
+TEST_F(TabrookProcess, NoExcelDriverInstalled) {
+    const Result r = Run(dir, dir / "none", {"book.xls", "book.txt", "Sheet1", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"), "No Excel ODBC driver found\r\n");
+}
+
+TEST_F(TabrookProcess, UnwritableLogGoesToStandardError) {
+    const Result r = Run(dir, dir / "etc", {"book.xls", "missing/folder/book.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No Worksheet set"), std::string::npos) << r.err;
+}
+
+}  // namespace
