@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Whole-process conversions of one worksheet to CSV: tabrook against the
+# converters a user would pick instead, on the workbooks of
+# make_workbooks.py. Prints the median wall time of RUNS runs, the peak
+# memory (maximum resident set), and the ratio to tabrook; `cat` of the
+# workbook is the floor.
+#   bench/compare.sh [RUNS]      (default 5; LibreOffice runs 3 times at most)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-5}
+cd "$top"
+tools/setup.sh
+for pkg in catdoc gnumeric libreoffice-calc-nogui python3-xlrd time; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing="${missing:-} $pkg"
+done
+if [ -n "${missing:-}" ]; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+cmake --preset release >/dev/null
+cmake --build --preset release -j"$(nproc)" --target tabrook xlsodbc >/dev/null
+export ODBCSYSINI="$top/build/release/etc"
+/usr/bin/python3 bench/make_workbooks.py >/dev/null
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+# measure NAME RUNS CMD...: prints "median_seconds peak_kb"
+measure() {
+  local n=$2; shift 2
+  local times=() peak=0
+  for _ in $(seq "$n"); do
+    /usr/bin/time -f "%e %M" -o "$out/time" "$@" >/dev/null 2>&1 || true
+    read -r t m < <(tail -n 1 "$out/time")
+    times+=("$t"); [ "$m" -gt "$peak" ] && peak=$m
+  done
+  printf '%s\n' "${times[@]}" | sort -g | awk -v p="$peak" '{a[NR]=$1} END {printf "%.3f %d\n", (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2), p}'
+}
+
+printf '%s\n' "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), runs: $runs (median)"
+for wb in wide narrow small; do
+  xls="bench/cache/$wb.xls"
+  printf '\n%s (%s bytes)\n' "$xls" "$(stat -c %s "$xls")"
+  printf '%-28s %10s %12s %8s\n' converter "median s" "peak MB" "ratio"
+  read -r base basemem < <(measure tabrook "$runs" build/release/app/tabrook "$xls" "$out/t.csv" "$wb" UTF-8 , Unix)
+  row() { awk -v n="$1" -v t="$2" -v m="$3" -v b="$base" 'BEGIN {printf "%-28s %10.3f %12.1f %7.1fx\n", n, t, m/1024, (b>0 ? t/b : 0)}'; }
+  row "cat (floor)" $(measure cat "$runs" cat "$xls")
+  row "tabrook" "$base" "$basemem"
+  row "xls2csv (catdoc)" $(measure x "$runs" sh -c "xls2csv -d utf-8 '$xls' > '$out/x.csv'")
+  row "ssconvert (gnumeric)" $(measure s "$runs" ssconvert "$xls" "$out/s.csv")
+  row "xlrd + csv (python3)" $(measure p "$runs" /usr/bin/python3 bench/xlrd_to_csv.py "$xls" "$out/p.csv")
+  lo_runs=$(( runs < 3 ? runs : 3 ))
+  row "libreoffice --convert-to" $(measure l "$lo_runs" soffice "-env:UserInstallation=file://$out/lo" --headless --norestore --convert-to csv --outdir "$out" "$xls")
+done
