@@ -72,9 +72,9 @@ enum class CellType : uint8_t { Number, Date, Time, DateTime, Text, Boolean, Err
 struct Cell {
     uint16_t col = 0;
     CellType type = CellType::Number;
-    uint8_t code = 0;    // Boolean: 0/1; Error: the BIFF error code (0x07 = #DIV/0! ...)
-    uint32_t text = 0;   // Text: index into the sheet's string table
-    double number = 0;   // Number, Date, Time, DateTime: the stored value
+    uint8_t code = 0;   // Boolean: 0/1; Error: the BIFF error code (0x07 = #DIV/0! ...)
+    uint32_t text = 0;  // Text: index into the sheet's string table
+    double number = 0;  // Number, Date, Time, DateTime: the stored value
 };
 
 class Sheet {

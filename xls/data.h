@@ -1,0 +1,66 @@
+// The reader's storage behind Workbook and Sheet: the decrypted workbook
+// stream, the shared-string table (shared by every sheet read from it), the
+// per-XF cell kinds, and one sheet's cells as a sorted vector with a row
+// index. Private to the reader.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "xls/workbook.h"
+
+namespace xls {
+namespace detail {
+
+// Strings stored end to end in one buffer, found by their end offsets.
+struct StringTable {
+    std::u16string chars;
+    std::vector<uint32_t> ends;
+
+    [[nodiscard]] size_t size() const { return ends.size(); }
+    [[nodiscard]] std::u16string_view at(size_t i) const {
+        const uint32_t begin = i == 0 ? 0 : ends[i - 1];
+        return std::u16string_view(chars).substr(begin, ends[i] - begin);
+    }
+    void add(std::u16string_view s) {
+        chars.append(s);
+        ends.push_back(static_cast<uint32_t>(chars.size()));
+    }
+};
+
+}  // namespace detail
+
+struct Workbook::Data {
+    int biff = 8;
+    bool date1904 = false;
+    uint16_t codePage = 1252;
+    std::vector<SheetInfo> sheets;
+    std::vector<uint32_t> sheetOffsets;  // stream offset of each sheet's BOF
+    std::vector<DefinedName> names;
+    std::vector<uint8_t> stream;  // the workbook stream, decrypted
+    std::shared_ptr<const detail::StringTable> sst;
+    std::vector<CellType> xfKinds;  // Number or a date/time kind, per XF index
+};
+
+struct Sheet::Data {
+    struct Row {
+        uint32_t row;
+        uint32_t begin;  // index of the row's first cell
+    };
+    bool date1904 = false;
+    std::shared_ptr<const detail::StringTable> sst;
+    detail::StringTable local;  // LABEL, RSTRING and formula string results
+    std::vector<Cell> cells;    // by row, then column
+    std::vector<Row> rows;      // rows that hold cells, ascending; then an end marker
+    std::optional<Range> used;
+};
+
+namespace detail {
+// Parses the workbook globals of a BIFF5/8 stream (globals.cpp).
+std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream);
+// Reads the cells of one sheet sub-stream (sheet.cpp).
+std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index);
+}  // namespace detail
+
+}  // namespace xls

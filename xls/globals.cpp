@@ -1,0 +1,358 @@
+// The workbook globals sub-stream: BOF, sheet list, code page, date system,
+// shared strings, number formats, XF records and defined names. One small
+// function per record type; each checks its record's length.
+#include <algorithm>
+#include <map>
+
+#include "xls/crypto.h"
+#include "xls/data.h"
+#include "xls/render.h"
+#include "xls/strings.h"
+
+namespace xls::detail {
+namespace {
+
+struct PendingName {
+    std::u16string name;
+    uint16_t itab = 0;  // 1-based sheet of a local name, 0 for a global one
+    Bytes formula;
+};
+
+struct GlobalsParser {
+    Workbook::Data& book;
+    std::map<uint16_t, CellType> formats;
+    std::vector<uint16_t> xfFormats;
+    std::vector<PendingName> names;
+    std::vector<bool> supBookIsSelf;
+    struct Xti {
+        uint16_t supBook, first, last;
+    };
+    std::vector<Xti> externSheets;
+    std::unique_ptr<CodePage> codePage;
+
+    const CodePage& cp() {
+        if (!codePage) {
+            codePage = std::make_unique<CodePage>(book.codePage);
+        }
+        return *codePage;
+    }
+    [[noreturn]] static void tooShort(const Record& r, const char* what) {
+        damaged(std::string("records: ") + what + " record at offset " + hex(r.offset) +
+                " is too short");
+    }
+
+    void onBoundSheet(const Record& r);
+    void onSst(RecordCursor& cursor, const Record& r);
+    void onFormat(const Record& r);
+    void onXf(const Record& r);
+    void onName(const Record& r);
+    void onExternSheet(const Record& r);
+    void finish();
+    bool resolveName(const PendingName& p, DefinedName& out) const;
+};
+
+void GlobalsParser::onBoundSheet(const Record& r) {
+    if (r.data.size() < 7) {
+        tooShort(r, "BOUNDSHEET");
+    }
+    SheetInfo info;
+    info.hidden = (r.data[4] & 0x03) != 0;
+    switch (r.data[5]) {
+        case 0:
+            info.type = SheetType::Worksheet;
+            break;
+        case 1:
+            info.type = SheetType::Macro;
+            break;
+        case 2:
+            info.type = SheetType::Chart;
+            break;
+        default:
+            info.type = SheetType::Other;
+            break;
+    }
+    if (book.biff == 8) {
+        const Pieces pieces{r.data.subspan(6)};
+        PieceReader reader(pieces);
+        readUnicodeString(reader, 1, PieceReader::Boundary::Flag, info.name);
+    } else {
+        readByteString(r.data, 6, 1, cp(), info.name);
+    }
+    book.sheets.push_back(std::move(info));
+    book.sheetOffsets.push_back(le32(r.data.data()));
+}
+
+void GlobalsParser::onSst(RecordCursor& cursor, const Record& r) {
+    const Pieces pieces = gatherContinues(cursor, r);
+    auto table = std::make_shared<StringTable>();
+    PieceReader reader(pieces);
+    uint32_t total = 0, unique = 0;
+    if (!reader.u32(total) || !reader.u32(unique)) {
+        tooShort(r, "SST");
+    }
+    // The declared count may disagree with the strings present (writers get
+    // it wrong both ways): the strings present decide, and the count only
+    // sizes the table up to what the bytes could hold.
+    size_t bytes = 0;
+    for (const Bytes& p : pieces) {
+        bytes += p.size();
+    }
+    table->ends.reserve(std::min<size_t>(unique, bytes / 3));
+    std::u16string s;
+    while (!reader.atEnd()) {
+        s.clear();
+        const bool whole = readUnicodeString(reader, 2, PieceReader::Boundary::Flag, s);
+        table->add(s);
+        if (!whole) {
+            break;
+        }
+    }
+    book.sst = std::move(table);
+}
+
+void GlobalsParser::onFormat(const Record& r) {
+    if (r.data.size() < 3) {
+        tooShort(r, "FORMAT");
+    }
+    const uint16_t id = le16(r.data.data());
+    std::u16string code;
+    if (book.biff == 8) {
+        const Pieces pieces{r.data.subspan(2)};
+        PieceReader reader(pieces);
+        readUnicodeString(reader, 2, PieceReader::Boundary::Flag, code);
+    } else {
+        readByteString(r.data, 2, 1, cp(), code);
+    }
+    formats[id] = classifyFormat(code);
+}
+
+void GlobalsParser::onXf(const Record& r) {
+    if (r.data.size() < 4) {
+        tooShort(r, "XF");
+    }
+    xfFormats.push_back(le16(r.data.data() + 2));
+}
+
+void GlobalsParser::onName(const Record& r) {
+    const Bytes d = r.data;
+    if (d.size() < 14) {
+        return;  // not a range; nothing to list
+    }
+    const uint16_t flags = le16(d.data());
+    const uint8_t cch = d[3];
+    const uint16_t cce = le16(d.data() + 4);
+    if (flags & 0x0021) {
+        return;  // hidden or built-in (Print_Area, filter ranges ...)
+    }
+    PendingName p;
+    p.itab = le16(d.data() + 8);
+    size_t pos = 14;
+    if (book.biff == 8) {
+        if (d.size() < pos + 1) {
+            return;
+        }
+        const bool high = d[pos] & 1;
+        ++pos;
+        const size_t n = static_cast<size_t>(cch) * (high ? 2 : 1);
+        if (d.size() < pos + n) {
+            return;
+        }
+        appendChars(d.data() + pos, cch, high, p.name);
+        pos += n;
+    } else {
+        if (d.size() < pos + cch) {
+            return;
+        }
+        cp().append(d.subspan(pos, cch), p.name);
+        pos += cch;
+    }
+    if (d.size() < pos + cce) {
+        return;
+    }
+    p.formula = d.subspan(pos, cce);
+    names.push_back(std::move(p));
+}
+
+void GlobalsParser::onExternSheet(const Record& r) {
+    if (book.biff != 8 || r.data.size() < 2) {
+        return;
+    }
+    const size_t n = std::min<size_t>(le16(r.data.data()), (r.data.size() - 2) / 6);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = r.data.data() + 2 + 6 * i;
+        externSheets.push_back({le16(p), le16(p + 2), le16(p + 4)});
+    }
+}
+
+// A name lists as a table when its formula is one reference to a
+// rectangle of one worksheet of this workbook.
+bool GlobalsParser::resolveName(const PendingName& p, DefinedName& out) const {
+    const Bytes f = p.formula;
+    if (f.empty()) {
+        return false;
+    }
+    const uint8_t ptg = f[0] & 0x1F;  // the token without its class bits
+    long sheet = -1;
+    size_t at = 0;  // offset of the row/column fields
+    bool area = false;
+    if (book.biff == 8 && (ptg == 0x1B || ptg == 0x1A)) {  // ptgArea3d, ptgRef3d
+        area = ptg == 0x1B;
+        if (f.size() != (area ? 11U : 7U)) {
+            return false;
+        }
+        const uint16_t ixti = le16(f.data() + 1);
+        if (ixti >= externSheets.size()) {
+            return false;
+        }
+        const Xti& x = externSheets[ixti];
+        if (x.first != x.last || x.supBook >= supBookIsSelf.size() || !supBookIsSelf[x.supBook]) {
+            return false;
+        }
+        sheet = x.first;
+        at = 3;
+    } else if (book.biff == 5 && (ptg == 0x1B || ptg == 0x1A)) {
+        area = ptg == 0x1B;
+        if (f.size() != (area ? 21U : 18U) || static_cast<int16_t>(le16(f.data() + 1)) >= 0) {
+            return false;  // an external reference
+        }
+        if (le16(f.data() + 11) != le16(f.data() + 13)) {
+            return false;
+        }
+        sheet = le16(f.data() + 11);
+        at = 15;
+    } else {
+        return false;
+    }
+    if (sheet < 0 || static_cast<size_t>(sheet) >= book.sheets.size() ||
+        book.sheets[static_cast<size_t>(sheet)].type != SheetType::Worksheet) {
+        return false;
+    }
+    const uint8_t* q = f.data() + at;
+    if (book.biff == 8) {
+        out.range.firstRow = le16(q);
+        out.range.lastRow = area ? le16(q + 2) : le16(q);
+        out.range.firstCol = le16(q + (area ? 4 : 2)) & 0x3FFF;
+        out.range.lastCol = area ? (le16(q + 6) & 0x3FFF) : out.range.firstCol;
+    } else {
+        out.range.firstRow = le16(q) & 0x3FFF;
+        out.range.lastRow = area ? (le16(q + 2) & 0x3FFF) : out.range.firstRow;
+        out.range.firstCol = q[area ? 4 : 2];
+        out.range.lastCol = area ? q[5] : out.range.firstCol;
+    }
+    if (out.range.firstRow > out.range.lastRow || out.range.firstCol > out.range.lastCol) {
+        return false;
+    }
+    out.name = p.name;
+    out.sheet = static_cast<uint32_t>(sheet);
+    return true;
+}
+
+void GlobalsParser::finish() {
+    book.xfKinds.reserve(xfFormats.size());
+    for (uint16_t id : xfFormats) {
+        const auto it = formats.find(id);
+        book.xfKinds.push_back(it != formats.end() ? it->second : builtinFormatKind(id));
+    }
+    for (const PendingName& p : names) {
+        DefinedName n;
+        if (resolveName(p, n)) {
+            book.names.push_back(std::move(n));
+        }
+    }
+    if (!book.sst) {
+        book.sst = std::make_shared<StringTable>();
+    }
+}
+
+// The BIFF version from a BOF record's version field; BIFF2-4 refused.
+int biffVersion(const Record& r) {
+    if (r.type != rec::kBof) {
+        throw Error(ErrorKind::UnsupportedVersion, "records: an Excel 2.x-4.x workbook (BIFF" +
+                                                       std::to_string(r.type == rec::kBof2   ? 2
+                                                                      : r.type == rec::kBof3 ? 3
+                                                                                             : 4) +
+                                                       ") is not supported");
+    }
+    if (r.data.size() < 4) {
+        damaged("records: BOF record at offset " + hex(r.offset) + " is too short");
+    }
+    const uint16_t version = le16(r.data.data());
+    if (version == 0x0500) {
+        return 5;
+    }
+    if (version == 0x0600) {
+        return 8;
+    }
+    // Other writers put other numbers here; BIFF8's BOF is 16 bytes long,
+    // BIFF5's 8.
+    return r.data.size() >= 16 ? 8 : 5;
+}
+
+bool isBof(uint16_t type) {
+    return type == rec::kBof || type == rec::kBof2 || type == rec::kBof3 || type == rec::kBof4;
+}
+
+}  // namespace
+
+std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream) {
+    auto book = std::make_shared<Workbook::Data>();
+    book->stream = std::move(stream);
+    RecordCursor cursor(book->stream);
+    Record r;
+    // The stream begins with a BOF; tolerate junk records before it.
+    while (true) {
+        if (!cursor.next(r)) {
+            damaged("records: the workbook stream has no BOF record");
+        }
+        if (isBof(r.type)) {
+            break;
+        }
+    }
+    book->biff = biffVersion(r);
+    book->codePage = book->biff == 8 ? 1200 : 1252;
+    GlobalsParser parser{*book, {}, {}, {}, {}, {}, {}};
+    while (cursor.next(r) && r.type != rec::kEof) {
+        switch (r.type) {
+            case rec::kBoundSheet:
+                parser.onBoundSheet(r);
+                break;
+            case rec::kCodePage:
+                if (r.data.size() >= 2) {
+                    book->codePage = le16(r.data.data());
+                    parser.codePage.reset();
+                }
+                break;
+            case rec::kDateMode:
+                book->date1904 = r.data.size() >= 2 && le16(r.data.data()) == 1;
+                break;
+            case rec::kFilePass:
+                decryptStream(book->stream, r, book->biff);
+                break;
+            case rec::kSst:
+                parser.onSst(cursor, r);
+                break;
+            case rec::kFormat:
+                parser.onFormat(r);
+                break;
+            case rec::kXf:
+                parser.onXf(r);
+                break;
+            case rec::kName:
+                parser.onName(r);
+                break;
+            case rec::kExternSheet:
+                parser.onExternSheet(r);
+                break;
+            case rec::kSupBook:
+                parser.supBookIsSelf.push_back(r.data.size() == 4 && r.data[2] == 0x01 &&
+                                               r.data[3] == 0x04);
+                break;
+            default:
+                break;
+        }
+    }
+    parser.finish();
+    return book;
+}
+
+}  // namespace xls::detail

@@ -1,0 +1,80 @@
+// The BIFF record stream: an iterator that checks every record length
+// against the stream, gathers a record with the CONTINUE records that carry
+// the rest of its content, and reads the string forms of BIFF5 and BIFF8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "xls/bytes.h"
+
+namespace xls::detail {
+
+namespace rec {
+constexpr uint16_t kFormula = 0x0006, kEof = 0x000A, kName = 0x0018, kExternSheet = 0x0017;
+constexpr uint16_t kDateMode = 0x0022, kFilePass = 0x002F, kContinue = 0x003C;
+constexpr uint16_t kCodePage = 0x0042, kBoundSheet = 0x0085, kMulRk = 0x00BD;
+constexpr uint16_t kMulBlank = 0x00BE, kRString = 0x00D6, kXf = 0x00E0, kMerged = 0x00E5;
+constexpr uint16_t kSst = 0x00FC, kLabelSst = 0x00FD, kSupBook = 0x01AE, kDimension = 0x0200;
+constexpr uint16_t kBlank = 0x0201, kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205;
+constexpr uint16_t kString = 0x0207, kRk = 0x027E, kFormat = 0x041E, kBof = 0x0809;
+constexpr uint16_t kBof2 = 0x0009, kBof3 = 0x0209, kBof4 = 0x0409;
+constexpr uint16_t kBoolErrOld = 0x0005;
+}  // namespace rec
+
+struct Record {
+    uint16_t type = 0;
+    uint32_t offset = 0;  // of the record header in the stream
+    Bytes data;
+};
+
+class RecordCursor {
+public:
+    explicit RecordCursor(Bytes stream, size_t pos = 0) : m_stream(stream), m_pos(pos) {}
+    // The next record, false at the end of the stream. Throws Damaged for a
+    // header or body that runs past the stream's end.
+    bool next(Record& out);
+    // The type of the next record without moving, or 0 at the end.
+    [[nodiscard]] uint16_t peekType() const;
+    [[nodiscard]] size_t position() const { return m_pos; }
+
+private:
+    Bytes m_stream;
+    size_t m_pos;
+};
+
+// A record's body followed by the bodies of the CONTINUE records after it.
+using Pieces = std::vector<Bytes>;
+Pieces gatherContinues(RecordCursor& cursor, const Record& first);
+
+// Reads across the pieces as if they were one buffer, except where a string's
+// characters cross a boundary: there a new option byte may switch between
+// 8-bit and UTF-16 storage.
+class PieceReader {
+public:
+    explicit PieceReader(const Pieces& pieces) : m_pieces(pieces) {}
+    bool u8(uint8_t& v);
+    bool u16(uint16_t& v);
+    bool u32(uint32_t& v);
+    bool skip(size_t n);
+    [[nodiscard]] bool atEnd();
+    // How the option byte at a boundary inside a string's characters is
+    // treated: Excel always writes it; Gnumeric leaves it out in the
+    // CONTINUE of a STRING record, so Guess checks the piece's length.
+    enum class Boundary { Flag, Guess };
+    // Appends count characters; false if the data ended first (what was
+    // read is kept).
+    bool chars(uint32_t count, bool high, std::u16string& out, Boundary boundary);
+
+private:
+    bool nextPiece();
+    const Pieces& m_pieces;
+    size_t m_index = 0;
+    size_t m_off = 0;
+};
+
+// Latin-1 compressed or UTF-16LE characters of BIFF8, from one buffer.
+void appendChars(const uint8_t* p, size_t count, bool high, std::u16string& out);
+
+}  // namespace xls::detail

@@ -1,0 +1,222 @@
+// Rendering of cell values as text (see render.h).
+#include "xls/render.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace xls::detail {
+namespace {
+
+void appendAscii(std::string_view s, std::u16string& out) {
+    out.append(s.begin(), s.end());
+}
+
+void append2(unsigned v, std::u16string& out) {
+    out.push_back(static_cast<char16_t>(u'0' + v / 10));
+    out.push_back(static_cast<char16_t>(u'0' + v % 10));
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+void civilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+// Day numbers (since 1970-01-01) of the date systems' day zero.
+constexpr int64_t kEpoch1900 = -25569;        // 1899-12-30, for serials from 61 on
+constexpr int64_t kEpoch1904 = -24107;        // 1904-01-01
+constexpr double kMaxSerial1900 = 2958466.0;  // 10000-01-01
+
+void appendDate(int64_t serialDay, bool date1904, std::u16string& out) {
+    int y = 0;
+    unsigned m = 0, d = 0;
+    if (!date1904 && serialDay == 60) {
+        y = 1900, m = 2, d = 29;  // the day Excel's 1900 system invents
+    } else {
+        int64_t days = date1904 ? kEpoch1904 + serialDay : kEpoch1900 + serialDay;
+        if (!date1904 && serialDay < 60) {
+            days += 1;  // before the invented day, serial 1 is 1900-01-01
+        }
+        civilFromDays(days, y, m, d);
+    }
+    char buf[8];
+    auto r = std::to_chars(buf, buf + sizeof buf, y);
+    for (int pad = 4 - static_cast<int>(r.ptr - buf); pad > 0; --pad) {
+        out.push_back(u'0');
+    }
+    appendAscii(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), out);
+    out.push_back(u'-');
+    append2(m, out);
+    out.push_back(u'-');
+    append2(d, out);
+}
+
+void appendTime(int64_t seconds, std::u16string& out) {
+    append2(static_cast<unsigned>(seconds / 3600), out);
+    out.push_back(u':');
+    append2(static_cast<unsigned>(seconds / 60 % 60), out);
+    out.push_back(u':');
+    append2(static_cast<unsigned>(seconds % 60), out);
+}
+
+char16_t lower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+bool startsWithNoCase(std::u16string_view s, size_t i, std::u16string_view prefix) {
+    if (s.size() - i < prefix.size()) {
+        return false;
+    }
+    for (size_t k = 0; k < prefix.size(); ++k) {
+        if (lower(s[i + k]) != prefix[k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+CellType builtinFormatKind(uint16_t id) {
+    if ((id >= 14 && id <= 17) || (id >= 27 && id <= 31) || id == 36 || (id >= 50 && id <= 58)) {
+        return CellType::Date;
+    }
+    if ((id >= 18 && id <= 21) || (id >= 32 && id <= 35) || (id >= 45 && id <= 47)) {
+        return CellType::Time;
+    }
+    if (id == 22) {
+        return CellType::DateTime;
+    }
+    return CellType::Number;
+}
+
+CellType classifyFormat(std::u16string_view f) {
+    bool date = false, time = false, month = false;
+    for (size_t i = 0; i < f.size(); ++i) {
+        const char16_t c = lower(f[i]);
+        if (c == u'"') {
+            const size_t end = f.find(u'"', i + 1);
+            i = end == std::u16string_view::npos ? f.size() : end;
+        } else if (c == u'\\' || c == u'_' || c == u'*') {
+            ++i;  // an escaped character, a space the width of one, a fill
+        } else if (c == u'[') {
+            const size_t end = f.find(u']', i + 1);
+            const std::u16string_view inner =
+                f.substr(i + 1, (end == std::u16string_view::npos ? f.size() : end) - i - 1);
+            // [h], [mm], [ss]: elapsed time; anything else is a colour,
+            // a condition or a locale
+            if (!inner.empty() && inner.find_first_not_of(u"hHmMsS") == std::u16string_view::npos) {
+                time = true;
+            }
+            i = end == std::u16string_view::npos ? f.size() : end;
+        } else if (startsWithNoCase(f, i, u"am/pm")) {
+            time = true;
+            i += 4;
+        } else if (startsWithNoCase(f, i, u"a/p")) {
+            time = true;
+            i += 2;
+        } else if (c == u'd' || c == u'y') {
+            date = true;
+        } else if (c == u'm') {
+            month = true;
+        } else if (c == u'h' || c == u's') {
+            time = true;
+        } else if (startsWithNoCase(f, i, u"general")) {
+            i += 6;
+        }
+    }
+    // "m" is a month among dates or alone, a minute next to hours/seconds.
+    if (month && !time) {
+        date = true;
+    }
+    if (date && time) {
+        return CellType::DateTime;
+    }
+    return date ? CellType::Date : time ? CellType::Time : CellType::Number;
+}
+
+void renderNumber(double value, std::u16string& out) {
+    out.clear();
+    if (value == 0) {
+        out.push_back(u'0');  // also -0
+        return;
+    }
+    if (!std::isfinite(value)) {
+        appendAscii(std::isnan(value) ? "#NUM!" : (value > 0 ? "#NUM!" : "#NUM!"), out);
+        return;
+    }
+    char buf[40];
+    // Integers below 10^15 print exactly; the rest like %.15g.
+    if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+        auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
+        appendAscii(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), out);
+        return;
+    }
+    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    for (char* p = buf; p != r.ptr; ++p) {
+        out.push_back(*p == 'e' ? u'E' : static_cast<char16_t>(*p));
+    }
+}
+
+void renderDateTime(double serial, CellType kind, bool date1904, std::u16string& out) {
+    out.clear();
+    const double max = date1904 ? kMaxSerial1900 - 1462 : kMaxSerial1900;
+    if (!(serial >= 0) || serial >= max) {
+        renderNumber(serial, out);
+        return;
+    }
+    // Round to the nearest second; 23:59:59.6 carries into the next day.
+    const auto total = static_cast<int64_t>(std::floor(serial * 86400.0 + 0.5));
+    const int64_t day = total / 86400;
+    const int64_t seconds = total % 86400;
+    if (serial < 1 && day == 0) {
+        kind = CellType::Time;  // a time of day whatever the format
+    } else if (serial < 1) {
+        kind = CellType::DateTime;  // rounded up to midnight of day 1
+    }
+    if (day >= static_cast<int64_t>(max)) {
+        renderNumber(serial, out);
+        return;
+    }
+    if (kind == CellType::Date || kind == CellType::DateTime) {
+        appendDate(day, date1904, out);
+    }
+    if (kind == CellType::DateTime) {
+        out.push_back(u' ');
+    }
+    if (kind == CellType::Time || kind == CellType::DateTime) {
+        appendTime(seconds, out);
+    }
+}
+
+std::string_view errorText(uint8_t code) {
+    switch (code) {
+        case 0x00:
+            return "#NULL!";
+        case 0x07:
+            return "#DIV/0!";
+        case 0x0F:
+            return "#VALUE!";
+        case 0x17:
+            return "#REF!";
+        case 0x1D:
+            return "#NAME?";
+        case 0x24:
+            return "#NUM!";
+        case 0x2A:
+            return "#N/A";
+        case 0x2B:
+            return "#GETTING_DATA";
+        default:
+            return "#N/A";
+    }
+}
+
+}  // namespace xls::detail
