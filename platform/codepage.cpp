@@ -1,1 +1,342 @@
-// platform: see the header of the same name.
+// GetACP, MultiByteToWideChar and WideCharToMultiByte on ICU. Converters
+// and the sets of characters they map are cached per thread and code page,
+// so that converting each chunk of a large output costs one ICU call and no
+// converter set-up.
+#include "platform/codepage.h"
+
+#include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
+#include <unicode/unorm2.h>
+#include <unicode/uset.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+// ------------------------------------------------------- locale -> ANSI
+
+struct LanguageCodePage {
+    const char* language;
+    UINT codePage;
+};
+
+constexpr LanguageCodePage kLanguages[] = {
+    {"cs", 1250}, {"hu", 1250}, {"pl", 1250}, {"ro", 1250}, {"hr", 1250}, {"sk", 1250},
+    {"sl", 1250}, {"sq", 1250}, {"bs", 1250}, {"ru", 1251}, {"uk", 1251}, {"be", 1251},
+    {"bg", 1251}, {"mk", 1251}, {"kk", 1251}, {"ky", 1251}, {"mn", 1251}, {"tt", 1251},
+    {"sr", 1251}, {"el", 1253}, {"tr", 1254}, {"az", 1254}, {"he", 1255}, {"ar", 1256},
+    {"fa", 1256}, {"ur", 1256}, {"et", 1257}, {"lv", 1257}, {"lt", 1257}, {"vi", 1258},
+    {"th", 874},  {"ja", 932},  {"ko", 949},
+};
+
+std::string Lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// ------------------------------------------------------ converter cache
+
+struct ConverterCloser {
+    void operator()(UConverter* c) const { ucnv_close(c); }
+};
+struct SetCloser {
+    void operator()(USet* s) const { uset_close(s); }
+};
+
+struct CachedConverter {
+    std::unique_ptr<UConverter, ConverterCloser> converter;
+    std::unique_ptr<USet, SetCloser> roundTrip;  // filled on first use
+};
+
+std::unique_ptr<UConverter, ConverterCloser> OpenConverter(UINT codePage) {
+    const std::string number = std::to_string(codePage);
+    for (const char* prefix : {"windows-", "cp", "ibm-"}) {
+        UErrorCode status = U_ZERO_ERROR;
+        UConverter* c = ucnv_open((prefix + number).c_str(), &status);
+        if (U_SUCCESS(status) && c)
+            return std::unique_ptr<UConverter, ConverterCloser>(c);
+        if (c)
+            ucnv_close(c);
+    }
+    return nullptr;
+}
+
+// The converter of a code page for this thread, or null when ICU has none.
+CachedConverter* ConverterFor(UINT codePage) {
+    thread_local std::unordered_map<UINT, CachedConverter> cache;
+    auto it = cache.find(codePage);
+    if (it == cache.end()) {
+        auto converter = OpenConverter(codePage);
+        if (!converter)
+            return nullptr;
+        it = cache.emplace(codePage, CachedConverter{std::move(converter), nullptr}).first;
+    }
+    return &it->second;
+}
+
+const USet* RoundTripSet(CachedConverter& entry) {
+    if (!entry.roundTrip) {
+        UErrorCode status = U_ZERO_ERROR;
+        entry.roundTrip.reset(uset_openEmpty());
+        ucnv_getUnicodeSet(entry.converter.get(), entry.roundTrip.get(), UCNV_ROUNDTRIP_SET,
+                           &status);
+    }
+    return entry.roundTrip.get();
+}
+
+UINT ResolveCodePage(UINT codePage) {
+    return codePage == CP_ACP ? GetACP() : codePage;
+}
+
+// ------------------------------------------------- WC_COMPOSITECHECK
+
+bool IsCombining(UChar32 c) {
+    return u_getCombiningClass(c) != 0;
+}
+
+bool AllMapped(const USet* set, std::u16string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        if (!uset_contains(set, c))
+            return false;
+    }
+    return true;
+}
+
+// The NFC form of a short text, or an empty string when ICU fails.
+std::u16string Composed(std::u16string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
+    char16_t buffer[16];
+    if (U_FAILURE(status) || text.size() > 16)
+        return {};
+    const int32_t n =
+        unorm2_normalize(nfc, text.data(), static_cast<int32_t>(text.size()), buffer, 16, &status);
+    if (U_FAILURE(status) || n <= 0)
+        return {};
+    return std::u16string(buffer, static_cast<size_t>(n));
+}
+
+// A base character and the combining marks after it: the marks are
+// composed with the base, left to right, as long as each step gives a
+// precomposed character that the code page maps; the rest stay separate.
+void AppendSegment(std::u16string& out, std::u16string_view segment, const USet* mapped) {
+    size_t i = 0;
+    U16_FWD_1(segment.data(), i, segment.size());
+    std::u16string current(segment.substr(0, i));
+    while (i < segment.size()) {
+        size_t next = i;
+        U16_FWD_1(segment.data(), next, segment.size());
+        std::u16string joined = current;
+        joined += segment.substr(i, next - i);
+        const std::u16string candidate = Composed(joined);
+        if (candidate.empty() || candidate.size() >= joined.size() || !AllMapped(mapped, candidate))
+            break;
+        current = candidate;
+        i = next;
+    }
+    out += current;
+    out += segment.substr(i);
+}
+
+bool MayHaveCombiningMarks(std::u16string_view text) {
+    for (char16_t u : text) {
+        if (u >= 0x0300)
+            return true;
+    }
+    return false;
+}
+
+// The text with every base + combining marks sequence composed where the
+// code page has the precomposed character.
+std::u16string ComposeForCodePage(std::u16string_view text, const USet* mapped) {
+    std::u16string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t start = i;
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        size_t end = i;
+        while (end < text.size()) {
+            size_t next = end;
+            UChar32 mark;
+            U16_NEXT(text.data(), next, text.size(), mark);
+            if (!IsCombining(mark))
+                break;
+            end = next;
+        }
+        if (end == i || IsCombining(c)) {
+            out += text.substr(start, i - start);
+            continue;
+        }
+        AppendSegment(out, text.substr(start, end - start), mapped);
+        i = end;
+    }
+    return out;
+}
+
+// --------------------------------------------------- from-Unicode side
+
+struct FromUContext {
+    bool usedDefault = false;
+};
+
+void U_CALLCONV RecordingSubstitute(const void* context, UConverterFromUnicodeArgs* args,
+                                    const UChar* units, int32_t length, UChar32 codePoint,
+                                    UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR) {
+        static_cast<FromUContext*>(const_cast<void*>(context))->usedDefault = true;
+    }
+    UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, codePoint, reason, status);
+}
+
+// Result of an ICU call in Windows' terms: the count, the size needed when
+// only asked for the size, 0 on failure or when the output is too small.
+int WindowsCount(UErrorCode status, int32_t length, int capacity) {
+    if (status == U_BUFFER_OVERFLOW_ERROR)
+        return capacity == 0 ? length : 0;
+    if (U_FAILURE(status))
+        return 0;
+    return length;
+}
+
+int WideToUtf8(DWORD flags, std::u16string_view text, char* dst, int dstBytes) {
+    const UChar32 substitute = (flags & WC_ERR_INVALID_CHARS) ? U_SENTINEL : 0xFFFD;
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strToUTF8WithSub(dstBytes ? dst : nullptr, dstBytes, &length, text.data(),
+                       static_cast<int32_t>(text.size()), substitute, nullptr, &status);
+    return WindowsCount(status, length, dstBytes);
+}
+
+int WideToCodePage(CachedConverter& entry, DWORD flags, std::u16string_view text, char* dst,
+                   int dstBytes, const char* defaultChar, BOOL* usedDefaultChar) {
+    UConverter* converter = entry.converter.get();
+    UErrorCode status = U_ZERO_ERROR;
+    const char* substitute = defaultChar ? defaultChar : "?";
+    const size_t substituteLength = std::min<size_t>(std::strlen(substitute), 2);
+    ucnv_setSubstChars(converter, substitute,
+                       static_cast<int8_t>(substituteLength ? substituteLength : 1), &status);
+    ucnv_setFallback(converter, (flags & WC_NO_BEST_FIT_CHARS) == 0);
+    FromUContext context;
+    ucnv_setFromUCallBack(converter, RecordingSubstitute, &context, nullptr, nullptr, &status);
+    if (U_FAILURE(status))
+        return 0;
+
+    std::u16string composed;
+    if ((flags & WC_COMPOSITECHECK) && MayHaveCombiningMarks(text)) {
+        composed = ComposeForCodePage(text, RoundTripSet(entry));
+        text = composed;
+    }
+    const int32_t length = ucnv_fromUChars(converter, dstBytes ? dst : nullptr, dstBytes,
+                                           text.data(), static_cast<int32_t>(text.size()), &status);
+    if (usedDefaultChar)
+        *usedDefaultChar = context.usedDefault ? TRUE : FALSE;
+    return WindowsCount(status, length, dstBytes);
+}
+
+// ----------------------------------------------------- to-Unicode side
+
+int Utf8ToWide(DWORD flags, std::string_view text, char16_t* dst, int dstUnits) {
+    const UChar32 substitute = (flags & MB_ERR_INVALID_CHARS) ? U_SENTINEL : 0xFFFD;
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strFromUTF8WithSub(dstUnits ? dst : nullptr, dstUnits, &length, text.data(),
+                         static_cast<int32_t>(text.size()), substitute, nullptr, &status);
+    return WindowsCount(status, length, dstUnits);
+}
+
+int CodePageToWide(UConverter* converter, DWORD flags, std::string_view text, char16_t* dst,
+                   int dstUnits) {
+    UErrorCode status = U_ZERO_ERROR;
+    if (flags & MB_ERR_INVALID_CHARS) {
+        ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    } else {
+        ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr,
+                            &status);
+    }
+    if (U_FAILURE(status))
+        return 0;
+    const int32_t length = ucnv_toUChars(converter, dstUnits ? dst : nullptr, dstUnits, text.data(),
+                                         static_cast<int32_t>(text.size()), &status);
+    return WindowsCount(status, length, dstUnits);
+}
+
+}  // namespace
+
+UINT CodePageForLocale(std::string_view localeName) {
+    const size_t languageEnd = localeName.find_first_of("_.@");
+    const std::string language = Lowered(localeName.substr(0, languageEnd));
+    if (language == "zh") {
+        std::string_view rest =
+            languageEnd == std::string_view::npos ? "" : localeName.substr(languageEnd);
+        const std::string territory =
+            rest.starts_with("_") ? Lowered(rest.substr(1, rest.find_first_of(".@") - 1)) : "";
+        if (territory == "cn" || territory == "sg")
+            return 936;
+        if (territory == "tw" || territory == "hk")
+            return 950;
+        return 1252;
+    }
+    for (const LanguageCodePage& entry : kLanguages) {
+        if (language == entry.language)
+            return entry.codePage;
+    }
+    return 1252;
+}
+
+UINT GetACP() {
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return CodePageForLocale(value);
+    }
+    return 1252;
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcBytes, char16_t* dst,
+                        int dstUnits) {
+    if (!src || srcBytes == 0 || srcBytes < -1 || dstUnits < 0 || (dstUnits > 0 && !dst))
+        return 0;
+    const std::string_view text(
+        src, srcBytes == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcBytes));
+    codePage = ResolveCodePage(codePage);
+    if (codePage == CP_UTF8) {
+        if (flags & ~MB_ERR_INVALID_CHARS)
+            return 0;
+        return Utf8ToWide(flags, text, dst, dstUnits);
+    }
+    if ((flags & MB_PRECOMPOSED) && (flags & MB_COMPOSITE))
+        return 0;
+    CachedConverter* entry = ConverterFor(codePage);
+    return entry ? CodePageToWide(entry->converter.get(), flags, text, dst, dstUnits) : 0;
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, const char16_t* src, int srcUnits, char* dst,
+                        int dstBytes, const char* defaultChar, BOOL* usedDefaultChar) {
+    if (!src || srcUnits == 0 || srcUnits < -1 || dstBytes < 0 || (dstBytes > 0 && !dst))
+        return 0;
+    const std::u16string_view text(src, srcUnits == -1 ? std::char_traits<char16_t>::length(src) + 1
+                                                       : static_cast<size_t>(srcUnits));
+    codePage = ResolveCodePage(codePage);
+    if (codePage == CP_UTF8) {
+        if ((flags & ~WC_ERR_INVALID_CHARS) || defaultChar || usedDefaultChar)
+            return 0;
+        return WideToUtf8(flags, text, dst, dstBytes);
+    }
+    CachedConverter* entry = ConverterFor(codePage);
+    return entry ? WideToCodePage(*entry, flags, text, dst, dstBytes, defaultChar, usedDefaultChar)
+                 : 0;
+}

@@ -1,1 +1,457 @@
-// platform: see the header of the same name.
+// CFile over a POSIX descriptor and CStdioFile over a C stream on that
+// descriptor. File names are UTF-16 and reach the system as UTF-8.
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace {
+
+constexpr UINT kAccessMask = 0x0003;
+
+int OpenFlagsToPosix(UINT openFlags) {
+    int flags = O_CLOEXEC;
+    switch (openFlags & kAccessMask) {
+        case CFile::modeRead:
+            flags |= O_RDONLY;
+            break;
+        case CFile::modeWrite:
+            flags |= O_WRONLY;
+            break;
+        case CFile::modeReadWrite:
+            flags |= O_RDWR;
+            break;
+        default:
+            return -1;
+    }
+    if (openFlags & CFile::modeCreate) {
+        flags |= O_CREAT;
+        if (!(openFlags & CFile::modeNoTruncate))
+            flags |= O_TRUNC;
+    }
+    return flags;
+}
+
+void FillError(CFileException* error, int errnoValue, const char16_t* fileName) {
+    if (!error)
+        return;
+    error->m_cause = CFileException::OsErrorToException(errnoValue);
+    error->m_lOsError = errnoValue;
+    error->m_strFileName = fileName;
+}
+
+// The descriptor of a newly opened file, or -1 with errno set. A folder is
+// refused like any file that cannot be read or written as one.
+int OpenDescriptor(const CString& path, int posixFlags) {
+    int fd;
+    do {
+        fd = ::open(path.ToUtf8().c_str(), posixFlags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- CFile
+
+CFile::CFile() = default;
+
+CFile::~CFile() {
+    CFile::Abort();
+}
+
+void CFile::ThrowErrno(int errnoValue) const {
+    AfxThrowFileException(CFileException::OsErrorToException(errnoValue), errnoValue,
+                          m_strFileName);
+}
+
+BOOL CFile::Open(const char16_t* fileName, UINT openFlags, CFileException* error) {
+    if (IsOpen()) {
+        FillError(error, EBUSY, fileName);
+        if (error)
+            error->m_cause = CFileException::genericException;
+        return FALSE;
+    }
+    if (!fileName) {
+        FillError(error, EINVAL, u"");
+        if (error)
+            error->m_cause = CFileException::badPath;
+        return FALSE;
+    }
+    const int posixFlags = OpenFlagsToPosix(openFlags);
+    const int fd = posixFlags < 0 ? (errno = EINVAL, -1) : OpenDescriptor(fileName, posixFlags);
+    if (fd < 0) {
+        FillError(error, errno, fileName);
+        return FALSE;
+    }
+    m_hFile = fd;
+    m_strFileName = fileName;
+    return TRUE;
+}
+
+UINT CFile::Read(void* buffer, UINT count) {
+    if (count == 0)
+        return 0;
+    if (!buffer)
+        AfxThrowInvalidArgException();
+    SyncStreamForDirectAccess();
+    auto* bytes = static_cast<char*>(buffer);
+    UINT total = 0;
+    while (total < count) {
+        const ssize_t n = ::read(m_hFile, bytes + total, count - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ThrowErrno(errno);
+        if (n == 0)
+            break;
+        total += static_cast<UINT>(n);
+    }
+    return total;
+}
+
+void CFile::Write(const void* buffer, UINT count) {
+    if (count == 0)
+        return;
+    if (!buffer)
+        AfxThrowInvalidArgException();
+    SyncStreamForDirectAccess();
+    const auto* bytes = static_cast<const char*>(buffer);
+    UINT total = 0;
+    while (total < count) {
+        const ssize_t n = ::write(m_hFile, bytes + total, count - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ThrowErrno(errno);
+        if (n == 0)
+            ThrowErrno(ENOSPC);
+        total += static_cast<UINT>(n);
+    }
+}
+
+ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
+    static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (from > end)
+        AfxThrowFileException(CFileException::badSeek, EINVAL, m_strFileName);
+    SyncStreamForDirectAccess();
+    const off_t pos = ::lseek(m_hFile, static_cast<off_t>(offset), kWhence[from]);
+    if (pos < 0)
+        AfxThrowFileException(CFileException::badSeek, errno, m_strFileName);
+    return static_cast<ULONGLONG>(pos);
+}
+
+ULONGLONG CFile::GetPosition() const {
+    const off_t pos = ::lseek(m_hFile, 0, SEEK_CUR);
+    if (pos < 0)
+        AfxThrowFileException(CFileException::badSeek, errno, m_strFileName);
+    return static_cast<ULONGLONG>(pos);
+}
+
+ULONGLONG CFile::GetLength() const {
+    struct stat st {};
+    if (::fstat(m_hFile, &st) != 0)
+        ThrowErrno(errno);
+    return static_cast<ULONGLONG>(st.st_size);
+}
+
+void CFile::Close() {
+    if (!IsOpen())
+        return;
+    const int fd = m_hFile;
+    m_hFile = hFileNull;
+    // After EINTR the descriptor is already released on Linux: not an error.
+    if (::close(fd) != 0 && errno != EINTR)
+        ThrowErrno(errno);
+}
+
+void CFile::Abort() {
+    if (!IsOpen())
+        return;
+    ::close(m_hFile);
+    m_hFile = hFileNull;
+}
+
+void CFile::SetFilePath(const char16_t* path) {
+    if (!path)
+        AfxThrowInvalidArgException();
+    m_strFileName = path;
+}
+
+// ------------------------------------------------------------ CStdioFile
+
+namespace {
+
+// The stream mode matching the descriptor's access; "w" on fdopen never
+// truncates, and append mode is avoided so that Seek places writes.
+const char* StreamMode(UINT openFlags) {
+    switch (openFlags & kAccessMask) {
+        case CFile::modeWrite:
+            return "w";
+        case CFile::modeReadWrite:
+            return "r+";
+        default:
+            return "r";
+    }
+}
+
+}  // namespace
+
+CStdioFile::CStdioFile() = default;
+
+CStdioFile::~CStdioFile() {
+    CStdioFile::Abort();
+}
+
+BOOL CStdioFile::Open(const char16_t* fileName, UINT openFlags, CFileException* error) {
+    if (m_pStream) {
+        FillError(error, EBUSY, fileName);
+        if (error)
+            error->m_cause = CFileException::genericException;
+        return FALSE;
+    }
+    if (!CFile::Open(fileName, openFlags, error))
+        return FALSE;
+    m_pStream = ::fdopen(m_hFile, StreamMode(openFlags));
+    if (!m_pStream) {
+        const int savedErrno = errno;
+        CFile::Abort();
+        FillError(error, savedErrno, fileName);
+        return FALSE;
+    }
+    m_bTextMode = !(openFlags & typeBinary);
+    return TRUE;
+}
+
+void CStdioFile::ThrowStreamError() const {
+    const int savedErrno = errno != 0 ? errno : EIO;
+    if (m_pStream)
+        ::clearerr(m_pStream);
+    ThrowErrno(savedErrno);
+}
+
+void CStdioFile::SyncStreamForDirectAccess() {
+    // fflush writes pending output and, for a stream that has read ahead,
+    // moves the descriptor back to the stream's logical position.
+    if (m_pStream && ::fflush(m_pStream) != 0)
+        ThrowStreamError();
+}
+
+UINT CStdioFile::Read(void* buffer, UINT count) {
+    if (count == 0)
+        return 0;
+    if (!buffer)
+        AfxThrowInvalidArgException();
+    if (!m_pStream)
+        AfxThrowFileException(CFileException::invalidFile, EBADF, m_strFileName);
+    errno = 0;
+    const size_t n = ::fread(buffer, 1, count, m_pStream);
+    if (n < count && ::ferror(m_pStream))
+        ThrowStreamError();
+    return static_cast<UINT>(n);
+}
+
+void CStdioFile::Write(const void* buffer, UINT count) {
+    if (count == 0)
+        return;
+    if (!buffer)
+        AfxThrowInvalidArgException();
+    if (!m_pStream)
+        AfxThrowFileException(CFileException::invalidFile, EBADF, m_strFileName);
+    errno = 0;
+    if (::fwrite(buffer, 1, count, m_pStream) != count)
+        ThrowStreamError();
+}
+
+void CStdioFile::WriteString(const char16_t* text) {
+    if (!text)
+        AfxThrowInvalidArgException();
+    if (m_bTextMode) {
+        const std::string utf8 = CString(text).ToUtf8();
+        Write(utf8.data(), static_cast<UINT>(utf8.size()));
+        return;
+    }
+    std::string bytes;
+    for (const char16_t* p = text; *p; ++p) {
+        bytes += static_cast<char>(*p & 0xFF);
+        bytes += static_cast<char>(*p >> 8);
+    }
+    Write(bytes.data(), static_cast<UINT>(bytes.size()));
+}
+
+bool CStdioFile::ReadLineBytes(char* buffer, size_t size) {
+    if (!m_pStream)
+        AfxThrowFileException(CFileException::invalidFile, EBADF, m_strFileName);
+    if (size == 0 || size > static_cast<size_t>(std::numeric_limits<int>::max())) {
+        AfxThrowInvalidArgException();
+    }
+    errno = 0;
+    if (::fgets(buffer, static_cast<int>(size), m_pStream))
+        return true;
+    if (::ferror(m_pStream))
+        ThrowStreamError();
+    return false;
+}
+
+// Decodes one UTF-8 character from the stream into out (room units free).
+// False, with nothing consumed, when it would not fit or at end of file.
+bool CStdioFile::ReadUtf8Unit(char16_t* out, size_t room, size_t& used) {
+    const int lead = ::getc_unlocked(m_pStream);
+    if (lead == EOF)
+        return false;
+    const int length = lead < 0x80   ? 1
+                       : lead < 0xC2 ? 0
+                       : lead < 0xE0 ? 2
+                       : lead < 0xF0 ? 3
+                       : lead < 0xF5 ? 4
+                                     : 0;
+    if (room < (length == 4 ? 2u : 1u)) {
+        ::ungetc(lead, m_pStream);
+        return false;
+    }
+    char32_t cp = length == 1 ? static_cast<char32_t>(lead) : 0xFFFD;
+    if (length > 1) {
+        cp = static_cast<char32_t>(lead) & (0x7F >> length);
+        for (int i = 1; i < length; ++i) {
+            const int next = ::getc_unlocked(m_pStream);
+            if (next == EOF || (next & 0xC0) != 0x80) {
+                if (next != EOF)
+                    ::ungetc(next, m_pStream);
+                cp = 0xFFFD;
+                break;
+            }
+            cp = (cp << 6) | (static_cast<char32_t>(next) & 0x3F);
+        }
+        const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
+        if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            cp = 0xFFFD;
+    }
+    if (cp >= 0x10000) {
+        out[0] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        out[1] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        used = 2;
+    } else {
+        out[0] = static_cast<char16_t>(cp);
+        used = 1;
+    }
+    return true;
+}
+
+bool CStdioFile::ReadLineUnits(char16_t* buffer, size_t size, LineEncoding encoding) {
+    if (!m_pStream)
+        AfxThrowFileException(CFileException::invalidFile, EBADF, m_strFileName);
+    if (size == 0)
+        AfxThrowInvalidArgException();
+    errno = 0;
+    size_t count = 0;
+    while (count + 1 < size) {
+        size_t used = 0;
+        if (encoding == LineEncoding::utf8) {
+            if (!ReadUtf8Unit(buffer + count, size - 1 - count, used))
+                break;
+        } else {
+            const int low = ::getc_unlocked(m_pStream);
+            const int high = low == EOF ? EOF : ::getc_unlocked(m_pStream);
+            if (high == EOF)
+                break;  // a lone last byte is no code unit
+            buffer[count] = static_cast<char16_t>(low | (high << 8));
+            used = 1;
+        }
+        count += used;
+        if (buffer[count - 1] == u'\n')
+            break;
+    }
+    buffer[count] = u'\0';
+    if (::ferror(m_pStream))
+        ThrowStreamError();
+    return count > 0;
+}
+
+char16_t* CStdioFile::ReadString(char16_t* buffer, UINT maxUnits) {
+    if (!buffer)
+        AfxThrowInvalidArgException();
+    if (!ReadLineUnits(buffer, maxUnits, BaseLineEncoding()))
+        return nullptr;
+    if (m_bTextMode) {
+        // Text mode reads CR LF as LF.
+        const size_t n = std::char_traits<char16_t>::length(buffer);
+        if (n >= 2 && buffer[n - 2] == u'\r' && buffer[n - 1] == u'\n') {
+            buffer[n - 2] = u'\n';
+            buffer[n - 1] = u'\0';
+        }
+    }
+    return buffer;
+}
+
+BOOL CStdioFile::ReadString(CString& line) {
+    line.Empty();
+    char16_t chunk[129];
+    bool any = false;
+    while (ReadLineUnits(chunk, sizeof chunk / sizeof chunk[0], BaseLineEncoding())) {
+        any = true;
+        line += chunk;
+        if (!line.IsEmpty() && line[line.GetLength() - 1] == u'\n') {
+            const int cut =
+                (m_bTextMode && line.GetLength() >= 2 && line[line.GetLength() - 2] == u'\r') ? 2
+                                                                                              : 1;
+            line = line.Left(line.GetLength() - cut);
+            break;
+        }
+    }
+    return any ? TRUE : FALSE;
+}
+
+ULONGLONG CStdioFile::Seek(LONGLONG offset, UINT from) {
+    static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (!m_pStream)
+        AfxThrowFileException(CFileException::invalidFile, EBADF, m_strFileName);
+    if (from > end)
+        AfxThrowFileException(CFileException::badSeek, EINVAL, m_strFileName);
+    if (::fseeko(m_pStream, static_cast<off_t>(offset), kWhence[from]) != 0) {
+        AfxThrowFileException(CFileException::badSeek, errno, m_strFileName);
+    }
+    return GetPosition();
+}
+
+ULONGLONG CStdioFile::GetPosition() const {
+    if (!m_pStream)
+        return 0;
+    const off_t pos = ::ftello(m_pStream);
+    if (pos < 0)
+        AfxThrowFileException(CFileException::badSeek, errno, m_strFileName);
+    return static_cast<ULONGLONG>(pos);
+}
+
+void CStdioFile::Close() {
+    if (!m_pStream) {
+        CFile::Close();
+        return;
+    }
+    FILE* stream = m_pStream;
+    m_pStream = nullptr;
+    m_hFile = hFileNull;  // fclose releases the descriptor too
+    errno = 0;
+    if (::fclose(stream) != 0)
+        ThrowErrno(errno != 0 ? errno : EIO);
+}
+
+void CStdioFile::Abort() {
+    if (m_pStream) {
+        ::fclose(m_pStream);
+        m_pStream = nullptr;
+        m_hFile = hFileNull;
+    }
+    CFile::Abort();
+}

@@ -1,1 +1,90 @@
-// platform: see the header of the same name.
+// The process command line rebuilt from argv, critical sections over
+// std::mutex and file attributes from stat.
+#include "platform/winapi.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+CString QuotedIfNeeded(const CString& argument) {
+    if (argument.IsEmpty() || argument.Find(u' ') >= 0 || argument.Find(u'\t') >= 0) {
+        return u"\"" + argument + u"\"";
+    }
+    return argument;
+}
+
+// The line of this process from the kernel's copy of its arguments.
+CString CommandLineFromProc() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> arguments;
+    for (size_t start = 0; start < raw.size();) {
+        const size_t end = raw.find('\0', start);
+        arguments.push_back(raw.substr(start, end - start));
+        start = end == std::string::npos ? raw.size() : end + 1;
+    }
+    std::vector<const char*> argv;
+    for (const std::string& a : arguments) argv.push_back(a.c_str());
+    return BuildCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+CString& ProcessCommandLine() {
+    static CString line = CommandLineFromProc();
+    return line;
+}
+
+}  // namespace
+
+CString BuildCommandLine(int argc, const char* const* argv) {
+    CString line;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0)
+            line += u' ';
+        line += QuotedIfNeeded(CString::FromUtf8(argv[i] ? argv[i] : ""));
+    }
+    return line;
+}
+
+const char16_t* GetCommandLineW() {
+    return ProcessCommandLine().GetString();
+}
+
+void SetProcessCommandLine(int argc, char** argv) {
+    ProcessCommandLine() = BuildCommandLine(argc, argv);
+}
+
+void InitializeCriticalSection(CRITICAL_SECTION* section) {
+    section->mutex.emplace();
+}
+
+void EnterCriticalSection(CRITICAL_SECTION* section) {
+    section->mutex.value().lock();
+}
+
+void LeaveCriticalSection(CRITICAL_SECTION* section) {
+    section->mutex.value().unlock();
+}
+
+void DeleteCriticalSection(CRITICAL_SECTION* section) {
+    section->mutex.reset();
+}
+
+DWORD GetFileAttributesW(const char16_t* path) {
+    if (!path)
+        return INVALID_FILE_ATTRIBUTES;
+    const std::string utf8 = CString(path).ToUtf8();
+    struct stat st {};
+    if (::stat(utf8.c_str(), &st) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    if (S_ISDIR(st.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    if (::access(utf8.c_str(), W_OK) != 0)
+        return FILE_ATTRIBUTE_READONLY;
+    return FILE_ATTRIBUTE_NORMAL;
+}
