@@ -1,0 +1,369 @@
+// CVelkorStdioFile: byte-order marks, conversion of whole strings on write,
+// encoding detection and delimited line reads of any length.
+#include "textfile/velkor_stdio_file.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "platform/codepage.h"
+#include "textfile/codepage_conversion.h"
+
+namespace {
+
+constexpr unsigned char kUtf16Mark[] = {0xFF, 0xFE};
+constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+// A line that outgrows the fixed buffer is read on in steps of this many units.
+constexpr size_t kGrowthUnits = 128;
+constexpr size_t kNotFound = std::numeric_limits<size_t>::max();
+
+// A zero-filled heap block; exhaustion becomes the framework's exception.
+template <class T>
+std::unique_ptr<T[]> AllocateTemporary(size_t count) {
+    try {
+        return std::make_unique<T[]>(count);
+    } catch (const std::bad_alloc&) {
+        AfxThrowMemoryException();
+    }
+}
+
+template <class Unit>
+size_t TextLength(const Unit* text) {
+    return std::char_traits<Unit>::length(text);
+}
+
+// The text read so far of one line: first in the object's fixed buffer,
+// then, once it outgrows it, in a heap buffer that this object owns.
+template <class Unit>
+class LineBuffer {
+public:
+    explicit LineBuffer(Unit* fixed) : m_data(fixed) {}
+    Unit* data() { return m_data; }
+    [[nodiscard]] size_t length() const { return m_length; }
+    void SetLength(size_t length) { m_length = length; }
+
+    // Room for kGrowthUnits more units and a terminator after the text.
+    Unit* Grow() {
+        try {
+            if (m_heap.empty())
+                m_heap.assign(m_data, m_data + m_length);
+            m_heap.resize(m_length + kGrowthUnits + 1, Unit{});
+        } catch (const std::bad_alloc&) {
+            AfxThrowMemoryException();
+        }
+        m_data = m_heap.data();
+        std::fill(m_data + m_length, m_data + m_length + kGrowthUnits + 1, Unit{});
+        return m_data + m_length;
+    }
+
+private:
+    Unit* m_data;
+    size_t m_length = 0;
+    std::vector<Unit> m_heap;
+};
+
+// Where a line read ended: the text before the delimiter and how many
+// units the stream delivered after it.
+struct LineEnd {
+    size_t length;
+    size_t unitsAfter;
+};
+
+// Reads one line: a first read of up to size - 1 units into the fixed
+// buffer, then reads of up to kGrowthUnits units appended to the text, until
+// find reports the delimiter or the stream ends. False when nothing at all
+// could be read. find(data, scanFrom, length) returns the delimiter's index
+// and its length in units, or kNotFound, moving scanFrom past what it has
+// ruled out.
+template <class Unit, class Read, class Find>
+bool ReadChunkedLine(LineBuffer<Unit>& line, size_t fixedSize, Read read, Find find, LineEnd& end) {
+    std::fill(line.data(), line.data() + fixedSize, Unit{});
+    if (!read(line.data(), fixedSize))
+        return false;
+    line.SetLength(TextLength(line.data()));
+    size_t scanFrom = 0;
+    size_t delimiterLength = 0;
+    size_t hit = find(line.data(), scanFrom, line.length(), delimiterLength);
+    while (hit == kNotFound) {
+        Unit* next = line.Grow();
+        if (!read(next, kGrowthUnits + 1)) {
+            end = {line.length(), 0};
+            return true;
+        }
+        line.SetLength(line.length() + TextLength(next));
+        hit = find(line.data(), scanFrom, line.length(), delimiterLength);
+    }
+    line.data()[hit] = Unit{};
+    end = {hit, line.length() - std::min(line.length(), hit + delimiterLength)};
+    return true;
+}
+
+// The delimiter as the bytes it has in a narrow file's code page; for a
+// double-byte code page the search steps over the second byte of each
+// double-byte character.
+class NarrowDelimiter {
+public:
+    NarrowDelimiter(char16_t delimiter, int codePage) {
+        const UINT cp = codePage == -1 ? GetACP() : static_cast<UINT>(codePage);
+        m_matchesTerminator = delimiter == u'\0';
+        m_doubleByte = cp == 932 || cp == 936 || cp == 949 || cp == 950;
+        m_cp932 = cp == 932;
+        if (delimiter < 0x80) {
+            m_bytes.assign(1, static_cast<char>(delimiter));
+            return;
+        }
+        char encoded[8] = {};
+        BOOL usedDefault = FALSE;
+        const int n = cp == CP_UTF8 ? WideCharToMultiByte(cp, 0, &delimiter, 1, encoded,
+                                                          sizeof encoded, nullptr, nullptr)
+                                    : WideCharToMultiByte(cp, 0, &delimiter, 1, encoded,
+                                                          sizeof encoded, "?", &usedDefault);
+        // A delimiter that the code page cannot express never matches.
+        if (n > 0 && !usedDefault)
+            m_bytes.assign(encoded, static_cast<size_t>(n));
+    }
+
+    size_t Find(const char* data, size_t& scanFrom, size_t length, size_t& matchLength) const {
+        if (m_matchesTerminator) {
+            matchLength = 0;
+            return length;
+        }
+        matchLength = m_bytes.size();
+        if (m_bytes.empty())
+            return kNotFound;
+        size_t i = scanFrom;
+        while (i < length) {
+            const size_t available = length - i;
+            if (available >= m_bytes.size()) {
+                if (std::memcmp(data + i, m_bytes.data(), m_bytes.size()) == 0)
+                    return i;
+            } else if (std::memcmp(data + i, m_bytes.data(), available) == 0) {
+                break;  // may complete with the next read
+            }
+            const size_t step = IsLeadByte(static_cast<unsigned char>(data[i])) ? 2 : 1;
+            if (i + step > length)
+                break;  // the second byte is still unread
+            i += step;
+        }
+        scanFrom = i;
+        return kNotFound;
+    }
+
+private:
+    [[nodiscard]] bool IsLeadByte(unsigned char b) const {
+        if (!m_doubleByte)
+            return false;
+        if (m_cp932)
+            return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        return b >= 0x81 && b <= 0xFE;
+    }
+
+    std::string m_bytes;
+    bool m_matchesTerminator = false;
+    bool m_doubleByte = false;
+    bool m_cp932 = false;
+};
+
+}  // namespace
+
+CVelkorStdioFile::CVelkorStdioFile() = default;
+
+CVelkorStdioFile::~CVelkorStdioFile() = default;
+
+// ------------------------------------------------------------- opening
+
+int CVelkorStdioFile::DetectFileEncoding(const char16_t* fileName) {
+    CFile file;
+    CFileException ignored;
+    if (!file.Open(fileName, CFile::typeBinary, &ignored))
+        return -1;
+    unsigned char head[3] = {};
+    const UINT n = file.Read(head, sizeof head);
+    file.Close();
+    if (n >= 2 && std::memcmp(head, kUtf16Mark, 2) == 0)
+        return ENC_UNICODE;
+    if (n == 3 && std::memcmp(head, kUtf8Mark, 3) == 0)
+        return ENC_UTF8;
+    return ENC_ANSI;
+}
+
+BOOL CVelkorStdioFile::Open(const char16_t* fileName, UINT openFlags, CFileException* error) {
+    const bool readingText = (openFlags & typeText) && !(openFlags & (modeCreate | modeWrite));
+    if (readingText) {
+        const int detected = DetectFileEncoding(fileName);
+        m_bUnicode = detected == ENC_UNICODE;
+        m_bUTF8 = detected == ENC_UTF8;
+        // UTF-16 is read as raw bytes, two to a code unit.
+        if (m_bUnicode)
+            openFlags = (openFlags & ~typeText) | typeBinary;
+    }
+    if (m_bUTF8)
+        SetCodePage(static_cast<int>(CP_UTF8));
+    return CStdioFile::Open(fileName, openFlags, error);
+}
+
+// ------------------------------------------------------------- writing
+
+void CVelkorStdioFile::WriteByteOrderMark() {
+    if (m_bUnicode && GetPosition() == 0)
+        CFile::Write(kUtf16Mark, sizeof kUtf16Mark);
+    if (m_bUTF8 && GetPosition() == 0)
+        CFile::Write(kUtf8Mark, sizeof kUtf8Mark);
+}
+
+void CVelkorStdioFile::WriteUtf16(const char16_t* text, size_t units) {
+    if (units > std::numeric_limits<UINT>::max() / 2)
+        AfxThrowInvalidArgException();
+    if constexpr (std::endian::native == std::endian::little) {
+        CFile::Write(text, static_cast<UINT>(units * 2));
+    } else {
+        auto bytes = AllocateTemporary<unsigned char>(units * 2);
+        for (size_t i = 0; i < units; ++i) {
+            bytes[2 * i] = static_cast<unsigned char>(text[i] & 0xFF);
+            bytes[2 * i + 1] = static_cast<unsigned char>(text[i] >> 8);
+        }
+        CFile::Write(bytes.get(), static_cast<UINT>(units * 2));
+    }
+}
+
+// Converts the first units of text (up to a NUL among them) to the file's
+// code page in one pass and writes the bytes with one direct write.
+void CVelkorStdioFile::WriteConverted(const char16_t* text, size_t units) {
+    auto wide = AllocateTemporary<char16_t>(units + 1);
+    std::copy(text, text + units, wide.get());
+    const int size = WideToMultiByteSize(wide.get(), m_nCodePage);
+    auto narrow = AllocateTemporary<char>(static_cast<size_t>(std::max(size, 1)));
+    const int written = WideToMultiByte(wide.get(), narrow.get(), size, m_nCodePage);
+    if (written > 0)
+        CFile::Write(narrow.get(), static_cast<UINT>(written));
+}
+
+void CVelkorStdioFile::WriteString(const char16_t* text) {
+    if (!text)
+        AfxThrowInvalidArgException();
+    WriteByteOrderMark();
+    const auto units = static_cast<size_t>(lstrlenW(text));
+    if (m_bUnicode) {
+        WriteUtf16(text, units);
+    } else {
+        WriteConverted(text, units);
+    }
+}
+
+void CVelkorStdioFile::Write(const void* buffer, UINT count) {
+    if (count > 0 && !buffer)
+        AfxThrowInvalidArgException();
+    if (!m_bUnicode && !m_bUTF8) {
+        CStdioFile::Write(buffer, count);
+        return;
+    }
+    WriteByteOrderMark();
+    if (m_bUnicode) {
+        WriteUtf16(static_cast<const char16_t*>(buffer), count);
+    } else {
+        WriteConverted(static_cast<const char16_t*>(buffer), count);
+    }
+}
+
+// ------------------------------------------------------------- reading
+
+// Skips the mark of a file read from its start, once in the object's life.
+// Bytes that turn out not to be the mark are read again as text.
+void CVelkorStdioFile::SkipByteOrderMark() {
+    if (m_bBOMSkipped)
+        return;
+    const unsigned char* mark = nullptr;
+    size_t markLength = 0;
+    if (m_bUnicode && GetPosition() == 0) {
+        mark = kUtf16Mark;
+        markLength = sizeof kUtf16Mark;
+    } else if (m_bUTF8 && GetPosition() == 0) {
+        mark = kUtf8Mark;
+        markLength = sizeof kUtf8Mark;
+    } else {
+        return;
+    }
+    unsigned char head[3] = {};
+    const UINT n = CStdioFile::Read(head, static_cast<UINT>(markLength));
+    m_bBOMSkipped = true;
+    if (n != markLength || std::memcmp(head, mark, markLength) != 0)
+        Seek(0, begin);
+}
+
+void CVelkorStdioFile::UnreadBytes(size_t bytes) {
+    // The stream had read past the delimiter; step back so that the next
+    // read starts right after it. A stream that cannot seek drops them.
+    if (bytes > 0 && ::fseeko(m_pStream, -static_cast<off_t>(bytes), SEEK_CUR) != 0) {
+        ::clearerr(m_pStream);
+    }
+}
+
+BOOL CVelkorStdioFile::ReadUnicodeLine(CString& string, char16_t delimiter) {
+    LineBuffer<char16_t> line(m_wszReadBuffer);
+    auto read = [this](char16_t* to, size_t size) {
+        return ReadLineUnits(to, size, LineEncoding::utf16le);
+    };
+    auto find = [delimiter](const char16_t* data, size_t& scanFrom, size_t length,
+                            size_t& matchLength) {
+        matchLength = delimiter == u'\0' ? 0 : 1;
+        if (delimiter == u'\0')
+            return length;
+        for (size_t i = scanFrom; i < length; ++i) {
+            if (data[i] == delimiter)
+                return i;
+        }
+        scanFrom = length;
+        return kNotFound;
+    };
+    LineEnd lineEnd{};
+    if (!ReadChunkedLine(line, kReadBufferUnits, read, find, lineEnd)) {
+        string.Empty();
+        return FALSE;
+    }
+    UnreadBytes(lineEnd.unitsAfter * 2);
+    string = CString(line.data(), static_cast<int>(lineEnd.length));
+    return TRUE;
+}
+
+BOOL CVelkorStdioFile::ReadNarrowLine(CString& string, char16_t delimiter) {
+    LineBuffer<char> line(m_szReadBuffer);
+    const NarrowDelimiter narrowDelimiter(delimiter, m_nCodePage);
+    auto read = [this](char* to, size_t size) { return ReadLineBytes(to, size); };
+    auto find = [&narrowDelimiter](const char* data, size_t& scanFrom, size_t length,
+                                   size_t& matchLength) {
+        return narrowDelimiter.Find(data, scanFrom, length, matchLength);
+    };
+    LineEnd lineEnd{};
+    if (!ReadChunkedLine(line, kReadBufferUnits, read, find, lineEnd)) {
+        string.Empty();
+        return FALSE;
+    }
+    UnreadBytes(lineEnd.unitsAfter);
+    const int needed = MultiByteToWideSize(line.data(), m_nCodePage);
+    int converted = 0;
+    if (needed <= kReadBufferUnits) {
+        converted = MultiByteToWide(line.data(), m_wszReadBuffer, kReadBufferUnits, m_nCodePage);
+        string = CString(m_wszReadBuffer, converted);
+    } else {
+        auto wide = AllocateTemporary<char16_t>(static_cast<size_t>(needed));
+        converted = MultiByteToWide(line.data(), wide.get(), needed, m_nCodePage);
+        string = CString(wide.get(), converted);
+    }
+    return TRUE;
+}
+
+BOOL CVelkorStdioFile::ReadString(CString& string, char16_t delimiter) {
+    if (!m_pStream)
+        return FALSE;
+    SkipByteOrderMark();
+    const BOOL found =
+        m_bUnicode ? ReadUnicodeLine(string, delimiter) : ReadNarrowLine(string, delimiter);
+    if (found && !string.IsEmpty() && string[string.GetLength() - 1] == u'\r') {
+        string = string.Left(string.GetLength() - 1);
+    }
+    return found;
+}
