@@ -240,8 +240,9 @@ void CompoundFile::readMiniStream() {
     if (root.size == 0 || root.start == kEndOfChain) {
         return;
     }
-    m_miniStream =
-        readChain(root.start, std::min<uint64_t>(root.size, m_file.size()), "the mini stream");
+    // The whole chain: some writers declare a root size smaller than the
+    // mini sectors their streams use.
+    m_miniStream = readChain(root.start, m_file.size(), "the mini stream");
     const uint8_t* h = m_file.data();
     const uint32_t miniFatStart = le32(h + 0x3C);
     if (miniFatStart == kEndOfChain || miniFatStart == kFreeSect) {

@@ -54,6 +54,7 @@ struct Sheet::Data {
     std::vector<Cell> cells;    // by row, then column
     std::vector<Row> rows;      // rows that hold cells, ascending; then an end marker
     std::optional<Range> used;
+    std::vector<Range> merged;
 };
 
 namespace detail {

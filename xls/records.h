@@ -20,7 +20,9 @@ constexpr uint16_t kSst = 0x00FC, kLabelSst = 0x00FD, kSupBook = 0x01AE, kDimens
 constexpr uint16_t kBlank = 0x0201, kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205;
 constexpr uint16_t kString = 0x0207, kRk = 0x027E, kFormat = 0x041E, kBof = 0x0809;
 constexpr uint16_t kBof2 = 0x0009, kBof3 = 0x0209, kBof4 = 0x0409;
-constexpr uint16_t kBoolErrOld = 0x0005;
+// FORMULA under its BIFF3 and BIFF4 numbers, which some writers still use
+// in BIFF8 files; the fields read here are laid out alike.
+constexpr uint16_t kFormula3 = 0x0206, kFormula4 = 0x0406;
 }  // namespace rec
 
 struct Record {

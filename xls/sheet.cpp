@@ -256,6 +256,8 @@ void SheetParser::dispatch(RecordCursor& cursor, const Record& r) {
             onBoolErr(r);
             break;
         case rec::kFormula:
+        case rec::kFormula3:
+        case rec::kFormula4:
             onFormula(r);
             break;
         case rec::kString:
@@ -344,6 +346,7 @@ void SheetParser::finish() {
         m_out.used = used;
     }
     std::vector<Placed>().swap(m_cells);
+    m_out.merged = std::move(m_merged);
 }
 
 // The offset of sheet `index`'s BOF: from BOUNDSHEET, or when that points
@@ -394,6 +397,10 @@ std::optional<Range> Sheet::usedRange() const {
 
 size_t Sheet::cellCount() const {
     return m_data->cells.size();
+}
+
+std::span<const Range> Sheet::mergedRanges() const {
+    return m_data->merged;
 }
 
 std::span<const Cell> Sheet::row(uint32_t r) const {

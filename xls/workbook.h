@@ -93,6 +93,8 @@ public:
     [[nodiscard]] std::u16string_view string(const Cell& cell) const;
     // Total number of cells holding a value.
     [[nodiscard]] size_t cellCount() const;
+    // The merged areas (MERGEDCELLS); only their top-left cells keep a value.
+    [[nodiscard]] std::span<const Range> mergedRanges() const;
 
     struct Data;  // compact storage, defined by the reader
     explicit Sheet(std::shared_ptr<const Data> data);
