@@ -1,0 +1,279 @@
+// The reader on workbooks written by real programs (xlwt, LibreOffice,
+// Gnumeric; made by tools/make-xls-fixtures.py and committed), and on
+// malformed ones derived from them by byte patches, each named after its
+// defect (tests/xls/make-malformed-fixtures.py).
+#include <gtest/gtest.h>
+
+#include "tests/xls/test_util.h"
+
+namespace {
+
+using namespace xls_test;
+const std::filesystem::path kFixtures = XLS_FIXTURE_DIR;
+
+xls::Workbook openFixture(const std::string& name) {
+    return xls::Workbook::open(kFixtures / name);
+}
+
+size_t sheetIndex(const xls::Workbook& book, std::u16string_view name) {
+    for (size_t i = 0; i < book.sheets().size(); ++i) {
+        if (book.sheets()[i].name == name) {
+            return i;
+        }
+    }
+    ADD_FAILURE() << "no sheet " << utf8(name);
+    return 0;
+}
+
+// The text in column `col` of the row whose first cell reads `label`.
+std::optional<std::string> caseValue(const xls::Sheet& sheet, const std::string& label,
+                                     uint16_t col = 1) {
+    const auto used = sheet.usedRange();
+    for (uint32_t r = used->firstRow; r <= used->lastRow; ++r) {
+        if (cellText(sheet, r, 0) == label) {
+            return cellText(sheet, r, col);
+        }
+    }
+    ADD_FAILURE() << "no case " << label;
+    return std::nullopt;
+}
+
+struct Expectation {
+    const char* file;
+    const char16_t* sheet;
+    const char* label;
+    const char* text;  // nullptr: an empty cell
+};
+
+class CaseValues : public testing::TestWithParam<Expectation> {};
+
+TEST_P(CaseValues, ReadAsTheContractRenders) {
+    const Expectation& e = GetParam();
+    const xls::Workbook book = openFixture(e.file);
+    const xls::Sheet sheet = book.sheet(sheetIndex(book, e.sheet));
+    const auto got = caseValue(sheet, e.label);
+    if (e.text) {
+        EXPECT_EQ(got, std::optional<std::string>(e.text)) << e.file << " " << e.label;
+    } else {
+        EXPECT_EQ(got, std::nullopt) << e.file << " " << e.label;
+    }
+}
+
+// Numbers with 15 significant digits, RK forms, booleans and error codes.
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, CaseValues,
+    testing::Values(Expectation{"xlwt_types.xls", u"types", "int_rk_max", "536870911"},
+                    Expectation{"xlwt_types.xls", u"types", "int_rk_min", "-536870912"},
+                    Expectation{"xlwt_types.xls", u"types", "int_over_rk", "536870912"},
+                    Expectation{"xlwt_types.xls", u"types", "int_2p53", "9.00719925474099E+15"},
+                    Expectation{"xlwt_types.xls", u"types", "float_rk100", "1.23"},
+                    Expectation{"xlwt_types.xls", u"types", "float_third", "0.333333333333333"},
+                    Expectation{"xlwt_types.xls", u"types", "float_tiny", "1E-300"},
+                    Expectation{"xlwt_types.xls", u"types", "float_huge", "1.79769313486232E+308"},
+                    Expectation{"xlwt_types.xls", u"types", "float_neg_zero", "0"},
+                    Expectation{"xlwt_types.xls", u"types", "float_17_sig", "0.3"},
+                    Expectation{"xlwt_types.xls", u"types", "bool_true", "TRUE"},
+                    Expectation{"xlwt_types.xls", u"types", "error_const #DIV/0!", "#DIV/0!"},
+                    Expectation{"xlwt_types.xls", u"types", "error_const #N/A", "#N/A"},
+                    Expectation{"xlwt_types.xls", u"types", "styled_blank", nullptr}));
+
+// Date and time kinds from built-in and custom formats, the 1900 quirks,
+// values outside the calendar, and formats that only look like dates.
+INSTANTIATE_TEST_SUITE_P(
+    Dates, CaseValues,
+    testing::Values(Expectation{"xlwt_types.xls", u"dates", "date_builtin14", "2024-02-29"},
+                    Expectation{"xlwt_types.xls", u"dates", "date_custom_long", "2000-01-01"},
+                    Expectation{"xlwt_types.xls", u"dates", "datetime_builtin22",
+                                "2024-02-29 13:45:30"},
+                    Expectation{"xlwt_types.xls", u"dates", "datetime_ms", "2024-02-29 13:45:30"},
+                    Expectation{"xlwt_types.xls", u"dates", "time_builtin18", "13:45:30"},
+                    Expectation{"xlwt_types.xls", u"dates", "time_builtin45", "00:45:30"},
+                    Expectation{"xlwt_types.xls", u"dates", "time_literal_h", "08:05:00"},
+                    Expectation{"xlwt_types.xls", u"dates", "duration_custom", "06:00:00"},
+                    Expectation{"xlwt_types.xls", u"dates", "serial_0", "00:00:00"},
+                    Expectation{"xlwt_types.xls", u"dates", "serial_59", "1900-02-28"},
+                    Expectation{"xlwt_types.xls", u"dates", "serial_60_fake_leap", "1900-02-29"},
+                    Expectation{"xlwt_types.xls", u"dates", "serial_61", "1900-03-01"},
+                    Expectation{"xlwt_types.xls", u"dates", "serial_max", "9999-12-31"},
+                    Expectation{"xlwt_types.xls", u"dates", "serial_neg", "-1"},
+                    Expectation{"xlwt_types.xls", u"dates", "near_midnight", "2024-03-01 00:00:00"},
+                    Expectation{"xlwt_types.xls", u"dates", "not_date_quoted_d", "7"},
+                    Expectation{"xlwt_types.xls", u"dates", "not_date_color", "45351"},
+                    Expectation{"xlwt_types.xls", u"dates", "not_date_euro", "1234.5"},
+                    Expectation{"xlwt_types.xls", u"dates", "not_date_sci", "45351"},
+                    Expectation{"lo_features.xls", u"Dates", "d_9999_12_31", "9999-12-31"},
+                    Expectation{"lo_1904.xls", u"Dates", "date_iso", "2024-02-29"},
+                    Expectation{"xlwt_1904.xls", u"dates1904", "date_builtin14", "2024-02-29"}));
+
+// Formula results from their cached values: STRING records (also long
+// ones continued, and non-BMP text), booleans, errors, an empty string.
+INSTANTIATE_TEST_SUITE_P(
+    Formulas, CaseValues,
+    testing::Values(Expectation{"lo_features.xls", u"Formulas", "num", "3"},
+                    Expectation{"lo_features.xls", u"Formulas", "str", "abcd"},
+                    Expectation{"lo_features.xls", u"Formulas", "str_unicode", "日本😀"},
+                    Expectation{"lo_features.xls", u"Formulas", "str_empty", nullptr},
+                    Expectation{"lo_features.xls", u"Formulas", "bool_false", "FALSE"},
+                    Expectation{"lo_features.xls", u"Formulas", "err_name", "#NAME?"},
+                    Expectation{"lo_features.xls", u"Formulas", "datetime_result",
+                                "2024-02-29 13:45:30"},
+                    Expectation{"gnm_features.xls", u"Formulas", "str", "abcd"},
+                    Expectation{"gnm_features.xls", u"Formulas", "err_null", "#NULL!"},
+                    Expectation{"gnm_features_biff5.xls", u"Formulas", "str", "abcd"},
+                    Expectation{"xlwt_types.xls", u"formulas_nocache", "1+2", nullptr}));
+
+// Text as stored: line breaks, tabs, code pages, astral characters.
+INSTANTIATE_TEST_SUITE_P(
+    Text, CaseValues,
+    testing::Values(
+        Expectation{"xlwt_types.xls", u"types", "newline_crlf", "line1\r\nline2"},
+        Expectation{"xlwt_types.xls", u"types", "lead_trail_space", "  padded  "},
+        Expectation{"xlwt_types.xls", u"types", "cp1252_only", "€ „quotes“ – — … ™ Œ œ Ž"},
+        Expectation{"xlwt_types.xls", u"types", "emoji_astral", "😀 👍🏽 𝐀 🇩🇪"},
+        Expectation{"xlwt_types.xls", u"types", "rich_text", "plain bold plain"},
+        Expectation{"lo_features.xls", u"Constants", "cjk", "日本語テキスト 中文 한국어"},
+        Expectation{"gnm_features_biff5.xls", u"Constants", "latin1", "Ünïcödé äöüß ÿ £ ¥ ©"},
+        Expectation{"gnm_features_biff5.xls", u"Constants", "cp1252_only",
+                    "€ „quotes“ – — … ™ Œ œ Ž"}));
+
+// Every cell of two workbooks, compared in text form.
+void expectSameCells(const xls::Workbook& a, const xls::Workbook& b) {
+    ASSERT_EQ(a.sheets().size(), b.sheets().size());
+    std::u16string ta, tb;
+    for (size_t s = 0; s < a.sheets().size(); ++s) {
+        const xls::Sheet sa = a.sheet(s), sb = b.sheet(s);
+        ASSERT_EQ(sa.usedRange(), sb.usedRange());
+        ASSERT_EQ(sa.cellCount(), sb.cellCount());
+        if (!sa.usedRange()) {
+            continue;
+        }
+        for (uint32_t r = sa.usedRange()->firstRow; r <= sa.usedRange()->lastRow; ++r) {
+            const auto ra = sa.row(r), rb = sb.row(r);
+            ASSERT_EQ(ra.size(), rb.size());
+            for (size_t i = 0; i < ra.size(); ++i) {
+                sa.text(ra[i], ta);
+                sb.text(rb[i], tb);
+                EXPECT_EQ(utf8(ta), utf8(tb)) << "row " << r;
+            }
+        }
+    }
+}
+
+TEST(Encryption, DefaultPasswordWorkbookReadsLikeItsPlainOriginal) {
+    expectSameCells(openFixture("lo_features.xls"), openFixture("lo_encrypted_velvet.xls"));
+}
+
+TEST(Encryption, RealPasswordIsRefusedAsPasswordProtected) {
+    try {
+        (void)openFixture("lo_encrypted.xls");
+        FAIL() << "opened";
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::Encrypted);
+        EXPECT_NE(std::string(e.what()).find("password-protected"), std::string::npos);
+    }
+}
+
+TEST(Container, DualStreamWorkbookIsReadFromItsBiff8Stream) {
+    const xls::Workbook dual = openFixture("gnm_dual_stream.xls");
+    EXPECT_EQ(dual.biffVersion(), 8);
+    expectSameCells(openFixture("gnm_features.xls"), dual);
+}
+
+TEST(Container, WorkbookStreamInTheMiniStreamIsRead) {
+    const xls::Workbook book = openFixture("opx_via_lo.xls");
+    const xls::Sheet sheet = book.sheet(0);
+    EXPECT_EQ(caseValue(sheet, "datetime"), "2024-02-29 13:45:30");
+    EXPECT_EQ(caseValue(sheet, "bool"), "TRUE");
+}
+
+TEST(Sheets, NamesTypesAndOffsetsComeFromTheWorkbook) {
+    const xls::Workbook book = openFixture("xlwt_sheets.xls");
+    std::vector<std::string> names;
+    for (const auto& s : book.sheets()) {
+        names.push_back(utf8(s.name));
+        EXPECT_EQ(s.type, xls::SheetType::Worksheet);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Plain", "With Space", "O'Quote", "Dollar$Sign",
+                                               "Unicode ☃ 名前", "Empty", "Offset", "Merged",
+                                               std::string(31, 'x')}));
+    EXPECT_FALSE(book.sheet(sheetIndex(book, u"Empty")).usedRange());
+    const auto offset = book.sheet(sheetIndex(book, u"Offset")).usedRange();
+    ASSERT_TRUE(offset);
+    EXPECT_EQ(offset->firstRow, 5U);
+    EXPECT_EQ(offset->firstCol, 3U);
+}
+
+TEST(Sheets, MergedAreaKeepsOnlyItsTopLeftValue) {
+    const xls::Workbook book = openFixture("xlwt_sheets.xls");
+    const xls::Sheet sheet = book.sheet(sheetIndex(book, u"Merged"));
+    ASSERT_FALSE(sheet.mergedRanges().empty());
+    for (const xls::Range& m : sheet.mergedRanges()) {
+        EXPECT_TRUE(findCell(sheet, m.firstRow, m.firstCol)) << "top-left of a merged area";
+        for (uint32_t r = m.firstRow; r <= m.lastRow; ++r) {
+            for (uint32_t c = m.firstCol; c <= m.lastCol; ++c) {
+                if (r != m.firstRow || c != m.firstCol) {
+                    EXPECT_FALSE(findCell(sheet, r, static_cast<uint16_t>(c)));
+                }
+            }
+        }
+    }
+}
+
+TEST(Sheets, SparseSheetStoresTwoCellsNotTheWholeGrid) {
+    const xls::Workbook book = openFixture("xlwt_sparse.xls");
+    const xls::Sheet sheet = book.sheet(0);
+    EXPECT_EQ(sheet.cellCount(), 2U);
+    EXPECT_EQ(sheet.usedRange(), (xls::Range{0, 65535, 0, 255}));
+    EXPECT_EQ(cellText(sheet, 65535, 255), "IV65536");
+    EXPECT_TRUE(sheet.row(30000).empty());
+}
+
+TEST(SharedStrings, StringsSplitAcrossContinueRecordsReadWhole) {
+    // xlwt_sst_long: strings of 20,000 8-bit, 9,000 CJK and 32,767 chars.
+    const xls::Workbook book = openFixture("xlwt_sst_long.xls");
+    const xls::Sheet sheet = book.sheet(0);
+    size_t longest = 0;
+    for (uint32_t r = 0; r <= sheet.usedRange()->lastRow; ++r) {
+        for (const xls::Cell& c : sheet.row(r)) {
+            longest = std::max(longest, sheet.string(c).size());
+        }
+    }
+    EXPECT_EQ(longest, 32767U);
+}
+
+TEST(SharedStrings, PiecesThatSwitchBetween8BitAndUtf16JoinUp) {
+    const xls::Workbook book = openFixture("xlwt_sst_mixedflag.xls");
+    const xls::Sheet sheet = book.sheet(0);
+    ASSERT_TRUE(sheet.usedRange());
+    for (uint32_t r = 0; r <= sheet.usedRange()->lastRow; ++r) {
+        for (const xls::Cell& c : sheet.row(r)) {
+            const std::u16string_view s = sheet.string(c);
+            // every piece's characters survive: no stray option bytes
+            EXPECT_EQ(s.find(u'\x01'), std::u16string_view::npos) << "row " << r;
+            EXPECT_EQ(s.find(u'\0'), std::u16string_view::npos) << "row " << r;
+        }
+    }
+}
+
+TEST(SharedStrings, EmptyStringIsATextCell) {
+    const xls::Sheet sheet = openFixture("xlwt_sst_empty.xls").sheet(0);
+    const xls::Cell* c = findCell(sheet, 0, 1);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->type, xls::CellType::Text);
+    EXPECT_EQ(cellText(sheet, 1, 1), "1");
+}
+
+TEST(SharedStrings, WriterCountingCodePointsIsRefusedAsDamagedNotMisread) {
+    // Gnumeric counts a split string's characters in code points; the
+    // strings after it fall out of step and a LABELSST points past the end.
+    const xls::Workbook book = openFixture("gnm_astral_malformed.xls");
+    try {
+        (void)book.sheet(sheetIndex(book, u"Strings"));
+        FAIL() << "read";
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::Damaged);
+        EXPECT_NE(std::string(e.what()).find("LABELSST"), std::string::npos);
+    }
+}
+
+}  // namespace
