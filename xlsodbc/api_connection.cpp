@@ -1,0 +1,145 @@
+// Connecting (SQLDriverConnect, SQLConnect with a DSN that carries DBQ),
+// disconnecting, connection attributes and transactions. The workbook is
+// opened and checked at connect time so that a bad file fails the
+// connection; nothing is ever written.
+#include "xlsodbc/api.h"
+#include "xlsodbc/connection_string.h"
+
+#include <cstring>
+
+namespace xlsodbc {
+namespace {
+
+void open(Connection& c, const Attributes& attributes, std::u16string connectionString) {
+    if (c.connected()) {
+        throw DriverError(State::ConnectionInUse, "The connection is already open");
+    }
+    const ConnectSettings settings = resolveSettings(attributes);
+    c.workbook = openWorkbook(settings.workbook);
+    c.path = settings.workbook;
+    c.firstRowHasNames = settings.firstRowHasNames;
+    c.connectionString = std::move(connectionString);
+}
+
+SQLUINTEGER integerValue(SQLPOINTER value) { return static_cast<SQLUINTEGER>(reinterpret_cast<SQLULEN>(value)); }
+
+}  // namespace
+
+SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, SQLSMALLINT* outLength,
+                        SQLUSMALLINT /*completion*/) {
+    // The driver cannot prompt: every completion mode connects with what
+    // the string (and its DSN) gives, or fails.
+    return guard<Connection>(dbc, [&](Connection& c) {
+        const std::u16string text = in.str();
+        open(c, parseConnectionString(text), text);
+        const Written w = writeText(text, out);
+        storeLength(outLength, w.length);
+        if (w.truncated) {
+            c.diagnostics.add(State::Truncated, "The completed connection string was cut to fit its buffer");
+        }
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN connect(SQLHDBC dbc, const TextArg& dsn) {
+    return guard<Connection>(dbc, [&](Connection& c) {
+        const std::u16string name = dsn.str();
+        open(c, Attributes{{u"DSN", name}}, u"DSN=" + name);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN disconnect(SQLHDBC dbc) {
+    return guard<Connection>(dbc, [](Connection& c) {
+        if (!c.connected()) {
+            throw DriverError(State::NotConnected, "The connection is not open");
+        }
+        c.disconnect();
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*length*/,
+                         Encoding /*enc*/) {
+    return guard<Connection>(dbc, [&](Connection& c) {
+        switch (attribute) {
+        case SQL_ATTR_AUTOCOMMIT:
+            // pyodbc switches autocommit off at connect: on a read-only
+            // source both settings mean the same.
+            c.autocommit = integerValue(value);
+            return SQL_SUCCESS;
+        case SQL_ATTR_ACCESS_MODE:
+            if (integerValue(value) != SQL_MODE_READ_ONLY) {
+                c.diagnostics.add(State::OptionChanged, "The workbook is always read-only");
+            }
+            return SQL_SUCCESS;
+        case SQL_ATTR_LOGIN_TIMEOUT: c.loginTimeout = integerValue(value); return SQL_SUCCESS;
+        case SQL_ATTR_CONNECTION_TIMEOUT: c.connectionTimeout = integerValue(value); return SQL_SUCCESS;
+        case SQL_ATTR_TXN_ISOLATION: c.txnIsolation = integerValue(value); return SQL_SUCCESS;
+        case SQL_ATTR_QUIET_MODE:
+        case SQL_ATTR_PACKET_SIZE:
+        case SQL_ATTR_METADATA_ID:
+            return SQL_SUCCESS;
+        default:
+            throw DriverError(State::NotImplemented,
+                              "The connection attribute " + std::to_string(attribute) + " is not supported");
+        }
+    });
+}
+
+SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
+                         SQLINTEGER* length, Encoding enc) {
+    return guard<Connection>(dbc, [&](Connection& c) {
+        SQLUINTEGER v = 0;
+        switch (attribute) {
+        case SQL_ATTR_AUTOCOMMIT: v = c.autocommit; break;
+        case SQL_ATTR_ACCESS_MODE: v = SQL_MODE_READ_ONLY; break;
+        case SQL_ATTR_LOGIN_TIMEOUT: v = c.loginTimeout; break;
+        case SQL_ATTR_CONNECTION_TIMEOUT: v = c.connectionTimeout; break;
+        case SQL_ATTR_TXN_ISOLATION: v = c.txnIsolation; break;
+        case SQL_ATTR_CONNECTION_DEAD: v = c.connected() ? SQL_CD_FALSE : SQL_CD_TRUE; break;
+        case SQL_ATTR_METADATA_ID: v = SQL_FALSE; break;
+        case SQL_ATTR_CURRENT_CATALOG: {
+            const Written w = writeText(utf8ToUtf16(c.path.string()), TextBuffer{value, capacity, enc, true});
+            storeLength(length, w.length);
+            if (w.truncated) {
+                c.diagnostics.add(State::Truncated, "The catalog name was cut to fit its buffer");
+            }
+            return SQL_SUCCESS;
+        }
+        default:
+            throw DriverError(State::NotImplemented,
+                              "The connection attribute " + std::to_string(attribute) + " is not supported");
+        }
+        if (value != nullptr) {
+            std::memcpy(value, &v, sizeof v);
+        }
+        storeLength(length, sizeof v);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT /*completion*/) {
+    // Nothing is ever written, so commit and rollback have nothing to do.
+    if (type == SQL_HANDLE_ENV) {
+        return guard<Environment>(handle, [](Environment&) { return SQL_SUCCESS; });
+    }
+    return guard<Connection>(handle, [](Connection&) { return SQL_SUCCESS; });
+}
+
+SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, SQLINTEGER* outLength) {
+    // The driver runs statements as written: the native form is the text.
+    return guard<Connection>(dbc, [&](Connection& c) {
+        if (in.isNull()) {
+            throw DriverError(State::InvalidNullPointer, "No statement text was given");
+        }
+        const Written w = writeText(in.str(), out);
+        storeLength(outLength, w.length);
+        if (w.truncated) {
+            c.diagnostics.add(State::Truncated, "The statement text was cut to fit its buffer");
+        }
+        return SQL_SUCCESS;
+    });
+}
+
+}  // namespace xlsodbc

@@ -1,0 +1,290 @@
+// The catalogue: table names as the catalogue reports them, pattern
+// matching, and the fixed-shape results of SQLTables, SQLColumns and
+// SQLGetTypeInfo (with the ODBC 2 column names for ODBC 2 applications).
+#include "xlsodbc/catalog.h"
+
+#include "xlsodbc/diagnostics.h"
+#include "xlsodbc/text.h"
+
+#include <unicode/uchar.h>
+
+namespace xlsodbc {
+namespace {
+
+using Row = TableGrid::Row;
+
+bool plainName(std::u16string_view name) {
+    for (const char16_t c : name) {
+        if (!(c == u'_' || u_isalnum(c))) {
+            return false;
+        }
+    }
+    return !name.empty();
+}
+
+std::u16string number(long long n) { return u16(std::to_string(n)); }
+
+struct ColumnSpec {
+    const char* odbc3;
+    const char* odbc2;
+    SQLSMALLINT type;
+    SQLULEN size;
+};
+
+std::unique_ptr<ResultSet> fixedResult(const std::vector<ColumnSpec>& specs, std::vector<Row> rows, bool odbc2) {
+    std::vector<ColumnInfo> columns;
+    for (const ColumnSpec& s : specs) {
+        columns.push_back({u16(odbc2 ? s.odbc2 : s.odbc3), s.type, s.size,
+                           static_cast<SQLSMALLINT>(s.type == SQL_WVARCHAR ? SQL_NULLABLE : SQL_NULLABLE_UNKNOWN)});
+    }
+    auto grid = std::make_unique<TableGrid>(static_cast<uint16_t>(specs.size()), std::move(rows));
+    return std::make_unique<ResultSet>(std::move(columns), std::move(grid), 0, true, u"");
+}
+
+bool matchesOptional(std::u16string_view value, const std::optional<std::u16string>& pattern) {
+    return !pattern || matchesPattern(value, *pattern);
+}
+
+// SQL_ALL_CATALOGS, SQL_ALL_SCHEMAS and SQL_ALL_TABLE_TYPES: "%" alone in
+// one argument with the others empty lists catalogues, schemas or types.
+enum class Enumeration : unsigned char { None, Catalogs, Schemas, Types };
+
+Enumeration enumeration(const TablesQuery& q) {
+    auto empty = [](const std::optional<std::u16string>& s) { return s && s->empty(); };
+    if (q.catalog == u"%" && empty(q.schema) && empty(q.table)) {
+        return Enumeration::Catalogs;
+    }
+    if (q.schema == u"%" && empty(q.catalog) && empty(q.table)) {
+        return Enumeration::Schemas;
+    }
+    if (q.type == u"%" && empty(q.catalog) && empty(q.schema) && empty(q.table)) {
+        return Enumeration::Types;
+    }
+    return Enumeration::None;
+}
+
+// The table types argument: a list like "'TABLE','SYSTEM TABLE'" or
+// "TABLE, VIEW"; nullopt or "%" or empty means every type.
+bool typeWanted(const std::optional<std::u16string>& types, std::u16string_view type) {
+    if (!types || types->empty() || *types == u"%") {
+        return true;
+    }
+    std::u16string_view list = *types;
+    while (!list.empty()) {
+        const size_t comma = list.find(u',');
+        std::u16string_view item = list.substr(0, comma);
+        while (!item.empty() && (item.front() == u' ' || item.front() == u'\'')) {
+            item.remove_prefix(1);
+        }
+        while (!item.empty() && (item.back() == u' ' || item.back() == u'\'')) {
+            item.remove_suffix(1);
+        }
+        if (equalsNoCase(item, type)) {
+            return true;
+        }
+        list = comma == std::u16string_view::npos ? std::u16string_view() : list.substr(comma + 1);
+    }
+    return false;
+}
+
+const char16_t* tableType(const TableInfo& t) { return t.kind == TableKind::Worksheet ? u"SYSTEM TABLE" : u"TABLE"; }
+
+const std::vector<ColumnSpec> kTablesColumns{
+    {"TABLE_CAT", "TABLE_QUALIFIER", SQL_WVARCHAR, 1024}, {"TABLE_SCHEM", "TABLE_OWNER", SQL_WVARCHAR, 128},
+    {"TABLE_NAME", "TABLE_NAME", SQL_WVARCHAR, 255},      {"TABLE_TYPE", "TABLE_TYPE", SQL_WVARCHAR, 128},
+    {"REMARKS", "REMARKS", SQL_WVARCHAR, 254},
+};
+
+std::vector<Row> enumerationRows(const Connection& c, Enumeration e) {
+    std::vector<Row> rows;
+    switch (e) {
+    case Enumeration::Catalogs: rows.push_back({utf8ToUtf16(c.path.string()), {}, {}, {}, {}}); break;
+    case Enumeration::Schemas: break;  // a workbook has no schemas
+    case Enumeration::Types:
+        rows.push_back({{}, {}, {}, u"SYSTEM TABLE", {}});
+        rows.push_back({{}, {}, {}, u"TABLE", {}});
+        break;
+    case Enumeration::None: break;
+    }
+    return rows;
+}
+
+std::vector<ColumnSpec> columnsColumns() {
+    return {
+        {"TABLE_CAT", "TABLE_QUALIFIER", SQL_WVARCHAR, 1024},
+        {"TABLE_SCHEM", "TABLE_OWNER", SQL_WVARCHAR, 128},
+        {"TABLE_NAME", "TABLE_NAME", SQL_WVARCHAR, 255},
+        {"COLUMN_NAME", "COLUMN_NAME", SQL_WVARCHAR, 255},
+        {"DATA_TYPE", "DATA_TYPE", SQL_SMALLINT, 5},
+        {"TYPE_NAME", "TYPE_NAME", SQL_WVARCHAR, 128},
+        {"COLUMN_SIZE", "PRECISION", SQL_INTEGER, 10},
+        {"BUFFER_LENGTH", "LENGTH", SQL_INTEGER, 10},
+        {"DECIMAL_DIGITS", "SCALE", SQL_SMALLINT, 5},
+        {"NUM_PREC_RADIX", "RADIX", SQL_SMALLINT, 5},
+        {"NULLABLE", "NULLABLE", SQL_SMALLINT, 5},
+        {"REMARKS", "REMARKS", SQL_WVARCHAR, 254},
+        {"COLUMN_DEF", "COLUMN_DEF", SQL_WVARCHAR, 254},
+        {"SQL_DATA_TYPE", "SQL_DATA_TYPE", SQL_SMALLINT, 5},
+        {"SQL_DATETIME_SUB", "SQL_DATETIME_SUB", SQL_SMALLINT, 5},
+        {"CHAR_OCTET_LENGTH", "CHAR_OCTET_LENGTH", SQL_INTEGER, 10},
+        {"ORDINAL_POSITION", "ORDINAL_POSITION", SQL_INTEGER, 10},
+        {"IS_NULLABLE", "IS_NULLABLE", SQL_WVARCHAR, 3},
+    };
+}
+
+}  // namespace
+
+std::u16string catalogName(const TableInfo& table) {
+    if (table.kind == TableKind::DefinedName) {
+        return table.name;
+    }
+    if (plainName(table.name)) {
+        return table.name + u"$";
+    }
+    std::u16string quoted = u"'";
+    for (const char16_t c : table.name) {
+        quoted.push_back(c);
+        if (c == u'\'') {
+            quoted.push_back(u'\'');
+        }
+    }
+    return quoted + u"$'";
+}
+
+bool matchesPattern(std::u16string_view value, std::u16string_view pattern, char16_t escape) {
+    // Iterative wildcard matching with one backtracking point for "%".
+    size_t v = 0, p = 0, starP = std::u16string_view::npos, starV = 0;
+    while (v < value.size()) {
+        if (p < pattern.size() && pattern[p] == u'%') {
+            starP = ++p;
+            starV = v;
+            continue;
+        }
+        if (p < pattern.size()) {
+            const bool escaped = pattern[p] == escape && p + 1 < pattern.size();
+            const char16_t want = escaped ? pattern[p + 1] : pattern[p];
+            if ((!escaped && want == u'_') || foldCase(want) == foldCase(value[v])) {
+                p += escaped ? 2 : 1;
+                ++v;
+                continue;
+            }
+        }
+        if (starP == std::u16string_view::npos) {
+            return false;
+        }
+        p = starP;
+        v = ++starV;
+    }
+    while (p < pattern.size() && pattern[p] == u'%') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& query, bool odbc2) {
+    if (const Enumeration e = enumeration(query); e != Enumeration::None) {
+        return fixedResult(kTablesColumns, enumerationRows(c, e), odbc2);
+    }
+    const std::u16string path = utf8ToUtf16(c.path.string());
+    std::vector<Row> rows;
+    // A workbook has one catalogue (itself) and no schemas: a schema
+    // pattern other than "%" or empty matches nothing.
+    const bool schemaOk = !query.schema || query.schema->empty() || matchesPattern(u"", *query.schema);
+    const bool catalogOk = !query.catalog || query.catalog->empty() || matchesPattern(path, *query.catalog);
+    if (schemaOk && catalogOk) {
+        for (const TableInfo& t : c.workbook->tables()) {
+            const std::u16string name = catalogName(t);
+            if (matchesOptional(name, query.table) && typeWanted(query.type, tableType(t))) {
+                rows.push_back({path, {}, name, std::u16string(tableType(t)), {}});
+            }
+        }
+    }
+    return fixedResult(kTablesColumns, std::move(rows), odbc2);
+}
+
+std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2) {
+    const std::u16string path = utf8ToUtf16(c.path.string());
+    std::vector<Row> rows;
+    const auto& tables = c.workbook->tables();
+    const bool schemaOk = !query.schema || query.schema->empty() || matchesPattern(u"", *query.schema);
+    for (size_t i = 0; i < tables.size() && schemaOk; ++i) {
+        const std::u16string name = catalogName(tables[i]);
+        if (!matchesOptional(name, query.table)) {
+            continue;
+        }
+        auto result = sheetResult(c.workbook->open(i, std::nullopt), c.firstRowHasNames, name);
+        for (uint16_t k = 0; k < result->columnCount(); ++k) {
+            const ColumnInfo& col = result->column(k);
+            if (!matchesOptional(col.name, query.column)) {
+                continue;
+            }
+            const auto size = static_cast<long long>(col.size);
+            rows.push_back({path, {}, name, col.name, number(SQL_WVARCHAR), u"VARCHAR", number(size),
+                            number(size * 2), {}, {}, number(SQL_NULLABLE), {}, {}, number(SQL_WVARCHAR), {},
+                            number(size * 2), number(k + 1), u"YES"});
+        }
+    }
+    std::vector<ColumnSpec> specs = columnsColumns();
+    if (odbc2) {
+        // ODBC 2 knows the first twelve columns only.
+        specs.resize(12);
+        for (Row& r : rows) {
+            r.resize(12);
+        }
+    }
+    return fixedResult(specs, std::move(rows), odbc2);
+}
+
+std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2) {
+    const std::vector<ColumnSpec> specs{
+        {"TYPE_NAME", "TYPE_NAME", SQL_WVARCHAR, 128},
+        {"DATA_TYPE", "DATA_TYPE", SQL_SMALLINT, 5},
+        {"COLUMN_SIZE", "PRECISION", SQL_INTEGER, 10},
+        {"LITERAL_PREFIX", "LITERAL_PREFIX", SQL_WVARCHAR, 128},
+        {"LITERAL_SUFFIX", "LITERAL_SUFFIX", SQL_WVARCHAR, 128},
+        {"CREATE_PARAMS", "CREATE_PARAMS", SQL_WVARCHAR, 128},
+        {"NULLABLE", "NULLABLE", SQL_SMALLINT, 5},
+        {"CASE_SENSITIVE", "CASE_SENSITIVE", SQL_SMALLINT, 5},
+        {"SEARCHABLE", "SEARCHABLE", SQL_SMALLINT, 5},
+        {"UNSIGNED_ATTRIBUTE", "UNSIGNED_ATTRIBUTE", SQL_SMALLINT, 5},
+        {"FIXED_PREC_SCALE", "MONEY", SQL_SMALLINT, 5},
+        {"AUTO_UNIQUE_VALUE", "AUTO_INCREMENT", SQL_SMALLINT, 5},
+        {"LOCAL_TYPE_NAME", "LOCAL_TYPE_NAME", SQL_WVARCHAR, 128},
+        {"MINIMUM_SCALE", "MINIMUM_SCALE", SQL_SMALLINT, 5},
+        {"MAXIMUM_SCALE", "MAXIMUM_SCALE", SQL_SMALLINT, 5},
+        {"SQL_DATA_TYPE", "SQL_DATA_TYPE", SQL_SMALLINT, 5},
+        {"SQL_DATETIME_SUB", "SQL_DATETIME_SUB", SQL_SMALLINT, 5},
+        {"NUM_PREC_RADIX", "NUM_PREC_RADIX", SQL_INTEGER, 10},
+        {"INTERVAL_PRECISION", "INTERVAL_PRECISION", SQL_SMALLINT, 5},
+    };
+    std::vector<Row> rows;
+    // Every column is text: the one type is a variable-length wide string
+    // of up to 32,767 characters (the longest text a cell holds).
+    if (type == SQL_ALL_TYPES || type == SQL_WVARCHAR) {
+        rows.push_back({u"VARCHAR", number(SQL_WVARCHAR), u"32767", u"'", u"'", u"max length",
+                        number(SQL_NULLABLE), number(SQL_FALSE), number(SQL_SEARCHABLE), {}, number(SQL_FALSE),
+                        {}, u"VARCHAR", {}, {}, number(SQL_WVARCHAR), {}, {}, {}});
+    }
+    return fixedResult(specs, std::move(rows), odbc2);
+}
+
+std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference& ref) {
+    const auto& tables = c.workbook->tables();
+    const TableKind kind = ref.worksheet ? TableKind::Worksheet : TableKind::DefinedName;
+    for (size_t i = 0; i < tables.size(); ++i) {
+        if (tables[i].kind == kind && equalsNoCase(tables[i].name, ref.name)) {
+            std::u16string name = catalogName(tables[i]);
+            return sheetResult(c.workbook->open(i, ref.range), c.firstRowHasNames, std::move(name));
+        }
+    }
+    std::string list;
+    for (const TableInfo& t : tables) {
+        list += (list.empty() ? "" : ", ") + utf16ToUtf8(catalogName(t));
+    }
+    throw DriverError(State::TableNotFound,
+                      "The table \"" + utf16ToUtf8(ref.written) + "\" does not exist in the workbook \"" +
+                          c.path.string() + "\"; " +
+                          (list.empty() ? std::string("the workbook has no tables") : "its tables are: " + list));
+}
+
+}  // namespace xlsodbc

@@ -1,0 +1,43 @@
+// Catalogue names and search patterns, and the result sets of SQLTables,
+// SQLColumns and SQLGetTypeInfo.
+#pragma once
+
+#include "xlsodbc/handles.h"
+#include "xlsodbc/provider.h"
+#include "xlsodbc/result_set.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace xlsodbc {
+
+// How the catalogue names a table: a worksheet "Sheet1$", quoted when the
+// name holds anything but letters, digits and "_" ('My Sheet$', with a
+// quote inside doubled); a defined name as it is. Every such name works
+// between brackets in a statement.
+std::u16string catalogName(const TableInfo& table);
+
+// ODBC search pattern: "%" any run, "_" one character, `escape` makes the
+// next character literal. Letter case is ignored, as in sheet names.
+bool matchesPattern(std::u16string_view value, std::u16string_view pattern, char16_t escape = u'\\');
+
+// Arguments of a catalogue function: nullopt places no restriction.
+struct TablesQuery {
+    std::optional<std::u16string> catalog, schema, table, type;
+};
+std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& query, bool odbc2);
+
+struct ColumnsQuery {
+    std::optional<std::u16string> catalog, schema, table, column;
+};
+std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2);
+
+std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2);
+
+// The result of one table of the connection's workbook (a statement's
+// table). Throws DriverError (42S02) naming the tables that exist.
+std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference& ref);
+
+}  // namespace xlsodbc

@@ -1,0 +1,80 @@
+// The driver's view of a workbook, independent of how it is read: a list of
+// tables (worksheets, then defined names) and, for one of them, a grid of
+// texts read row by row. The workbook reader sits behind this interface
+// (xls_provider.cpp); the catalogue's own result sets are grids too.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xlsodbc {
+
+// A rectangle of cells, 0-based and inclusive.
+struct CellRange {
+    uint32_t firstRow = 0;
+    uint32_t lastRow = 0;
+    uint16_t firstCol = 0;
+    uint16_t lastCol = 0;
+};
+
+enum class TableKind : uint8_t { Worksheet, DefinedName };
+
+struct TableInfo {
+    std::u16string name;  // the sheet's or the defined name's own name
+    TableKind kind = TableKind::Worksheet;
+};
+
+// A rectangle of texts. A grid has one current row; field() reads it.
+class Grid {
+public:
+    virtual ~Grid() = default;
+    [[nodiscard]] virtual uint32_t rowCount() const = 0;
+    [[nodiscard]] virtual uint16_t columnCount() const = 0;
+    // Makes `row` (0-based, below rowCount()) the current row.
+    virtual void seek(uint32_t row) = 0;
+    // The text of column `col` of the current row; nullopt for an empty
+    // cell. The view stays valid until the next call on this grid.
+    virtual std::optional<std::u16string_view> field(uint16_t col) = 0;
+    // The length of the longest text of each column over rows
+    // [fromRow, rowCount()); leaves the current row undefined.
+    virtual std::vector<size_t> longestTexts(uint32_t fromRow);
+};
+
+// A grid held in memory (catalogue results).
+class TableGrid final : public Grid {
+public:
+    using Row = std::vector<std::optional<std::u16string>>;
+    TableGrid(uint16_t columns, std::vector<Row> rows) : m_columns(columns), m_rows(std::move(rows)) {}
+    [[nodiscard]] uint32_t rowCount() const override { return static_cast<uint32_t>(m_rows.size()); }
+    [[nodiscard]] uint16_t columnCount() const override { return m_columns; }
+    void seek(uint32_t row) override { m_current = row; }
+    std::optional<std::u16string_view> field(uint16_t col) override;
+
+private:
+    uint16_t m_columns;
+    std::vector<Row> m_rows;
+    uint32_t m_current = 0;
+};
+
+class WorkbookSource {
+public:
+    virtual ~WorkbookSource() = default;
+    // Worksheets in workbook order, then the defined names that refer to a
+    // rectangle of one worksheet. Chart, macro and dialog sheets are left out.
+    [[nodiscard]] virtual const std::vector<TableInfo>& tables() const = 0;
+    // The cells of table `index`: a worksheet's used range, or `range` of
+    // it when given, or a defined name's range. Throws DriverError (HY000)
+    // when the sheet's records are damaged.
+    [[nodiscard]] virtual std::unique_ptr<Grid> open(size_t index, std::optional<CellRange> range) const = 0;
+};
+
+// Opens and checks a workbook. Throws DriverError (08001) with the reason
+// in words a user understands.
+std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path);
+
+}  // namespace xlsodbc

@@ -1,0 +1,61 @@
+// A result set: described columns over a grid of texts, read row by row.
+// A worksheet's result takes its column names from the first row of the
+// grid (or F1..Fn); catalogue results carry fixed descriptions.
+#pragma once
+
+#include "xlsodbc/odbc.h"
+#include "xlsodbc/provider.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace xlsodbc {
+
+struct ColumnInfo {
+    std::u16string name;
+    SQLSMALLINT sqlType = SQL_WVARCHAR;
+    SQLULEN size = 1;  // characters (text) or digits (numbers)
+    SQLSMALLINT nullable = SQL_NULLABLE;
+};
+
+class ResultSet {
+public:
+    // `sized` says the columns' sizes are given; otherwise each text
+    // column's size is the longest value in it, computed when first asked.
+    ResultSet(std::vector<ColumnInfo> columns, std::unique_ptr<Grid> grid, uint32_t firstDataRow, bool sized,
+              std::u16string table);
+
+    [[nodiscard]] uint16_t columnCount() const { return static_cast<uint16_t>(m_columns.size()); }
+    // Column i, 0-based.
+    const ColumnInfo& column(uint16_t i);
+    [[nodiscard]] const std::u16string& table() const { return m_table; }
+    [[nodiscard]] uint32_t rowCount() const { return m_rowCount; }
+
+    // Makes data row i (0-based) current for field().
+    void seek(uint32_t row);
+    std::optional<std::u16string_view> field(uint16_t col);
+
+private:
+    void computeSizes();
+
+    std::vector<ColumnInfo> m_columns;
+    std::unique_ptr<Grid> m_grid;
+    uint32_t m_firstDataRow;
+    uint32_t m_rowCount;
+    bool m_sized;
+    std::u16string m_table;
+    uint32_t m_wanted = 0;
+    bool m_positioned = false;
+};
+
+// The result of a worksheet, a range or a defined name.
+std::unique_ptr<ResultSet> sheetResult(std::unique_ptr<Grid> grid, bool firstRowHasNames, std::u16string table);
+
+// Column names from header texts: "F<position>" for an empty one, the
+// smallest number appended to one that repeats an earlier name (letter
+// case ignored).
+std::vector<std::u16string> columnNames(const std::vector<std::optional<std::u16string>>& headers);
+
+}  // namespace xlsodbc

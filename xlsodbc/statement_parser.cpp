@@ -1,0 +1,227 @@
+// Parsing SELECT * FROM <table> and the forms of <table>.
+#include "xlsodbc/statement_parser.h"
+
+#include "xlsodbc/diagnostics.h"
+#include "xlsodbc/text.h"
+
+#include <algorithm>
+
+namespace xlsodbc {
+namespace {
+
+constexpr const char* kAccepted =
+    "the driver accepts only SELECT * FROM <table>, where <table> is a worksheet ([Sheet1$] or ['My Sheet$']), "
+    "a range of one ([Sheet1$A1:D20]) or a defined name ([Prices])";
+
+[[noreturn]] void syntaxError(std::u16string_view statement, const std::string& problem) {
+    throw DriverError(State::SyntaxError,
+                      "Syntax error in \"" + utf16ToUtf8(statement) + "\" (" + problem + "): " + kAccepted);
+}
+
+bool isSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v'; }
+
+std::u16string_view trimSpace(std::u16string_view s) {
+    while (!s.empty() && isSpace(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && isSpace(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+void skipSpace(std::u16string_view& s) {
+    while (!s.empty() && isSpace(s.front())) {
+        s.remove_prefix(1);
+    }
+}
+
+// Consumes `keyword` (any case) when it stands at the start of s.
+bool takeKeyword(std::u16string_view& s, std::u16string_view keyword) {
+    if (s.size() < keyword.size() || !equalsNoCase(s.substr(0, keyword.size()), keyword)) {
+        return false;
+    }
+    s.remove_prefix(keyword.size());
+    return true;
+}
+
+// The table text of "[...]", "`...`", "\"...\"" or a bare name: `rest` is
+// everything after FROM. The closing delimiter is the statement's last
+// character, so a "]" inside a bracketed name needs no escape; a doubled
+// closing delimiter stands for one.
+std::u16string tableText(std::u16string_view statement, std::u16string_view rest) {
+    if (rest.empty()) {
+        syntaxError(statement, "no table after FROM");
+    }
+    const char16_t open = rest.front();
+    const char16_t close = open == u'[' ? u']' : open;
+    if (open == u'[' || open == u'`' || open == u'"') {
+        if (rest.size() < 2 || rest.back() != close) {
+            syntaxError(statement, "the table name is not closed, or something follows it");
+        }
+        const std::u16string_view inner = rest.substr(1, rest.size() - 2);
+        std::u16string text;
+        for (size_t i = 0; i < inner.size(); ++i) {
+            text.push_back(inner[i]);
+            if (inner[i] == close && i + 1 < inner.size() && inner[i + 1] == close) {
+                ++i;
+            }
+        }
+        return text;
+    }
+    if (open != u'\'' && std::any_of(rest.begin(), rest.end(), isSpace)) {
+        syntaxError(statement, "something follows the table name");
+    }
+    return std::u16string(rest);
+}
+
+int columnNumber(std::u16string_view letters) {
+    int col = 0;
+    for (const char16_t c : letters) {
+        col = col * 26 + (foldCase(c) - u'a' + 1);
+    }
+    return col - 1;
+}
+
+// One cell reference "B12"; false when malformed.
+bool parseCell(std::u16string_view text, uint32_t& row, uint16_t& col) {
+    size_t i = 0;
+    while (i < text.size() && ((text[i] >= u'A' && text[i] <= u'Z') || (text[i] >= u'a' && text[i] <= u'z'))) {
+        ++i;
+    }
+    if (i == 0 || i > 2 || i == text.size() || text.size() - i > 5) {
+        return false;
+    }
+    uint32_t number = 0;
+    for (size_t k = i; k < text.size(); ++k) {
+        if (text[k] < u'0' || text[k] > u'9') {
+            return false;
+        }
+        number = number * 10 + static_cast<uint32_t>(text[k] - u'0');
+    }
+    const int c = columnNumber(text.substr(0, i));
+    if (number < 1 || number > 65536 || c > 255) {
+        return false;
+    }
+    row = number - 1;
+    col = static_cast<uint16_t>(c);
+    return true;
+}
+
+// Reads a name in single quotes with "''" for a quote; returns the position
+// after the closing quote, or npos when there is none.
+size_t quotedName(std::u16string_view text, std::u16string& name) {
+    for (size_t i = 1; i < text.size(); ++i) {
+        if (text[i] == u'\'') {
+            if (i + 1 < text.size() && text[i + 1] == u'\'') {
+                name.push_back(u'\'');
+                ++i;
+                continue;
+            }
+            return i + 1;
+        }
+        name.push_back(text[i]);
+    }
+    return std::u16string_view::npos;
+}
+
+TableReference sheetReference(std::u16string_view written, std::u16string_view name, std::u16string_view range) {
+    TableReference ref{std::u16string(written), std::u16string(name), true, std::nullopt};
+    if (!range.empty()) {
+        ref.range = parseCellRange(range);
+        if (!ref.range) {
+            throw DriverError(State::SyntaxError,
+                              "\"" + utf16ToUtf8(range) + "\" in \"" + utf16ToUtf8(written) +
+                                  "\" is not a range of a worksheet: write it as A1:D20 (columns A to IV, rows 1 "
+                                  "to 65536)");
+        }
+    }
+    return ref;
+}
+
+std::optional<TableReference> quotedReference(std::u16string_view table) {
+    std::u16string name;
+    const size_t end = quotedName(table, name);
+    if (end == std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    const std::u16string_view rest = table.substr(end);
+    if (!name.empty() && name.back() == u'$') {
+        return sheetReference(table, std::u16string_view(name).substr(0, name.size() - 1), rest);
+    }
+    if (!rest.empty() && rest.front() == u'$') {
+        return sheetReference(table, name, rest.substr(1));
+    }
+    if (rest.empty()) {
+        return TableReference{std::u16string(table), name, false, std::nullopt};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<CellRange> parseCellRange(std::u16string_view text) {
+    CellRange range;
+    const size_t colon = text.find(u':');
+    const std::u16string_view first = text.substr(0, colon);
+    const std::u16string_view last = colon == std::u16string_view::npos ? first : text.substr(colon + 1);
+    if (!parseCell(first, range.firstRow, range.firstCol) || !parseCell(last, range.lastRow, range.lastCol)) {
+        return std::nullopt;
+    }
+    if (range.firstRow > range.lastRow) {
+        std::swap(range.firstRow, range.lastRow);
+    }
+    if (range.firstCol > range.lastCol) {
+        std::swap(range.firstCol, range.lastCol);
+    }
+    return range;
+}
+
+TableReference parseTableName(std::u16string_view table) {
+    if (!table.empty() && table.front() == u'\'') {
+        if (auto ref = quotedReference(table)) {
+            return *ref;
+        }
+    }
+    if (!table.empty() && table.back() == u'$') {
+        return sheetReference(table, table.substr(0, table.size() - 1), {});
+    }
+    const size_t dollar = table.rfind(u'$');
+    // "Name$A1:D20"; a "$" followed by something that is not meant as a
+    // range leaves the text a (missing) table name for the lookup to report.
+    if (dollar != std::u16string_view::npos && dollar > 0 &&
+        (parseCellRange(table.substr(dollar + 1)) || table.substr(dollar + 1).find(u':') != std::u16string_view::npos)) {
+        return sheetReference(table, table.substr(0, dollar), table.substr(dollar + 1));
+    }
+    return TableReference{std::u16string(table), std::u16string(table), false, std::nullopt};
+}
+
+TableReference parseSelect(std::u16string_view statement) {
+    std::u16string_view s = trimSpace(statement);
+    if (!s.empty() && s.back() == u';') {
+        s = trimSpace(s.substr(0, s.size() - 1));
+    }
+    if (!takeKeyword(s, u"SELECT") || s.empty() || (!isSpace(s.front()) && s.front() != u'*')) {
+        syntaxError(statement, "it does not begin with SELECT");
+    }
+    skipSpace(s);
+    if (s.empty() || s.front() != u'*') {
+        syntaxError(statement, "SELECT is not followed by *");
+    }
+    s.remove_prefix(1);
+    skipSpace(s);
+    if (!takeKeyword(s, u"FROM")) {
+        syntaxError(statement, "SELECT * is not followed by FROM");
+    }
+    if (!s.empty() && !isSpace(s.front()) && s.front() != u'[' && s.front() != u'`' && s.front() != u'"') {
+        syntaxError(statement, "FROM is not followed by a table");
+    }
+    skipSpace(s);
+    const std::u16string table = tableText(statement, s);
+    if (table.empty()) {
+        syntaxError(statement, "the table name is empty");
+    }
+    return parseTableName(table);
+}
+
+}  // namespace xlsodbc

@@ -1,0 +1,77 @@
+// Text at the ODBC boundary: the driver keeps UTF-16 inside; narrow entry
+// points take and give UTF-8, wide ones UTF-16 (SQLWCHAR). These helpers read
+// an application's text argument and fill an application's output buffer
+// with ODBC's truncation rules.
+#pragma once
+
+#include "xlsodbc/odbc.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace xlsodbc {
+
+enum class Encoding : unsigned char { Utf8, Utf16 };
+
+// UTF conversions; ill-formed input becomes U+FFFD.
+std::u16string utf8ToUtf16(std::string_view text);
+std::string utf16ToUtf8(std::u16string_view text);
+void appendUtf8(std::u16string_view text, std::string& out);
+
+// An input text argument (pointer plus length or SQL_NTS) as the
+// application passed it. Lengths of wide texts count SQLWCHARs, of narrow
+// ones bytes.
+struct TextArg {
+    const void* data = nullptr;
+    SQLINTEGER length = SQL_NTS;
+    Encoding encoding = Encoding::Utf8;
+
+    [[nodiscard]] bool isNull() const { return data == nullptr; }
+    // Throws DriverError(HY090) for a negative length other than SQL_NTS.
+    [[nodiscard]] std::u16string str() const;
+};
+
+inline TextArg narrowArg(const SQLCHAR* text, SQLINTEGER length) { return {text, length, Encoding::Utf8}; }
+inline TextArg wideArg(const SQLWCHAR* text, SQLINTEGER length) { return {text, length, Encoding::Utf16}; }
+
+// An output text buffer. `capacity` counts characters (SQLWCHARs or bytes)
+// when `inBytes` is false, bytes otherwise; the terminator is always written
+// when there is room for one.
+struct TextBuffer {
+    void* data = nullptr;
+    SQLLEN capacity = 0;
+    Encoding encoding = Encoding::Utf8;
+    bool inBytes = false;
+};
+
+struct Written {
+    SQLLEN length = 0;       // the whole text's length, in the buffer's unit
+    bool truncated = false;  // the text did not fit (ODBC 01004)
+};
+
+// Writes the text, cut at a character boundary when it does not fit, and
+// returns its full length. Throws DriverError(HY090) for a negative capacity.
+Written writeText(std::u16string_view text, const TextBuffer& buffer);
+
+inline TextBuffer narrowChars(SQLCHAR* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf8, false}; }
+inline TextBuffer wideChars(SQLWCHAR* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf16, false}; }
+inline TextBuffer narrowBytes(void* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf8, true}; }
+inline TextBuffer wideBytes(void* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf16, true}; }
+
+// Stores a length into an optional output pointer of any integer width.
+template <typename T>
+void storeLength(T* out, SQLLEN value) {
+    if (out != nullptr) {
+        *out = static_cast<T>(value);
+    }
+}
+
+// ASCII-only case-insensitive comparison; sheet and column names compare so.
+char16_t foldCase(char16_t c);
+bool equalsNoCase(std::u16string_view a, std::u16string_view b);
+
+// Shorthand for ASCII literals turned into UTF-16.
+std::u16string u16(std::string_view ascii);
+
+}  // namespace xlsodbc

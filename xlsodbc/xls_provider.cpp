@@ -1,0 +1,184 @@
+// The workbook reader behind the driver's WorkbookSource interface: maps the
+// reader's sheets and names to tables, its cells to grids of texts, and its
+// errors to the driver's diagnostics.
+#include "xlsodbc/diagnostics.h"
+#include "xlsodbc/provider.h"
+#include "xlsodbc/text.h"
+
+#include "xls/workbook.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace xlsodbc {
+namespace {
+
+std::string quotedPath(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
+
+// Why a workbook was refused, in words a user understands.
+std::string refusal(const std::filesystem::path& path, const xls::Error& error) {
+    const std::string file = quotedPath(path);
+    switch (error.kind()) {
+    case xls::ErrorKind::Io:
+        return "The workbook " + file + " cannot be opened: " + error.what();
+    case xls::ErrorKind::NotWorkbook:
+        return file + " is not an Excel 97-2003 or Excel 5/95 workbook (" + error.what() + ")";
+    case xls::ErrorKind::LooksLikeXlsx:
+        return file + " is not an Excel 97-2003 or Excel 5/95 workbook: it looks like an Excel 2007 or later "
+                      "(.xlsx) workbook; save it in the Excel 97-2003 (.xls) format to read it";
+    case xls::ErrorKind::Encrypted:
+        return "The workbook " + file + " is password-protected; save a copy without a password to read it";
+    case xls::ErrorKind::UnsupportedVersion:
+        return file + " is an Excel 2.x-4.x worksheet file; that version is not supported (save it in the "
+                      "Excel 97-2003 format)";
+    case xls::ErrorKind::Damaged:
+        break;
+    }
+    return "The workbook " + file + " is damaged (" + error.what() + ")";
+}
+
+// One worksheet rectangle. seek() indexes the row's cells by column so that
+// field() is a lookup; texts of string cells are views into the sheet.
+class SheetGrid final : public Grid {
+public:
+    SheetGrid(xls::Sheet sheet, CellRange range, bool empty)
+        : m_sheet(std::move(sheet)), m_range(range), m_empty(empty),
+          m_index(static_cast<size_t>(range.lastCol - range.firstCol) + 1, -1) {}
+
+    [[nodiscard]] uint32_t rowCount() const override { return m_empty ? 0 : m_range.lastRow - m_range.firstRow + 1; }
+    [[nodiscard]] uint16_t columnCount() const override {
+        return static_cast<uint16_t>(m_range.lastCol - m_range.firstCol + 1);
+    }
+
+    void seek(uint32_t row) override {
+        for (const xls::Cell& cell : m_cells) {
+            if (inColumns(cell.col)) {
+                m_index[cell.col - m_range.firstCol] = -1;
+            }
+        }
+        m_cells = m_sheet.row(m_range.firstRow + row);
+        for (size_t i = 0; i < m_cells.size(); ++i) {
+            if (inColumns(m_cells[i].col)) {
+                m_index[m_cells[i].col - m_range.firstCol] = static_cast<int32_t>(i);
+            }
+        }
+    }
+
+    std::optional<std::u16string_view> field(uint16_t col) override {
+        const int32_t i = m_index[col];
+        if (i < 0) {
+            return std::nullopt;
+        }
+        const xls::Cell& cell = m_cells[static_cast<size_t>(i)];
+        std::u16string_view text;
+        if (cell.type == xls::CellType::Text) {
+            text = m_sheet.string(cell);
+        } else {
+            m_sheet.text(cell, m_scratch);
+            text = m_scratch;
+        }
+        // An empty string (a formula's "" result) is an empty cell.
+        return text.empty() ? std::nullopt : std::optional(text);
+    }
+
+private:
+    [[nodiscard]] bool inColumns(uint16_t col) const { return col >= m_range.firstCol && col <= m_range.lastCol; }
+
+    xls::Sheet m_sheet;
+    CellRange m_range;
+    bool m_empty;
+    std::vector<int32_t> m_index;  // column in range -> position in m_cells, or -1
+    std::span<const xls::Cell> m_cells;
+    std::u16string m_scratch;
+};
+
+class XlsSource final : public WorkbookSource {
+public:
+    XlsSource(std::filesystem::path path, xls::Workbook workbook)
+        : m_path(std::move(path)), m_workbook(std::move(workbook)) {
+        const auto& sheets = m_workbook.sheets();
+        for (size_t i = 0; i < sheets.size(); ++i) {
+            if (sheets[i].type == xls::SheetType::Worksheet) {
+                m_tables.push_back({sheets[i].name, TableKind::Worksheet});
+                m_targets.push_back({i, std::nullopt});
+            }
+        }
+        for (const xls::DefinedName& name : m_workbook.names()) {
+            if (name.sheet < sheets.size() && sheets[name.sheet].type == xls::SheetType::Worksheet) {
+                const xls::Range& r = name.range;
+                m_tables.push_back({name.name, TableKind::DefinedName});
+                m_targets.push_back({name.sheet, CellRange{r.firstRow, r.lastRow, r.firstCol, r.lastCol}});
+            }
+        }
+    }
+
+    [[nodiscard]] const std::vector<TableInfo>& tables() const override { return m_tables; }
+
+    [[nodiscard]] std::unique_ptr<Grid> open(size_t index, std::optional<CellRange> range) const override {
+        const Target& target = m_targets.at(index);
+        xls::Sheet sheet = readSheet(target.sheet);
+        const std::optional<xls::Range> used = sheet.usedRange();
+        if (!range) {
+            range = target.range;
+        }
+        if (!range) {
+            if (!used) {
+                // A sheet without values: one unnamed column and no rows.
+                return std::make_unique<SheetGrid>(std::move(sheet), CellRange{}, true);
+            }
+            range = CellRange{used->firstRow, used->lastRow, used->firstCol, used->lastCol};
+        } else {
+            range = clipToUsed(*range, used);
+        }
+        return std::make_unique<SheetGrid>(std::move(sheet), *range, false);
+    }
+
+private:
+    struct Target {
+        size_t sheet;
+        std::optional<CellRange> range;
+    };
+
+    // A range that reaches past the last used row or column (a whole
+    // column, a whole row) ends where the values end, but keeps at least
+    // its first row and column.
+    static CellRange clipToUsed(CellRange r, const std::optional<xls::Range>& used) {
+        const uint32_t lastRow = used ? used->lastRow : 0;
+        const uint16_t lastCol = used ? used->lastCol : 0;
+        r.lastRow = std::min(r.lastRow, std::max(lastRow, r.firstRow));
+        r.lastCol = std::min(r.lastCol, std::max(lastCol, r.firstCol));
+        return r;
+    }
+
+    [[nodiscard]] xls::Sheet readSheet(size_t index) const {
+        try {
+            return m_workbook.sheet(index);
+        } catch (const xls::Error& e) {
+            throw DriverError(State::GeneralError, "The worksheet \"" +
+                                                       utf16ToUtf8(m_workbook.sheets()[index].name) + "\" of " +
+                                                       quotedPath(m_path) + " is damaged (" + e.what() + ")");
+        }
+    }
+
+    std::filesystem::path m_path;
+    xls::Workbook m_workbook;
+    std::vector<TableInfo> m_tables;
+    std::vector<Target> m_targets;
+};
+
+}  // namespace
+
+std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        throw DriverError(State::UnableToConnect,
+                          "The workbook " + quotedPath(path) + " cannot be opened: it is a folder, not a file");
+    }
+    try {
+        return std::make_unique<XlsSource>(path, xls::Workbook::open(path));
+    } catch (const xls::Error& e) {
+        throw DriverError(State::UnableToConnect, refusal(path, e));
+    }
+}
+
+}  // namespace xlsodbc
