@@ -311,7 +311,14 @@ std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream) 
     book->biff = biffVersion(r);
     book->codePage = book->biff == 8 ? 1200 : 1252;
     GlobalsParser parser{*book, {}, {}, {}, {}, {}, {}};
-    while (cursor.next(r) && r.type != rec::kEof) {
+    while (true) {
+        if (!cursor.next(r)) {
+            damaged("records: the workbook globals end at offset " + hex(cursor.position()) +
+                    " without an EOF record (the stream is cut short)");
+        }
+        if (r.type == rec::kEof) {
+            break;
+        }
         switch (r.type) {
             case rec::kBoundSheet:
                 parser.onBoundSheet(r);

@@ -279,7 +279,11 @@ void SheetParser::run(size_t offset) {
     }
     // Embedded sub-streams (a chart inside a sheet) nest BOF..EOF.
     int depth = 1;
-    while (depth > 0 && cursor.next(r)) {
+    while (depth > 0) {
+        if (!cursor.next(r)) {
+            damaged("records: sheet at offset " + hex(offset) + " ends at offset " +
+                    hex(cursor.position()) + " without an EOF record (the stream is cut short)");
+        }
         if (r.type == rec::kBof) {
             ++depth;
         } else if (r.type == rec::kEof) {

@@ -276,4 +276,74 @@ TEST(SharedStrings, WriterCountingCodePointsIsRefusedAsDamagedNotMisread) {
     }
 }
 
+struct Refusal {
+    const char* file;
+    xls::ErrorKind kind;
+    const char* place;  // part of the message: the layer and where
+    bool atSheet;       // refused when the sheet is read, not at open
+};
+
+class Malformed : public testing::TestWithParam<Refusal> {};
+
+TEST_P(Malformed, IsRefusedWithTheLayerAndPlace) {
+    const Refusal& e = GetParam();
+    try {
+        const xls::Workbook book = openFixture(std::string("malformed/") + e.file);
+        ASSERT_TRUE(e.atSheet) << "opened";
+        for (size_t i = 0; i < book.sheets().size(); ++i) {
+            (void)book.sheet(i);
+        }
+        FAIL() << "every sheet read";
+    } catch (const xls::Error& err) {
+        EXPECT_EQ(err.kind(), e.kind) << err.what();
+        EXPECT_NE(std::string(err.what()).find(e.place), std::string::npos) << err.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, Malformed,
+    testing::Values(
+        Refusal{"fat_chain_loops.xls", xls::ErrorKind::Damaged,
+                "container: FAT chain of stream 'Workbook' loops", false},
+        Refusal{"sector_index_out_of_range.xls", xls::ErrorKind::Damaged,
+                "beyond the end of the file", false},
+        Refusal{"file_truncated_in_workbook_stream.xls", xls::ErrorKind::Damaged,
+                "container: ", false},
+        Refusal{"stream_chain_cut_short.xls", xls::ErrorKind::Damaged, "records: ", false},
+        Refusal{"record_longer_than_its_stream.xls", xls::ErrorKind::Damaged,
+                "records: record 0xa at offset 0x2b31 is longer than its stream", true},
+        Refusal{"biff4_worksheet.xls", xls::ErrorKind::UnsupportedVersion, "BIFF4", false},
+        Refusal{"zip_container.xls", xls::ErrorKind::LooksLikeXlsx, ".xlsx", false}));
+
+TEST(Tolerance, SstCountLargerThanTheDataReadsLikeTheOriginal) {
+    expectSameCells(openFixture("xlwt_types.xls"),
+                    openFixture("malformed/sst_count_larger_than_data.xls"));
+}
+
+TEST(Tolerance, StreamNameInCapitalsIsFound) {
+    expectSameCells(openFixture("xlwt_types.xls"),
+                    openFixture("malformed/stream_name_in_capitals.xls"));
+}
+
+TEST(Open, MissingFileAndFolderAreIoErrorsWithTheReason) {
+    for (const char* path : {"/nonexistent/book.xls", "/tmp"}) {
+        try {
+            (void)xls::Workbook::open(path);
+            FAIL() << path;
+        } catch (const xls::Error& e) {
+            EXPECT_EQ(e.kind(), xls::ErrorKind::Io);
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+        }
+    }
+}
+
+TEST(Open, TextFileIsNotAWorkbook) {
+    try {
+        (void)xls::Workbook::fromBytes({'a', ',', 'b', '\n', '1', ',', '2', '\n', '3', '4'});
+        FAIL();
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::NotWorkbook);
+    }
+}
+
 }  // namespace

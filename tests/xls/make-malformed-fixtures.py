@@ -1,0 +1,130 @@
+#!/usr/bin/python3
+"""Derive malformed workbooks from the committed fixtures by byte patches.
+
+Usage:  tests/xls/make-malformed-fixtures.py   (writes tests/xls/fixtures/malformed/)
+
+Each output is named after its defect; the fixture test expects each to be
+refused with the error kind and place named in its table, or (for the
+tolerated ones) to read like its source.
+"""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SRC = os.path.join(HERE, "fixtures")
+OUT = os.path.join(SRC, "malformed")
+ENDOFCHAIN = 0xFFFFFFFE
+
+
+class Cfb:
+    """Just enough of the compound file to find a stream's sectors."""
+
+    def __init__(self, data):
+        self.d = bytearray(data)
+        self.ss = 1 << struct.unpack_from("<H", self.d, 0x1E)[0]
+        fat_sectors = [s for s in struct.unpack_from("<109I", self.d, 0x4C) if s < 0xFFFFFFF0]
+        self.fat_pos = []  # file offset of each FAT entry
+        for s in fat_sectors:
+            base = (s + 1) * self.ss
+            self.fat_pos += [base + 4 * i for i in range(self.ss // 4)]
+
+    def fat(self, i):
+        return struct.unpack_from("<I", self.d, self.fat_pos[i])[0]
+
+    def set_fat(self, i, v):
+        struct.pack_into("<I", self.d, self.fat_pos[i], v)
+
+    def chain(self, s):
+        out = []
+        while s != ENDOFCHAIN and len(out) < 100000:
+            out.append(s)
+            s = self.fat(s)
+        return out
+
+    def entry(self, name):
+        for s in self.chain(struct.unpack_from("<I", self.d, 0x30)[0]):
+            base = (s + 1) * self.ss
+            for k in range(self.ss // 128):
+                e = base + 128 * k
+                n = struct.unpack_from("<H", self.d, e + 0x40)[0]
+                if self.d[e:e + max(0, n - 2)].decode("utf-16le", "replace") == name:
+                    return e
+        raise KeyError(name)
+
+    def stream_sectors(self, name):
+        e = self.entry(name)
+        return self.chain(struct.unpack_from("<I", self.d, e + 0x74)[0])
+
+    def stream_offset(self, name, pos):
+        """File offset of byte pos of a stream held in regular sectors."""
+        sectors = self.stream_sectors(name)
+        return (sectors[pos // self.ss] + 1) * self.ss + pos % self.ss
+
+    def stream(self, name):
+        e = self.entry(name)
+        size = struct.unpack_from("<I", self.d, e + 0x78)[0]
+        return b"".join(bytes(self.d[(s + 1) * self.ss:(s + 2) * self.ss])
+                        for s in self.stream_sectors(name))[:size]
+
+
+def records(stream):
+    pos = 0
+    while pos + 4 <= len(stream):
+        t, n = struct.unpack_from("<HH", stream, pos)
+        yield pos, t, n
+        pos += 4 + n
+
+
+def write(name, data):
+    with open(os.path.join(OUT, name), "wb") as f:
+        f.write(bytes(data))
+    print(name, len(data))
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    base = open(os.path.join(SRC, "xlwt_types.xls"), "rb").read()
+
+    cf = Cfb(base)
+    chain = cf.stream_sectors("Workbook")
+    cf.set_fat(chain[3], chain[1])
+    write("fat_chain_loops.xls", cf.d)
+
+    cf = Cfb(base)
+    cf.set_fat(chain[2], 0x00FFFFF0)
+    write("sector_index_out_of_range.xls", cf.d)
+
+    cf = Cfb(base)
+    cf.set_fat(chain[0], 0xFFFFFFFF)  # a free sector where the chain goes on
+    write("stream_chain_cut_short.xls", cf.d)
+
+    write("file_truncated_in_workbook_stream.xls", base[:len(base) // 2])
+
+    # The last record of the stream claims more bytes than the stream has.
+    cf = Cfb(base)
+    stream = cf.stream("Workbook")
+    last = [p for p, t, n in records(stream) if t == 0x000A][-1]
+    struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", last + 2), 0x2000)
+    write("record_longer_than_its_stream.xls", cf.d)
+
+    # SST declaring far more unique strings than are present (tolerated).
+    cf = Cfb(base)
+    sst = next(p for p, t, n in records(stream) if t == 0x00FC)
+    struct.pack_into("<I", cf.d, cf.stream_offset("Workbook", sst + 8), 50000000)
+    write("sst_count_larger_than_data.xls", cf.d)
+
+    # The workbook stream's name in capitals (tolerated).
+    cf = Cfb(base)
+    e = cf.entry("Workbook")
+    cf.d[e:e + 16] = "WORKBOOK".encode("utf-16le")
+    write("stream_name_in_capitals.xls", cf.d)
+
+    # A bare BIFF4 worksheet: BOF (version 0x0400, worksheet) and EOF.
+    write("biff4_worksheet.xls", struct.pack("<HHHHHH", 0x0409, 6, 0, 0x10, 0, 0) +
+          struct.pack("<HH", 0x000A, 0))
+    # A zip container, the start of an .xlsx file.
+    write("zip_container.xls", b"PK\x03\x04" + bytes(60))
+
+
+if __name__ == "__main__":
+    main()
