@@ -1,0 +1,142 @@
+// CRecordsetEx against Debian's SQLite ODBC driver: a statement text run as
+// given, with whatever columns its result has (none, some without rows, long
+// names), a second open that describes only its own columns, and a failing
+// statement that closes the recordset and carries the driver's message.
+#include <gtest/gtest.h>
+
+#include "odbc/recordsetex.h"
+#include "tests/odbc/odbc_sandbox.h"
+
+namespace {
+
+class RecordsetExTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_database.Open(nullptr, FALSE, FALSE, m_file.Connect()); }
+
+    static std::vector<CString> ColumnNames(const CRecordset& set) {
+        std::vector<CString> names;
+        CODBCFieldInfo info;
+        for (short i = 0; i < set.GetODBCFieldCount(); ++i) {
+            set.GetODBCFieldInfo(i, info);
+            names.push_back(info.m_strName);
+        }
+        return names;
+    }
+
+    ScratchSqlite m_file;
+    CDatabase m_database;
+    CRecordsetEx m_set{&m_database};
+};
+
+TEST_F(RecordsetExTest, StatementWithoutResultColumns) {
+    EXPECT_TRUE(m_set.Open(CRecordset::forwardOnly, u"create table t(a integer, b varchar(9))",
+                           CRecordset::none));
+    EXPECT_TRUE(m_set.IsOpen());
+    EXPECT_EQ(m_set.GetODBCFieldCount(), 0);
+    EXPECT_EQ(m_set.GetRecordCount(), 0);
+    EXPECT_TRUE(m_set.IsEOF());
+    EXPECT_TRUE(m_set.IsBOF());
+    CODBCFieldInfo info;
+    EXPECT_THROW(m_set.GetODBCFieldInfo(0, info), CInvalidArgException);
+    // The statement ran: the table exists.
+    m_set.Close();
+    EXPECT_TRUE(m_set.Open(CRecordset::forwardOnly, u"select * from t", CRecordset::readOnly));
+    EXPECT_EQ(ColumnNames(m_set), (std::vector<CString>{u"a", u"b"}));
+}
+
+TEST_F(RecordsetExTest, ColumnsButNoRowsIsAtBothEnds) {
+    m_set.Open(CRecordset::forwardOnly, u"create table t(a integer, b varchar(9))",
+               CRecordset::none);
+    for (UINT openType : {UINT{CRecordset::forwardOnly}, UINT{CRecordset::dynaset}}) {
+        m_set.Close();
+        ASSERT_TRUE(m_set.Open(openType, u"select b, a from t", CRecordset::readOnly));
+        EXPECT_TRUE(m_set.IsBOF());
+        EXPECT_TRUE(m_set.IsEOF());
+        EXPECT_EQ(m_set.GetRecordCount(), 0);
+        EXPECT_EQ(ColumnNames(m_set), (std::vector<CString>{u"b", u"a"}));
+        EXPECT_THROW(m_set.MoveNext(), CDBException);
+    }
+}
+
+TEST_F(RecordsetExTest, StandsOnTheFirstRowAfterOpen) {
+    m_set.Open(CRecordset::forwardOnly, u"select 'x' as first, 2 as second union all select 'y', 3",
+               CRecordset::readOnly);
+    EXPECT_FALSE(m_set.IsBOF());
+    EXPECT_FALSE(m_set.IsEOF());
+    EXPECT_EQ(m_set.GetRecordCount(), 1);
+    CString value;
+    m_set.GetFieldValue(0, value);
+    EXPECT_EQ(value, CString(u"x"));
+    m_set.MoveNext();
+    m_set.GetFieldValue(1, value);
+    EXPECT_EQ(value, CString(u"3"));
+    EXPECT_EQ(m_set.GetRecordCount(), 2);
+    m_set.MoveNext();
+    EXPECT_TRUE(m_set.IsEOF());
+}
+
+TEST_F(RecordsetExTest, LongColumnNamesKeepTheirFirst255Characters) {
+    const CString name255(u'n', 255);
+    const CString name300 = CString(u'm', 255) + CString(u'z', 45);
+    const CString sql =
+        CString(u"select 1 as ") + name255 + u", 2 as " + name300 + u", 3 as \"Größe\"";
+    ASSERT_TRUE(m_set.Open(CRecordset::forwardOnly, sql, CRecordset::readOnly));
+    const std::vector<CString> names = ColumnNames(m_set);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0], name255);
+    EXPECT_EQ(names[1], name300.Left(255));
+    EXPECT_EQ(names[2], CString::FromUtf8("Größe"));
+}
+
+TEST_F(RecordsetExTest, SecondOpenDescribesOnlyTheNewColumns) {
+    m_set.Open(CRecordset::forwardOnly, u"select 1 as a, 2 as b, 3 as c", CRecordset::readOnly);
+    ASSERT_EQ(m_set.GetODBCFieldCount(), 3);
+    m_set.Close();
+    EXPECT_EQ(m_set.GetODBCFieldCount(), -1);
+    m_set.Open(CRecordset::snapshot, u"select 'v' as only_one", CRecordset::readOnly);
+    EXPECT_EQ(ColumnNames(m_set), (std::vector<CString>{u"only_one"}));
+    CString value;
+    m_set.GetFieldValue(0, value);
+    EXPECT_EQ(value, CString(u"v"));
+    EXPECT_THROW(m_set.GetFieldValue(1, value), CInvalidArgException);
+}
+
+TEST_F(RecordsetExTest, FailingStatementClosesAndCarriesTheDriversMessage) {
+    m_set.Open(CRecordset::forwardOnly, u"select 1 as a", CRecordset::readOnly);
+    try {
+        m_set.Open(CRecordset::forwardOnly, u"Select * from [Sheet1$]", CRecordset::readOnly);
+        FAIL() << "no exception";
+    } catch (const CDBException& e) {
+        EXPECT_EQ(e.m_nRetCode, SQL_ERROR);
+        EXPECT_EQ(e.m_strError, CString(u"[SQLite]no such table: Sheet1$ (1)"));
+        EXPECT_EQ(e.m_strStateNativeOrigin, CString(u"State:HY000,Native:1,Origin:[SQLite]"));
+    }
+    EXPECT_FALSE(m_set.IsOpen());
+    EXPECT_EQ(m_set.GetODBCFieldCount(), -1);
+}
+
+TEST_F(RecordsetExTest, RunsTheTextAsGiven) {
+    // The base recordset would run its default statement for an empty
+    // text; this one hands the driver exactly what it got.
+    const char16_t* sql = u"  select 5 as five  ";
+    m_set.Open(CRecordset::forwardOnly, sql, CRecordset::readOnly);
+    EXPECT_EQ(m_set.GetSQL(), CString(sql));
+    EXPECT_THROW(m_set.Open(CRecordset::forwardOnly, u"", CRecordset::readOnly), CDBException);
+    EXPECT_FALSE(m_set.IsOpen());
+}
+
+TEST_F(RecordsetExTest, KnowsItsClass) {
+    EXPECT_TRUE(m_set.IsKindOf(RUNTIME_CLASS(CRecordset)));
+    EXPECT_TRUE(m_set.IsKindOf(RUNTIME_CLASS(CRecordsetEx)));
+    EXPECT_STREQ(m_set.GetRuntimeClass()->m_lpszClassName, "CRecordsetEx");
+}
+
+TEST(RecordsetExWithoutConnection, OpenReturnsFalse) {
+    UseTestDrivers();
+    CDatabase database;  // never opened: no statement can be allocated
+    CRecordsetEx set(&database);
+    EXPECT_FALSE(set.Open(CRecordset::forwardOnly, u"select 1", CRecordset::readOnly));
+    EXPECT_FALSE(set.IsOpen());
+}
+
+}  // namespace
