@@ -150,41 +150,62 @@ void AppendSegment(std::u16string& out, std::u16string_view segment, const USet*
     out += segment.substr(i);
 }
 
+// Combining marks all lie at U+0300 and above, so a text without such
+// units needs no composition step.
 bool MayHaveCombiningMarks(std::u16string_view text) {
-    for (char16_t u : text) {
-        if (u >= 0x0300)
-            return true;
-    }
-    return false;
+    return std::any_of(text.begin(), text.end(), [](char16_t u) { return u >= 0x0300; });
 }
 
-// The text with every base + combining marks sequence composed where the
-// code page has the precomposed character.
-std::u16string ComposeForCodePage(std::u16string_view text, const USet* mapped) {
-    std::u16string out;
-    out.reserve(text.size());
+// The end of the run of combining marks that starts at i.
+size_t EndOfMarks(std::u16string_view text, size_t i) {
+    while (i < text.size()) {
+        size_t next = i;
+        UChar32 c;
+        U16_NEXT(text.data(), next, text.size(), c);
+        if (!IsCombining(c))
+            break;
+        i = next;
+    }
+    return i;
+}
+
+// Fills out with the text, each base + combining marks sequence composed
+// where the code page has the precomposed character; false (out untouched)
+// when the text has no combining mark. Text between sequences is copied in
+// runs.
+bool ComposeForCodePage(std::u16string_view text, const USet* mapped, std::u16string& out) {
+    size_t copied = 0;  // text before this index is already in out
     size_t i = 0;
     while (i < text.size()) {
-        const size_t start = i;
-        UChar32 c;
-        U16_NEXT(text.data(), i, text.size(), c);
-        size_t end = i;
-        while (end < text.size()) {
-            size_t next = end;
-            UChar32 mark;
-            U16_NEXT(text.data(), next, text.size(), mark);
-            if (!IsCombining(mark))
-                break;
-            end = next;
-        }
-        if (end == i || IsCombining(c)) {
-            out += text.substr(start, i - start);
+        if (text[i] < 0x0300) {
+            ++i;
             continue;
         }
-        AppendSegment(out, text.substr(start, end - start), mapped);
-        i = end;
+        size_t next = i;
+        UChar32 c;
+        U16_NEXT(text.data(), next, text.size(), c);
+        if (!IsCombining(c)) {
+            i = next;
+            continue;
+        }
+        if (copied == 0 && out.empty())
+            out.reserve(text.size());
+        const size_t end = EndOfMarks(text, i);
+        size_t baseStart = i;
+        if (i > copied)
+            U16_BACK_1(text.data(), copied, baseStart);
+        out.append(text.substr(copied, baseStart - copied));
+        if (baseStart < i) {
+            AppendSegment(out, text.substr(baseStart, end - baseStart), mapped);
+        } else {
+            out.append(text.substr(i, end - i));  // marks without a base
+        }
+        copied = i = end;
     }
-    return out;
+    if (copied == 0)
+        return false;
+    out.append(text.substr(copied));
+    return true;
 }
 
 // --------------------------------------------------- from-Unicode side
@@ -236,8 +257,8 @@ int WideToCodePage(CachedConverter& entry, DWORD flags, std::u16string_view text
         return 0;
 
     std::u16string composed;
-    if ((flags & WC_COMPOSITECHECK) && MayHaveCombiningMarks(text)) {
-        composed = ComposeForCodePage(text, RoundTripSet(entry));
+    if ((flags & WC_COMPOSITECHECK) && MayHaveCombiningMarks(text) &&
+        ComposeForCodePage(text, RoundTripSet(entry), composed)) {
         text = composed;
     }
     const int32_t length = ucnv_fromUChars(converter, dstBytes ? dst : nullptr, dstBytes,

@@ -19,3 +19,7 @@
 using UINT = unsigned int;
 using LONGLONG = int64_t;
 using ULONGLONG = uint64_t;
+
+// unixODBC picks DWORD from the size of long; the program's flags and
+// attributes need the Windows width.
+static_assert(sizeof(DWORD) == 4 && sizeof(WORD) == 2 && sizeof(BYTE) == 1 && sizeof(UINT) == 4);
