@@ -9,7 +9,9 @@
 
 namespace {
 
-bool IsSwitchStart(char16_t c) { return c == u'/' || c == u'-'; }
+bool IsSwitchStart(char16_t c) {
+    return c == u'/' || c == u'-';
+}
 
 CString Trimmed(CString s) {
     s.TrimLeft();
@@ -27,7 +29,8 @@ CCommandLine::CCommandLine(const CString& strCmdLine) : m_strCmdLine(Trimmed(str
 // wcstok with a separator set of one space), or null at the end.
 char16_t* CCommandLine::NextToken() {
     char16_t* p = m_pszScan;
-    if (!p) return nullptr;
+    if (!p)
+        return nullptr;
     while (*p == u' ') ++p;
     if (*p == u'\0') {
         m_pszScan = nullptr;
@@ -52,15 +55,22 @@ void CCommandLine::GetFirstArg(CString& strSwitch, CString& strValue) {
     std::copy_n(m_strCmdLine.GetString(), length, m_pszBuffer.get());
     m_pszScan = m_pszBuffer.get();
     m_pszToken = NextToken();
-    if (!m_pszToken) return;
-    GetNextArg(strSwitch, strValue);  // the program name
+    if (!m_pszToken)
+        return;
+    // The program name is one token or quoted group, never a switch: on
+    // Linux its path begins with "/", which would otherwise read as one and
+    // take argument 1 as its value.
+    CString strProgram;
+    ReadToken(strProgram, m_pszToken);
+    m_pszToken = NextToken();
     GetNextArg(strSwitch, strValue);  // argument 1
 }
 
 BOOL CCommandLine::GetNextArg(CString& strSwitch, CString& strValue) {
     strSwitch.Empty();
     strValue.Empty();
-    if (!m_pszToken) return FALSE;
+    if (!m_pszToken)
+        return FALSE;
     if (IsSwitchStart(m_pszToken[0])) {
         ReadToken(strSwitch, m_pszToken + 1);
         m_pszToken = NextToken();

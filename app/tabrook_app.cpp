@@ -15,7 +15,8 @@ constexpr const char* kUsage =
     "usage: tabrook [/A] WORKBOOK.xls OUTPUT.txt WORKSHEET CHARSET DELIMITER FORMAT\n"
     "  /A         append to an existing output file (default: overwrite)\n"
     "  CHARSET    ANSI, UTF-8 or Unicode\n"
-    "  DELIMITER  {tab}, {space} or the delimiter text (quote one starting with - or / twice: '\"-\"')\n"
+    "  DELIMITER  {tab}, {space} or the delimiter text (quote one starting with - or / twice: "
+    "'\"-\"')\n"
     "  FORMAT     line endings: Windows, Unix or Mac\n"
     "Errors are appended to DravikErrlog.txt in the output file's folder.\n";
 
@@ -23,12 +24,14 @@ constexpr const char* kUsage =
 
 CString ErrorLogPath(const CString& strOutputFile) {
     const int nSlash = std::max(strOutputFile.ReverseFind(u'/'), strOutputFile.ReverseFind(u'\\'));
-    if (nSlash < 0) return u"DravikErrlog.txt";
+    if (nSlash < 0)
+        return u"DravikErrlog.txt";
     return strOutputFile.Left(nSlash) + u"/DravikErrlog.txt";
 }
 
 CString WorksheetTableName(CString strWorksheet) {
-    if (!strWorksheet.IsEmpty() && strWorksheet[strWorksheet.GetLength() - 1] != u'$') strWorksheet += u'$';
+    if (!strWorksheet.IsEmpty() && strWorksheet[strWorksheet.GetLength() - 1] != u'$')
+        strWorksheet += u'$';
     return strWorksheet;
 }
 
@@ -60,10 +63,13 @@ void CTabrookApp::RunBatch(CCommandLine& cmdLine, CString strSwitch, const CStri
         // A write failed (a full disk): the job does not catch it, the run
         // reports it and fails instead of ending abnormally.
         try {
-            job.ReportError(u"Problem opening output file.\nInvalid path or File may be read only.",
-                            u"Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
+            job.ReportError(
+                u"Problem opening output file.\nInvalid path or File may be read only.",
+                u"Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
         } catch (const CException&) {
-            std::fputs("tabrook: writing the output file failed, and so did writing the error log\n", stderr);
+            std::fputs(
+                "tabrook: writing the output file failed, and so did writing the error log\n",
+                stderr);
         }
         m_nExitCode = 1;
     } catch (const std::bad_alloc&) {
@@ -73,7 +79,8 @@ void CTabrookApp::RunBatch(CCommandLine& cmdLine, CString strSwitch, const CStri
         std::fputs("tabrook: out of memory\n", stderr);
         m_nExitCode = 1;
     }
-    if (job.ErrorReported()) m_nExitCode = 1;
+    if (job.ErrorReported())
+        m_nExitCode = 1;
 }
 
 void CTabrookApp::RunDialog() {

@@ -18,10 +18,12 @@ constexpr const char16_t* kOpenFailureLog =
 // Lower-cases the whole name, then capitalises an ASCII first letter, so
 // that "windows", "WINDOWS" and "Windows" all read "Windows".
 CString NormaliseOSType(CString strOSType) {
-    if (strOSType.IsEmpty()) return strOSType;
+    if (strOSType.IsEmpty())
+        return strOSType;
     strOSType.MakeLower();
     const char16_t first = strOSType[0];
-    if (first >= u'a' && first <= u'z') strOSType.SetAt(0, static_cast<char16_t>(first - u'a' + u'A'));
+    if (first >= u'a' && first <= u'z')
+        strOSType.SetAt(0, static_cast<char16_t>(first - u'a' + u'A'));
     return strOSType;
 }
 
@@ -32,8 +34,10 @@ bool IsKnownOSType(const CString& strOSType) {
 }  // namespace
 
 int EncodingIndex(const CString& strEncoding) {
-    if (strEncoding.CompareNoCase(u"ANSI") == 0) return ENC_ANSI;
-    if (strEncoding.CompareNoCase(u"Unicode") == 0) return ENC_UNICODE;
+    if (strEncoding.CompareNoCase(u"ANSI") == 0)
+        return ENC_ANSI;
+    if (strEncoding.CompareNoCase(u"Unicode") == 0)
+        return ENC_UNICODE;
     return ENC_UTF8;
 }
 
@@ -52,7 +56,8 @@ CConvertFileObj::CConvertFileObj(CString strExcelFile, CString strOutputFile, CS
       m_bOverwrite(bOverwrite),
       m_bBatchMode(bBatchMode) {
     InitializeCriticalSection(&m_csStop);
-    if (!m_strEncoding.IsEmpty()) m_strEncoding.MakeUpper();
+    if (!m_strEncoding.IsEmpty())
+        m_strEncoding.MakeUpper();
 }
 
 CConvertFileObj::~CConvertFileObj() {
@@ -73,12 +78,14 @@ bool CConvertFileObj::StopRequested() {
 }
 
 void CConvertFileObj::ConvertFile(CWnd* pWnd) {
-    if (m_strExcelFile.IsEmpty()) return;
+    if (m_strExcelFile.IsEmpty())
+        return;
     if (m_strDriver.IsEmpty()) {
         ReportError(u"No Excel ODBC driver found", u"No Excel ODBC driver found\r\n");
         return;
     }
-    if (m_bBatchMode && !ValidateBatchSettings()) return;
+    if (m_bBatchMode && !ValidateBatchSettings())
+        return;
     ExportSheet(pWnd);
 }
 
@@ -97,7 +104,8 @@ bool CConvertFileObj::ValidateBatchSettings() {
     if (m_strEncoding.IsEmpty()) {
         LogOnly(u"No file encoding set\r\n");
         bError = true;
-    } else if (m_strEncoding.CompareNoCase(u"ANSI") != 0 && m_strEncoding.CompareNoCase(u"Unicode") != 0 &&
+    } else if (m_strEncoding.CompareNoCase(u"ANSI") != 0 &&
+               m_strEncoding.CompareNoCase(u"Unicode") != 0 &&
                m_strEncoding.CompareNoCase(u"UTF-8") != 0) {
         LogOnly(u"Invalid file encoding set\r\n");
         return false;
@@ -139,7 +147,8 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
         m_pDatabase->Close();
         m_pDatabase.reset();
     } catch (const CDBException& e) {
-        ReportError(u"Database error: " + e.m_strError, u"Database error: " + e.m_strError + u"\r\n");
+        ReportError(u"Database error: " + e.m_strError,
+                    u"Database error: " + e.m_strError + u"\r\n");
     }
 }
 
@@ -155,12 +164,15 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
     CString strValue;
     CODBCFieldInfo fieldInfo;
     while (!rs.IsEOF()) {
-        if (pWnd) pWnd->PostMessageW(WM_CONVERT_PROGRESS, 0, nRecord);
-        if (StopRequested()) break;
+        if (pWnd)
+            pWnd->PostMessageW(WM_CONVERT_PROGRESS, 0, nRecord);
+        if (StopRequested())
+            break;
         if (!bHeaderWritten) {
             for (short i = 0; i < nColumns; ++i) {
                 rs.GetODBCFieldInfo(i, fieldInfo);
-                if (i > 0) strBuffer += m_strDelimiter;
+                if (i > 0)
+                    strBuffer += m_strDelimiter;
                 strBuffer += fieldInfo.m_strName;
             }
             strBuffer += u"\r\n";
@@ -168,7 +180,8 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
         }
         for (short i = 0; i < nColumns; ++i) {
             rs.GetFieldValue(i, strValue);
-            if (i > 0) strBuffer += m_strDelimiter;
+            if (i > 0)
+                strBuffer += m_strDelimiter;
             strBuffer += strValue;
         }
         strBuffer += u"\r\n";
@@ -194,10 +207,12 @@ BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, 
     CFileException fileError;
     file.m_bUTF8 = nEncoding == ENC_UTF8;
     file.m_bUnicode = nEncoding == ENC_UNICODE;
-    if (!file.Open(strPath, nOpenMode, &fileError) || fileError.m_cause == CFileException::accessDenied) {
+    if (!file.Open(strPath, nOpenMode, &fileError) ||
+        fileError.m_cause == CFileException::accessDenied) {
         // The error log's own failure is reported by ReportError, not
         // written back into the log.
-        if (!(m_bBatchMode && strPath == m_strErrorLog)) ReportError(kOpenFailureBox, kOpenFailureLog);
+        if (!(m_bBatchMode && strPath == m_strErrorLog))
+            ReportError(kOpenFailureBox, kOpenFailureLog);
         return FALSE;
     }
     if (!strText.IsEmpty()) {

@@ -12,15 +12,19 @@ CWinApp::CWinApp(const char16_t* pszAppName) : m_strAppName(pszAppName ? pszAppN
 }
 
 CWinApp::~CWinApp() {
-    if (g_pApp == this) g_pApp = nullptr;
+    if (g_pApp == this)
+        g_pApp = nullptr;
 }
 
-CWinApp* AfxGetApp() { return g_pApp; }
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
 
 int AfxWinMain(int argc, char** argv) {
     SetProcessCommandLine(argc, argv);
     CWinApp* pApp = AfxGetApp();
-    if (!pApp) return 1;
+    if (!pApp)
+        return 1;
     pApp->InitInstance();
     return pApp->ExitInstance();
 }

@@ -18,7 +18,8 @@ int AfxMessageBox(const char16_t* text, UINT type, UINT /*helpId*/) {
         std::lock_guard lock(g_handlerMutex);
         handler = g_handler;
     }
-    if (handler) return handler(CString(text), type);
+    if (handler)
+        return handler(CString(text), type);
     std::fprintf(stderr, "%s\n", CString(text).ToUtf8().c_str());
     return IDOK;
 }

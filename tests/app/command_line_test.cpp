@@ -21,7 +21,8 @@ std::vector<Arg> Parse(const char16_t* line) {
     CString value;
     std::vector<Arg> args;
     cmd.GetFirstArg(sw, value);
-    if (sw.IsEmpty() && value.IsEmpty()) return args;
+    if (sw.IsEmpty() && value.IsEmpty())
+        return args;
     args.push_back({sw.str(), value.str()});
     while (cmd.GetNextArg(sw, value)) args.push_back({sw.str(), value.str()});
     return args;
@@ -31,7 +32,13 @@ TEST(CommandLine, ValuesSwitchesAndSwitchValues) {
     EXPECT_EQ(Parse(u"tabrook -a in.xls"), (std::vector<Arg>{{u"a", u"in.xls"}}));
     EXPECT_EQ(Parse(u"tabrook in.xls -x -y out.txt"),
               (std::vector<Arg>{{u"", u"in.xls"}, {u"x", u""}, {u"y", u"out.txt"}}));
-    EXPECT_EQ(Parse(u"tabrook /A a.xls b.txt"), (std::vector<Arg>{{u"A", u"a.xls"}, {u"", u"b.txt"}}));
+    EXPECT_EQ(Parse(u"tabrook /A a.xls b.txt"),
+              (std::vector<Arg>{{u"A", u"a.xls"}, {u"", u"b.txt"}}));
+}
+
+TEST(CommandLine, ProgramPathIsNeverASwitch) {
+    EXPECT_EQ(Parse(u"/usr/bin/tabrook in.xls"), (std::vector<Arg>{{u"", u"in.xls"}}));
+    EXPECT_EQ(Parse(u"\"/opt/my apps/tabrook\" -a in.xls"), (std::vector<Arg>{{u"a", u"in.xls"}}));
 }
 
 TEST(CommandLine, OnlyTheProgramNameGivesNothing) {
@@ -49,8 +56,8 @@ TEST(CommandLine, QuotedGroupsKeepTheirSpacesExactly) {
     EXPECT_EQ(Parse(u"\"/opt/my apps/tabrook\" \"a  b.xls\" out.txt"),
               (std::vector<Arg>{{u"", u"a  b.xls"}, {u"", u"out.txt"}}));
     EXPECT_EQ(Parse(u"p \"-\" x"), (std::vector<Arg>{{u"", u"-"}, {u"", u"x"}}));
-    EXPECT_EQ(Parse(u"p \" x"), (std::vector<Arg>{{u"", u""}, {u"", u"x"}}));
-    EXPECT_EQ(Parse(u"p \"\" x"), (std::vector<Arg>{{u"", u""}, {u"", u"x"}}));
+    EXPECT_EQ(Parse(u"p a \" x"), (std::vector<Arg>{{u"", u"a"}, {u"", u""}, {u"", u"x"}}));
+    EXPECT_EQ(Parse(u"p a \"\" x"), (std::vector<Arg>{{u"", u"a"}, {u"", u""}, {u"", u"x"}}));
     // An unclosed group takes the rest of the line.
     EXPECT_EQ(Parse(u"p a \"b  c d"), (std::vector<Arg>{{u"", u"a"}, {u"", u"b  c d"}}));
     // Quotes inside or at the end of a plain token are kept.
@@ -62,8 +69,10 @@ TEST(CommandLine, TabsDoNotSeparateAndOuterWhiteSpaceIsIgnored) {
 }
 
 TEST(CommandLine, BareDashShiftsLaterValues) {
-    EXPECT_EQ(Parse(u"p in.xls out.txt S UTF-8 - Unix"),
-              (std::vector<Arg>{{u"", u"in.xls"}, {u"", u"out.txt"}, {u"", u"S"}, {u"", u"UTF-8"}, {u"", u"Unix"}}));
+    EXPECT_EQ(
+        Parse(u"p in.xls out.txt S UTF-8 - Unix"),
+        (std::vector<Arg>{
+            {u"", u"in.xls"}, {u"", u"out.txt"}, {u"", u"S"}, {u"", u"UTF-8"}, {u"", u"Unix"}}));
 }
 
 TEST(CommandLine, GetFirstArgRestarts) {

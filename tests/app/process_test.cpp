@@ -1,7 +1,7 @@
 // The tabrook process run as a user runs it, without a display: exit
 // status, usage text, and where the error log lands.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,11 +27,13 @@ std::string ReadBytes(const fs::path& p) {
 }
 
 // Runs tabrook in cwd with ODBCSYSINI = odbcSysIni and no display.
-Result Run(const fs::path& cwd, const fs::path& odbcSysIni, const std::vector<std::string>& args) {
+Result RunTabrook(const fs::path& cwd, const fs::path& odbcSysIni,
+                  const std::vector<std::string>& args) {
     const fs::path errFile = cwd / ".stderr";
     const pid_t child = fork();
     if (child == 0) {
-        if (chdir(cwd.c_str()) != 0) _exit(126);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
         const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, 2);
         unsetenv("DISPLAY");
@@ -66,7 +68,8 @@ protected:
         fs::create_directories(dir / "none");
         // A registered Excel driver that never gets loaded: the checks run
         // before any connection.
-        std::ofstream(dir / "etc" / "odbcinst.ini") << "[Test Excel Driver]\nDriver=/nonexistent.so\n";
+        std::ofstream(dir / "etc" / "odbcinst.ini")
+            << "[Test Excel Driver]\nDriver=/nonexistent.so\n";
         std::ofstream(dir / "none" / "odbcinst.ini") << "[SQLite3]\nDriver=/nonexistent.so\n";
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -75,22 +78,24 @@ protected:
 
 TEST_F(TabrookProcess, WithoutArgumentsAndWithoutDisplayPrintsUsage) {
     for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"/A"}}) {
-        const Result r = Run(dir, dir / "etc", args);
+        const Result r = RunTabrook(dir, dir / "etc", args);
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find("usage: tabrook"), std::string::npos) << r.err;
     }
 }
 
 TEST_F(TabrookProcess, MissingSettingsAreLoggedInTheCurrentFolder) {
-    const Result r = Run(dir, dir / "etc", {"book.xls"});
+    const Result r = RunTabrook(dir, dir / "etc", {"book.xls"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
-              "No Output file set\r\nNo Worksheet set\r\nNo file encoding set\r\nNo Delimiter set\r\nNo OS set\r\n");
+              "No Output file set\r\nNo Worksheet set\r\nNo file encoding set\r\nNo Delimiter "
+              "set\r\nNo OS set\r\n");
 }
 
 TEST_F(TabrookProcess, LogLiesBesideTheOutputFile) {
     fs::create_directories(dir / "out");
-    const Result r = Run(dir, dir / "etc", {"book.xls", "out/book.txt", "Sheet1", "UTF-16", "{tab}", "Unix"});
+    const Result r = RunTabrook(dir, dir / "etc",
+                                {"book.xls", "out/book.txt", "Sheet1", "UTF-16", "{tab}", "Unix"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadBytes(dir / "out" / "DravikErrlog.txt"), "Invalid file encoding set\r\n");
     EXPECT_FALSE(fs::exists(dir / "DravikErrlog.txt"));
@@ -98,13 +103,14 @@ TEST_F(TabrookProcess, LogLiesBesideTheOutputFile) {
 }
 
 TEST_F(TabrookProcess, NoExcelDriverInstalled) {
-    const Result r = Run(dir, dir / "none", {"book.xls", "book.txt", "Sheet1", "UTF-8", ",", "Unix"});
+    const Result r =
+        RunTabrook(dir, dir / "none", {"book.xls", "book.txt", "Sheet1", "UTF-8", ",", "Unix"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"), "No Excel ODBC driver found\r\n");
 }
 
 TEST_F(TabrookProcess, UnwritableLogGoesToStandardError) {
-    const Result r = Run(dir, dir / "etc", {"book.xls", "missing/folder/book.txt"});
+    const Result r = RunTabrook(dir, dir / "etc", {"book.xls", "missing/folder/book.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("No Worksheet set"), std::string::npos) << r.err;
 }

@@ -36,11 +36,13 @@ TEST(WorksheetTableName, AppendsDollarOnce) {
 // Runs FindExcelDriver in a child process whose ODBCSYSINI holds the given
 // odbcinst.ini, so that no installer state carries over between cases.
 std::string DiscoverWith(const std::string& odbcinst) {
-    const fs::path dir = fs::temp_directory_path() / ("tabrook-odbcinst-" + std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("tabrook-odbcinst-" + std::to_string(getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "odbcinst.ini") << odbcinst;
     int fds[2];
-    if (pipe(fds) != 0) return "<pipe failed>";
+    if (pipe(fds) != 0)
+        return "<pipe failed>";
     const pid_t child = fork();
     if (child == 0) {
         close(fds[0]);
@@ -53,7 +55,8 @@ std::string DiscoverWith(const std::string& odbcinst) {
     close(fds[1]);
     std::string out;
     char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, static_cast<size_t>(n));
     close(fds[0]);
     int status = 0;
     waitpid(child, &status, 0);
@@ -83,7 +86,8 @@ TEST(FindExcelDriver, NoneInstalled) {
 
 TEST(FindExcelDriver, NamesBeyondTheFirst2000CharactersAreNotSeen) {
     std::string ini;
-    for (int i = 0; i < 30; ++i) ini += Section("Filler driver number " + std::to_string(i) + std::string(60, 'x'));
+    for (int i = 0; i < 30; ++i)
+        ini += Section("Filler driver number " + std::to_string(i) + std::string(60, 'x'));
     ini += Section("Late Excel Driver");
     EXPECT_EQ(DiscoverWith(ini), "");
 }

@@ -24,7 +24,8 @@ class ConvertJob : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("tabrook-convert-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+              ("tabrook-convert-" +
+               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -35,10 +36,11 @@ protected:
 
     // A batch job with the given settings; the driver name is one that no
     // installer knows, which the checks never look at.
-    std::string RunBatch(const char16_t* output, const char16_t* worksheet, const char16_t* encoding,
-                         const char16_t* delimiter, const char16_t* osType) {
-        CConvertFileObj job(Path("book.xls"), output, u"Test Excel Driver", worksheet, encoding, delimiter,
-                            osType, Path("DravikErrlog.txt"), true, true);
+    std::string RunBatch(const char16_t* output, const char16_t* worksheet,
+                         const char16_t* encoding, const char16_t* delimiter,
+                         const char16_t* osType) {
+        CConvertFileObj job(Path("book.xls"), output, u"Test Excel Driver", worksheet, encoding,
+                            delimiter, osType, Path("DravikErrlog.txt"), true, true);
         job.ConvertFile(nullptr);
         return ReadBytes(dir / "DravikErrlog.txt");
     }
@@ -63,12 +65,14 @@ TEST_F(ConvertJob, ConstructorNormalisesCharacterSetAndLineEndings) {
 
 TEST_F(ConvertJob, EverySettingMissingLogsFiveLinesInOrder) {
     EXPECT_EQ(RunBatch(u"", u"", u"", u"", u""),
-              "No Output file set\r\nNo Worksheet set\r\nNo file encoding set\r\nNo Delimiter set\r\nNo OS set\r\n");
+              "No Output file set\r\nNo Worksheet set\r\nNo file encoding set\r\nNo Delimiter "
+              "set\r\nNo OS set\r\n");
 }
 
 TEST_F(ConvertJob, UnknownCharacterSetStopsTheChecks) {
     const CString out = Path("out.txt");
-    EXPECT_EQ(RunBatch(out, u"", u"UTF-16", u"", u""), "No Worksheet set\r\nInvalid file encoding set\r\n");
+    EXPECT_EQ(RunBatch(out, u"", u"UTF-16", u"", u""),
+              "No Worksheet set\r\nInvalid file encoding set\r\n");
     EXPECT_FALSE(fs::exists(dir / "out.txt"));
 }
 
@@ -93,17 +97,20 @@ TEST_F(ConvertJob, EmptyWorkbookOrDriver) {
     noBook.ConvertFile(nullptr);
     EXPECT_FALSE(fs::exists(dir / "DravikErrlog.txt"));
     EXPECT_FALSE(noBook.ErrorReported());
-    CConvertFileObj noDriver(u"b.xls", u"", u"", u"", u"", u"", u"", Path("DravikErrlog.txt"), true, true);
+    CConvertFileObj noDriver(u"b.xls", u"", u"", u"", u"", u"", u"", Path("DravikErrlog.txt"), true,
+                             true);
     noDriver.ConvertFile(nullptr);
     EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"), "No Excel ODBC driver found\r\n");
     EXPECT_TRUE(noDriver.ErrorReported());
     // A second run appends after the first.
     noDriver.ConvertFile(nullptr);
-    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"), "No Excel ODBC driver found\r\nNo Excel ODBC driver found\r\n");
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              "No Excel ODBC driver found\r\nNo Excel ODBC driver found\r\n");
 }
 
 TEST_F(ConvertJob, WriteTextModesAndLineEndings) {
-    CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("log.txt"), true, true);
+    CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("log.txt"), true,
+                        true);
     const CString out = Path("out.txt");
     const CString text = u"a\r\nb\r\n";
     job.WriteText(out, text, CConvertFileObj::modeReplace, u"Unix", ENC_ANSI);
@@ -119,7 +126,8 @@ TEST_F(ConvertJob, WriteTextModesAndLineEndings) {
 }
 
 TEST_F(ConvertJob, WriteTextEncodingsAndMarks) {
-    CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("log.txt"), true, true);
+    CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("log.txt"), true,
+                        true);
     const CString out = Path("out.txt");
     job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, u"Unix", ENC_UTF8);
     job.WriteText(out, u"x", CConvertFileObj::modeAppend, u"Unix", ENC_UTF8);
@@ -132,15 +140,17 @@ TEST_F(ConvertJob, WriteTextEncodingsAndMarks) {
 }
 
 TEST_F(ConvertJob, UnopenableOutputIsLoggedAndUnopenableLogGoesToStandardError) {
-    CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("DravikErrlog.txt"), true, true);
+    CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("DravikErrlog.txt"),
+                        true, true);
     const CString missingFolder = Path("no/such/folder/out.txt");
-    EXPECT_FALSE(job.WriteText(missingFolder, u"x", CConvertFileObj::modeReplace, u"Unix", ENC_ANSI));
+    EXPECT_FALSE(
+        job.WriteText(missingFolder, u"x", CConvertFileObj::modeReplace, u"Unix", ENC_ANSI));
     EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
               "Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
     EXPECT_TRUE(job.ErrorReported());
 
-    CConvertFileObj lost(u"b", u"", u"d", u"S$", u"ANSI", u",", u"Unix", Path("no/folder/DravikErrlog.txt"),
-                         true, true);
+    CConvertFileObj lost(u"b", u"", u"d", u"S$", u"ANSI", u",", u"Unix",
+                         Path("no/folder/DravikErrlog.txt"), true, true);
     ::testing::internal::CaptureStderr();
     lost.ConvertFile(nullptr);
     const std::string err = ::testing::internal::GetCapturedStderr();
@@ -159,7 +169,8 @@ TEST_F(ConvertJob, DialogModeErrorsGoToTheMessageBox) {
     job.WriteText(Path("no/folder/x"), u"x", CConvertFileObj::modeReplace, u"Unix", ENC_ANSI);
     SetMessageBoxHandler(previous);
     EXPECT_EQ(shown,
-              u"No Excel ODBC driver found|0Problem opening output file.\nInvalid path or File may be read only.|0");
+              u"No Excel ODBC driver found|0Problem opening output file.\nInvalid path or File may "
+              u"be read only.|0");
     EXPECT_FALSE(fs::exists(dir / "DravikErrlog.txt"));
 }
 

@@ -40,7 +40,8 @@ std::string Utf16le(const std::u16string& s) {
 class WriteCounter {
 public:
     explicit WriteCounter(const fs::path& dir) : m_fd(inotify_init1(IN_NONBLOCK)) {
-        inotify_add_watch(m_fd, dir.c_str(), IN_CLOSE_WRITE);
+        // Opens are watched too: identical events in a row would be merged.
+        inotify_add_watch(m_fd, dir.c_str(), IN_OPEN | IN_CLOSE_WRITE);
     }
     ~WriteCounter() { close(m_fd); }
     WriteCounter(const WriteCounter&) = delete;
@@ -51,7 +52,8 @@ public:
         for (ssize_t n; (n = read(m_fd, buf, sizeof buf)) > 0;) {
             for (char* p = buf; p < buf + n;) {
                 const auto* ev = reinterpret_cast<const inotify_event*>(p);
-                if (ev->len > 0 && name == ev->name) ++count;
+                if ((ev->mask & IN_CLOSE_WRITE) && ev->len > 0 && name == ev->name)
+                    ++count;
                 p += sizeof(inotify_event) + ev->len;
             }
         }
@@ -70,7 +72,8 @@ public:
         EXPECT_EQ(message, WM_CONVERT_PROGRESS);
         EXPECT_EQ(wParam, 0u);
         posts.push_back(static_cast<int>(lParam));
-        if (job && lParam == stopAt) job->SetStop(TRUE);
+        if (job && lParam == stopAt)
+            job->SetStop(TRUE);
         return TRUE;
     }
     std::vector<int> posts;
@@ -81,8 +84,9 @@ public:
 class Export : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("tabrook-export-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("tabrook-export-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -94,12 +98,13 @@ protected:
 
     // A batch job on a sheet of the fixture workbook.
     std::unique_ptr<CConvertFileObj> Job(const char16_t* sheet, const char16_t* encoding = u"UTF-8",
-                                         const char16_t* delimiter = u"{tab}", const char16_t* osType = u"Unix",
-                                         bool overwrite = true, const char* book = "export.xls") const {
-        return std::make_unique<CConvertFileObj>(CString::FromUtf8(std::string(FIXTURE_DIR "/") + book), Out(),
-                                                 kDriver, sheet, encoding, delimiter, osType,
-                                                 CString::FromUtf8((dir / "DravikErrlog.txt").string()),
-                                                 overwrite, true);
+                                         const char16_t* delimiter = u"{tab}",
+                                         const char16_t* osType = u"Unix", bool overwrite = true,
+                                         const char* book = "export.xls") const {
+        return std::make_unique<CConvertFileObj>(
+            CString::FromUtf8(std::string(FIXTURE_DIR "/") + book), Out(), kDriver, sheet, encoding,
+            delimiter, osType, CString::FromUtf8((dir / "DravikErrlog.txt").string()), overwrite,
+            true);
     }
 
     fs::path dir;
@@ -117,27 +122,34 @@ TEST_P(ExportGrid, PensSheetInEveryCharacterSetAndLineEnding) {
     auto job = Job(u"Pens$", c.encoding, u"{tab}", c.osType);
     job->ConvertFile(nullptr);
     EXPECT_FALSE(job->ErrorReported()) << LogBytes();
-    const std::u16string eol = CString(c.osType) == u"Unix" ? u"\n" : CString(c.osType) == u"Mac" ? u"\r" : u"\r\n";
+    const CString os(c.osType);
+    const std::u16string eol = os.CompareNoCase(u"Unix") == 0  ? u"\n"
+                               : os.CompareNoCase(u"Mac") == 0 ? u"\r"
+                                                               : u"\r\n";
     const std::u16string text = u"Name\tQty" + eol + u"pen\t3" + eol + u"ink\t12" + eol;
     std::string expected;
     if (EncodingIndex(c.encoding) == ENC_UNICODE) {
         expected = "\xFF\xFE" + Utf16le(text);
     } else {
-        expected = (EncodingIndex(c.encoding) == ENC_UTF8 ? "\xEF\xBB\xBF" : "") + CString(text).ToUtf8();
+        expected =
+            (EncodingIndex(c.encoding) == ENC_UTF8 ? "\xEF\xBB\xBF" : "") + CString(text).ToUtf8();
     }
     EXPECT_EQ(OutBytes(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCombinations, ExportGrid,
-                         ::testing::Values(GridCase{u"ANSI", u"Windows"}, GridCase{u"ANSI", u"Unix"},
-                                           GridCase{u"ANSI", u"Mac"}, GridCase{u"UTF-8", u"Windows"},
+                         ::testing::Values(GridCase{u"ANSI", u"Windows"},
+                                           GridCase{u"ANSI", u"Unix"}, GridCase{u"ANSI", u"Mac"},
+                                           GridCase{u"UTF-8", u"Windows"},
                                            GridCase{u"utf-8", u"unix"}, GridCase{u"UTF-8", u"MAC"},
-                                           GridCase{u"Unicode", u"Windows"}, GridCase{u"UNICODE", u"Unix"},
+                                           GridCase{u"Unicode", u"Windows"},
+                                           GridCase{u"UNICODE", u"Unix"},
                                            GridCase{u"unicode", u"Mac"}));
 
 std::string NumberedLines(int first, int last) {
     std::string out;
-    for (int i = first; i <= last; ++i) out += "item" + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+    for (int i = first; i <= last; ++i)
+        out += "item" + std::to_string(i) + "\t" + std::to_string(i) + "\n";
     return out;
 }
 
@@ -147,7 +159,8 @@ TEST_F(Export, ChunksOf500RecordsAfterThe499th) {
         int rows;
         int writes;
     };
-    for (const Case& c : {Case{u"R499$", 499, 2}, Case{u"R500$", 500, 2}, Case{u"R1000$", 1000, 3}}) {
+    for (const Case& c :
+         {Case{u"R499$", 499, 2}, Case{u"R500$", 500, 2}, Case{u"R1000$", 1000, 3}}) {
         WriteCounter counter(dir);
         auto job = Job(c.sheet, u"ANSI");
         job->ConvertFile(nullptr);
@@ -163,7 +176,8 @@ TEST_F(Export, ChunksAreInTheFileWhileLaterRecordsAreRead) {
     // record 499 has been handled, the second after record 999.
     struct SizeWnd : RecordingWnd {
         BOOL PostMessageW(UINT m, WPARAM w, LPARAM l) override {
-            if (l == 499 || l == 500 || l == 1000) seen->push_back(fs::exists(path) ? fs::file_size(path) : 0);
+            if (l == 499 || l == 500 || l == 1000)
+                seen->push_back(fs::exists(path) ? fs::file_size(path) : 0);
             return RecordingWnd::PostMessageW(m, w, l);
         }
         std::vector<uintmax_t>* seen = nullptr;
@@ -195,8 +209,10 @@ TEST_F(Export, Delimiters) {
         const char16_t* delimiter;
         const char* expected;
     };
-    for (const Case& c : {Case{u"{tab}", "Name\tQty\npen\t3\nink\t12\n"}, Case{u"{space}", "Name Qty\npen 3\nink 12\n"},
-                          Case{u", ", "Name, Qty\npen, 3\nink, 12\n"}, Case{u"<->", "Name<->Qty\npen<->3\nink<->12\n"},
+    for (const Case& c : {Case{u"{tab}", "Name\tQty\npen\t3\nink\t12\n"},
+                          Case{u"{space}", "Name Qty\npen 3\nink 12\n"},
+                          Case{u", ", "Name, Qty\npen, 3\nink, 12\n"},
+                          Case{u"<->", "Name<->Qty\npen<->3\nink<->12\n"},
                           Case{u"{TAB}", "Name{TAB}Qty\npen{TAB}3\nink{TAB}12\n"}}) {
         auto job = Job(u"Pens$", u"ANSI", c.delimiter);
         job->ConvertFile(nullptr);
@@ -206,8 +222,9 @@ TEST_F(Export, Delimiters) {
 
 TEST_F(Export, ValuesAreWrittenUnquotedAndLineBreaksFollowTheSystem) {
     Job(u"Values$", u"UTF-8", u",", u"Unix")->ConvertFile(nullptr);
-    EXPECT_EQ(OutBytes(), "\xEF\xBB\xBFText,Gap,Last\na,b,,say \"hi\"\nline1\nline2,tab\there,"
-                          "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\n2.5,,\n");
+    EXPECT_EQ(OutBytes(),
+              "\xEF\xBB\xBFText,Gap,Last\na,b,,say \"hi\"\nline1\nline2,tab\there,"
+              "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\n2.5,,\n");
     Job(u"Values$", u"ANSI", u",", u"Mac")->ConvertFile(nullptr);
     EXPECT_EQ(OutBytes(), "Text,Gap,Last\ra,b,,say \"hi\"\rline1\rline2,tab\there,\xE9??\r2.5,,\r");
 }
@@ -224,8 +241,9 @@ TEST_F(Export, DatabaseErrorsAreLogged) {
         const char* book;
         const char* mentions;
     };
-    for (const Case& c : {Case{u"Nope$", "export.xls", "Nope$"}, Case{u"Pens$", "missing.xls", "missing.xls"},
-                          Case{u"Pens$", "export-damaged.xls", "damaged"}, Case{u"a]b$", "export.xls", ""}}) {
+    for (const Case& c :
+         {Case{u"Nope$", "export.xls", "Nope$"}, Case{u"Pens$", "missing.xls", "missing.xls"},
+          Case{u"Pens$", "export-damaged.xls", "damaged"}, Case{u"a]b$", "export.xls", ""}}) {
         fs::remove(dir / "DravikErrlog.txt");
         auto job = Job(c.sheet, u"UTF-8", u",", u"Unix", true, c.book);
         job->ConvertFile(nullptr);
