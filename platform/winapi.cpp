@@ -12,8 +12,17 @@
 
 namespace {
 
+// An argument that is empty or holds a space or a tab is quoted, so that it
+// stays one value. So is an absolute path ("/" followed by more text with
+// another "/"): on Windows no path begins with "/", and without the quotes
+// the parser would read it as a switch. A bare "/A" stays a switch.
+bool IsAbsolutePath(const CString& argument) {
+    return argument.GetLength() > 1 && argument[0] == u'/' && argument.Find(u'/', 1) > 0;
+}
+
 CString QuotedIfNeeded(const CString& argument) {
-    if (argument.IsEmpty() || argument.Find(u' ') >= 0 || argument.Find(u'\t') >= 0) {
+    if (argument.IsEmpty() || argument.Find(u' ') >= 0 || argument.Find(u'\t') >= 0 ||
+        IsAbsolutePath(argument)) {
         return u"\"" + argument + u"\"";
     }
     return argument;

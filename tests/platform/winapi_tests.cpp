@@ -33,6 +33,13 @@ TEST(CommandLineTest, ArgumentsJoinWithOneSpaceAndQuoteOnlyWhenNeeded) {
               u"\"x\"");
 }
 
+TEST(CommandLineTest, AbsolutePathsAreQuotedSoTheyNeverReadAsSwitches) {
+    const char* argv[] = {
+        "/usr/bin/tabrook", "/A", "/home/me/book.xls", "/tmp/out.csv", "/", "/B", "-"};
+    EXPECT_EQ(BuildCommandLine(7, argv),
+              u"\"/usr/bin/tabrook\" /A \"/home/me/book.xls\" \"/tmp/out.csv\" / /B -");
+}
+
 TEST(CommandLineTest, Utf8ArgumentsBecomeUtf16AndTheLineIsKept) {
     char program[] = "tabrook";
     char book[] = "r\xC3\xA9sum\xC3\xA9 \xF0\x9F\x98\x80.xls";
