@@ -115,4 +115,41 @@ TEST_F(TabrookProcess, UnwritableLogGoesToStandardError) {
     EXPECT_NE(r.err.find("No Worksheet set"), std::string::npos) << r.err;
 }
 
+// Whole runs through the build tree's registered Excel driver.
+TEST_F(TabrookProcess, ConvertsTheSampleWithAbsolutePaths) {
+    const fs::path out = dir / "out" / "sales.csv";
+    fs::create_directories(out.parent_path());
+    const Result r = RunTabrook(dir, TABROOK_ETC,
+                                {SAMPLE_XLS, out.string(), "Sheet1", "ANSI", "{tab}", "Windows"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string text = ReadBytes(out);
+    EXPECT_EQ(
+        text.rfind("Region\tProduct\tUnits\tUnit "
+                   "price\tOrdered\tShipped\r\nZ\xFCrich\tF\xFCller\t12\t4.5\t2024-01-15\tTRUE\r\n",
+                   0),
+        0u)
+        << text;
+    EXPECT_FALSE(fs::exists(out.parent_path() / "DravikErrlog.txt"));
+}
+
+TEST_F(TabrookProcess, FullDiskIsLoggedAndFailsTheRun) {
+    // The output file is a link to /dev/full: opening works, writing fails.
+    fs::create_directories(dir / "out");
+    fs::create_symlink("/dev/full", dir / "out" / "sales.csv");
+    const Result r =
+        RunTabrook(dir, TABROOK_ETC, {SAMPLE_XLS, "out/sales.csv", "Sheet1", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "out" / "DravikErrlog.txt"),
+              "Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
+}
+
+TEST_F(TabrookProcess, MissingWorksheetFailsTheRun) {
+    const Result r =
+        RunTabrook(dir, TABROOK_ETC, {SAMPLE_XLS, "out.csv", "Nope", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    const std::string log = ReadBytes(dir / "DravikErrlog.txt");
+    EXPECT_EQ(log.rfind("Database error: ", 0), 0u) << log;
+    EXPECT_NE(log.find("Nope$"), std::string::npos) << log;
+}
+
 }  // namespace
