@@ -155,6 +155,8 @@ std::vector<uint8_t> CompoundFile::readChain(uint32_t start, uint64_t limit,
                                              const std::string& what) const {
     std::vector<uint8_t> out;
     const uint32_t total = sectorCount();
+    out.reserve(static_cast<size_t>(
+        std::min<uint64_t>(limit, static_cast<uint64_t>(total) << m_sectorShift)));
     std::vector<bool> seen(total, false);
     uint32_t s = start;
     while (s != kEndOfChain && out.size() < limit) {

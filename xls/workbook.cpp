@@ -31,6 +31,7 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path) {
         ioError(path, std::strerror(errno));
     }
     std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<size_t>(std::filesystem::file_size(path, ec)));
     uint8_t buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
