@@ -20,16 +20,4 @@ TEST(WorksheetListFailure, UnknownDriverIsADatabaseErrorAndKeepsTheList) {
     EXPECT_TRUE(list.m_arrNames.empty());
 }
 
-TEST(WorksheetListFailure, ALaterLoadStartsClean) {
-    UseTestDrivers();
-    CWorksheetList list;
-    list.Load(u"No Such Excel Driver", u"/data/book.xls");
-    // The SQLite driver ignores DBQ and opens an empty temporary database:
-    // a connection whose catalogue has no tables.
-    EXPECT_TRUE(list.Load(u"SQLite3", u"/data/book.xls"));
-    EXPECT_TRUE(list.m_strError.IsEmpty());
-    EXPECT_TRUE(list.m_bReplaced);
-    EXPECT_TRUE(list.m_arrNames.empty());
-}
-
 }  // namespace
