@@ -2,7 +2,7 @@
 function(tabrook_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough)
+    -Woverloaded-virtual -Wimplicit-fallthrough)
   if(TABROOK_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
