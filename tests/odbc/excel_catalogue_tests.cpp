@@ -1,0 +1,139 @@
+// The worksheet catalogue through the project's Excel driver, loaded by
+// unixODBC: a workbook written by LibreOffice with three sheets (one named
+// with a space, one empty) and a defined name. The names come out exactly as
+// the driver reports them, quotes and "$" kept, in workbook order, and each
+// one works as it stands in the export's statement.
+#include <gtest/gtest.h>
+
+#include "odbc/tables.h"
+#include "odbc/worksheetlist.h"
+#include "tests/odbc/odbc_sandbox.h"
+
+namespace {
+
+const char16_t* const kDriver = u"Velkor Excel Driver (*.xls)";
+
+CString Fixture(const char* name) {
+    return CString::FromUtf8(std::string(TABROOK_ODBC_FIXTURES) + "/" + name);
+}
+
+CString ConnectTo(const CString& workbook) {
+    CString connect;
+    connect.Format(u"ODBC;DRIVER={%s};DSN='';DBQ=%s", kDriver, workbook);
+    return connect;
+}
+
+const std::vector<CString> kCatalogueNames{u"Sales$", u"'My Data$'", u"Empty$", u"Prices"};
+
+TEST(ExcelWorksheetList, NamesExactlyAsTheDriverReportsThem) {
+    UseTestDrivers();
+    CWorksheetList list;
+    ASSERT_TRUE(list.Load(kDriver, Fixture("catalogue.xls"))) << list.m_strError.ToUtf8();
+    EXPECT_TRUE(list.m_bReplaced);
+    EXPECT_TRUE(list.m_strError.IsEmpty());
+    EXPECT_EQ(list.m_arrNames, kCatalogueNames);
+}
+
+TEST(ExcelWorksheetList, MissingWorkbookIsADatabaseError) {
+    UseTestDrivers();
+    CWorksheetList list;
+    EXPECT_FALSE(list.Load(kDriver, Fixture("no-such-book.xls")));
+    EXPECT_FALSE(list.m_bReplaced);
+    EXPECT_TRUE(list.m_arrNames.empty());
+    EXPECT_EQ(list.m_strError.Left(CString(u"Database error: [Velkor][Excel Driver]").GetLength()),
+              CString(u"Database error: [Velkor][Excel Driver]"))
+        << list.m_strError.ToUtf8();
+    EXPECT_NE(list.m_strError.Find(u"no-such-book.xls"), -1) << list.m_strError.ToUtf8();
+}
+
+class ExcelCatalogueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UseTestDrivers();
+        m_database.Open(nullptr, FALSE, FALSE, ConnectTo(Fixture("catalogue.xls")), TRUE);
+    }
+
+    static std::vector<CString> Column(CTables& tables, CString CTables::*field) {
+        std::vector<CString> values;
+        for (long row = 0; row < tables.GetRecordCount(); ++row) {
+            values.push_back(tables.*field);
+            tables.MoveNext();
+        }
+        return values;
+    }
+
+    CDatabase m_database;
+};
+
+TEST_F(ExcelCatalogueTest, RowsTypesAndAFreshReadOnReopening) {
+    CTables tables(&m_database);
+    ASSERT_TRUE(tables.Open(nullptr, nullptr, nullptr, nullptr, CRecordset::dynaset));
+    EXPECT_EQ(tables.m_strQualifier, Fixture("catalogue.xls"));
+    EXPECT_EQ(Column(tables, &CTables::m_strTableType),
+              (std::vector<CString>{u"SYSTEM TABLE", u"SYSTEM TABLE", u"SYSTEM TABLE", u"TABLE"}));
+    EXPECT_TRUE(tables.IsEOF());
+    EXPECT_EQ(tables.GetRecordCount(), 4);
+
+    tables.Close();
+    ASSERT_TRUE(tables.Open(nullptr, nullptr, nullptr, nullptr, CRecordset::dynaset));
+    EXPECT_EQ(Column(tables, &CTables::m_strTableName), kCatalogueNames);
+}
+
+TEST_F(ExcelCatalogueTest, CatalogueWithoutMatchingTablesIsEmpty) {
+    CTables tables(&m_database);
+    ASSERT_TRUE(tables.Open(nullptr, nullptr, u"NoSuchSheet%", nullptr, CRecordset::dynaset));
+    EXPECT_TRUE(tables.IsEOF());
+    EXPECT_TRUE(tables.IsBOF());
+    EXPECT_TRUE(Column(tables, &CTables::m_strTableName).empty());
+}
+
+TEST_F(ExcelCatalogueTest, EveryNameWorksAsItStandsInTheStatement) {
+    for (const CString& name : kCatalogueNames) {
+        CRecordset set(&m_database);
+        EXPECT_NO_THROW(set.Open(CRecordset::forwardOnly, CString(u"Select * from [") + name + u"]",
+                                 CRecordset::readOnly))
+            << name.ToUtf8();
+    }
+}
+
+TEST_F(ExcelCatalogueTest, SheetReadTheWayTheExportReadsIt) {
+    CRecordset set(&m_database);
+    set.Open(CRecordset::forwardOnly, u"Select * from [Sales$]", CRecordset::readOnly);
+    ASSERT_EQ(set.GetODBCFieldCount(), 2);
+    CODBCFieldInfo info;
+    set.GetODBCFieldInfo(1, info);
+    EXPECT_EQ(info.m_strName, CString(u"Price"));
+    std::vector<CString> fields;
+    CString value;
+    while (!set.IsEOF()) {
+        for (short i = 0; i < set.GetODBCFieldCount(); ++i) {
+            set.GetFieldValue(i, value);
+            fields.push_back(value);
+        }
+        set.MoveNext();
+    }
+    EXPECT_EQ(fields, (std::vector<CString>{u"pen", u"3", u"ink", u"12"}));
+}
+
+TEST_F(ExcelCatalogueTest, DynamicRecordsetDescribesAQuotedSheet) {
+    CRecordsetEx set(&m_database);
+    ASSERT_TRUE(
+        set.Open(CRecordset::forwardOnly, u"Select * from ['My Data$']", CRecordset::readOnly));
+    CODBCFieldInfo info;
+    ASSERT_EQ(set.GetODBCFieldCount(), 1);
+    set.GetODBCFieldInfo(0, info);
+    EXPECT_EQ(info.m_strName, CString(u"Name"));
+    EXPECT_EQ(info.m_nSQLType, SQL_WVARCHAR);
+    CString value;
+    set.GetFieldValue(0, value);
+    EXPECT_EQ(value, CString(u"Ann"));
+    try {
+        set.Open(CRecordset::forwardOnly, u"Select * from [Missing$]", CRecordset::readOnly);
+        FAIL() << "no exception";
+    } catch (const CDBException& e) {
+        EXPECT_NE(e.m_strError.Find(u"Missing$"), -1) << e.m_strError.ToUtf8();
+    }
+    EXPECT_FALSE(set.IsOpen());
+}
+
+}  // namespace
