@@ -9,14 +9,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5}
 cd "$top"
-tools/setup.sh
-for pkg in catdoc gnumeric libreoffice-calc-nogui python3-xlrd time; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing="${missing:-} $pkg"
-done
-if [ -n "${missing:-}" ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+tools/setup.sh tools/debian-packages.txt tools/debian-packages-generators.txt
 cmake --preset release >/dev/null
 cmake --build --preset release -j"$(nproc)" --target tabrook xlsodbc >/dev/null
 export ODBCSYSINI="$top/build/release/etc"
