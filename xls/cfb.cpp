@@ -5,6 +5,7 @@
 #include "xls/cfb.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace xls::detail {
 namespace {
@@ -151,17 +152,18 @@ void CompoundFile::readFat() {
     }
 }
 
-std::vector<uint8_t> CompoundFile::readChain(uint32_t start, uint64_t limit,
-                                             const std::string& what) const {
-    std::vector<uint8_t> out;
+std::vector<uint32_t> CompoundFile::chainSectors(uint32_t start, uint64_t limit,
+                                                 const std::string& what) const {
+    std::vector<uint32_t> sectors;
     const uint32_t total = sectorCount();
-    out.reserve(static_cast<size_t>(
-        std::min<uint64_t>(limit, static_cast<uint64_t>(total) << m_sectorShift)));
+    const uint64_t size = 1ULL << m_sectorShift;
+    sectors.reserve(static_cast<size_t>(std::min<uint64_t>(limit / size + 1, total)));
     std::vector<bool> seen(total, false);
+    uint64_t bytes = 0;
     uint32_t s = start;
-    while (s != kEndOfChain && out.size() < limit) {
+    while (s != kEndOfChain && bytes < limit) {
         if (s >= total || s >= m_fat.size()) {
-            if (s == kFreeSect && !out.empty()) {
+            if (s == kFreeSect && !sectors.empty()) {
                 break;  // an unterminated chain: keep what was read
             }
             containerError("FAT chain of " + what + " points to sector " + std::to_string(s) +
@@ -171,12 +173,32 @@ std::vector<uint8_t> CompoundFile::readChain(uint32_t start, uint64_t limit,
             containerError("FAT chain of " + what + " loops at sector " + std::to_string(s));
         }
         seen[s] = true;
-        appendSector(out, s, what);
+        sectors.push_back(s);
+        bytes += size;
         s = m_fat[s];
     }
-    if (out.size() > limit) {
-        out.resize(static_cast<size_t>(limit));
+    return sectors;
+}
+
+void CompoundFile::copySectors(const std::vector<uint32_t>& sectors, uint64_t limit,
+                               std::vector<uint8_t>& out) const {
+    const uint64_t size = 1ULL << m_sectorShift;
+    const auto total = static_cast<size_t>(std::min<uint64_t>(limit, sectors.size() * size));
+    // Zero-filled first: a short last sector (the file ends inside it) reads
+    // as zeros.
+    out.assign(total, 0);
+    for (size_t i = 0; i < sectors.size() && i * size < total; ++i) {
+        const uint64_t offset = (static_cast<uint64_t>(sectors[i]) + 1) * size;
+        const uint64_t avail = std::min<uint64_t>(size, m_file.size() - offset);
+        const uint64_t take = std::min<uint64_t>(avail, total - i * size);
+        std::memcpy(out.data() + i * size, m_file.data() + offset, static_cast<size_t>(take));
     }
+}
+
+std::vector<uint8_t> CompoundFile::readChain(uint32_t start, uint64_t limit,
+                                             const std::string& what) const {
+    std::vector<uint8_t> out;
+    copySectors(chainSectors(start, limit, what), limit, out);
     return out;
 }
 
@@ -285,13 +307,29 @@ std::optional<uint32_t> CompoundFile::findStream(std::u16string_view name) const
     return std::nullopt;
 }
 
-std::vector<uint8_t> CompoundFile::readStream(uint32_t index) const {
+Bytes CompoundFile::readStream(uint32_t index, std::vector<uint8_t>& storage) const {
     const Entry& e = m_entries.at(index);
     const std::string what = "stream '" + narrow(e.name) + "'";
     if (e.size < m_miniCutoff) {
-        return readMiniChain(e.start, e.size, what);
+        storage = readMiniChain(e.start, e.size, what);
+        return storage;
     }
-    return readChain(e.start, std::min<uint64_t>(e.size, m_file.size()), what);
+    const uint64_t limit = std::min<uint64_t>(e.size, m_file.size());
+    const std::vector<uint32_t> sectors = chainSectors(e.start, limit, what);
+    const uint64_t size = 1ULL << m_sectorShift;
+    const uint64_t bytes = std::min<uint64_t>(limit, sectors.size() * size);
+    const bool contiguous =
+        std::adjacent_find(sectors.begin(), sectors.end(),
+                           [](uint32_t a, uint32_t b) { return b != a + 1; }) == sectors.end();
+    if (!sectors.empty() && contiguous) {
+        const uint64_t offset = (static_cast<uint64_t>(sectors[0]) + 1) * size;
+        if (offset + bytes <= m_file.size()) {
+            storage.clear();
+            return m_file.subspan(static_cast<size_t>(offset), static_cast<size_t>(bytes));
+        }
+    }
+    copySectors(sectors, limit, storage);
+    return storage;
 }
 
 }  // namespace xls::detail

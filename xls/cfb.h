@@ -32,8 +32,10 @@ public:
     // root storage's children, or nullopt.
     [[nodiscard]] std::optional<uint32_t> findStream(std::u16string_view name) const;
     // The stream's bytes, at most its declared size; fewer when the chain
-    // ends early (the record layer then reports what is missing).
-    [[nodiscard]] std::vector<uint8_t> readStream(uint32_t entry) const;
+    // ends early (the record layer then reports what is missing). A view of
+    // the file when the stream's sectors lie end to end (the usual layout),
+    // else assembled into `storage`, which the view then points into.
+    [[nodiscard]] Bytes readStream(uint32_t entry, std::vector<uint8_t>& storage) const;
     [[nodiscard]] const std::vector<Entry>& entries() const { return m_entries; }
 
 private:
@@ -41,8 +43,14 @@ private:
     void readFat();
     void readDirectory();
     void readMiniStream();
+    // The sectors of a chain, enough to hold `limit` bytes (fewer when the
+    // chain ends first); every index checked against the file and for loops.
+    [[nodiscard]] std::vector<uint32_t> chainSectors(uint32_t start, uint64_t limit,
+                                                     const std::string& what) const;
     [[nodiscard]] std::vector<uint8_t> readChain(uint32_t start, uint64_t limit,
                                                  const std::string& what) const;
+    void copySectors(const std::vector<uint32_t>& sectors, uint64_t limit,
+                     std::vector<uint8_t>& out) const;
     [[nodiscard]] std::vector<uint8_t> readMiniChain(uint32_t start, uint64_t limit,
                                                      const std::string& what) const;
     [[nodiscard]] uint32_t sectorCount() const;

@@ -1,6 +1,6 @@
-// The reader's storage behind Workbook and Sheet: the decrypted workbook
-// stream, the shared-string table (shared by every sheet read from it), the
-// per-XF cell kinds, and one sheet's cells as a sorted vector with a row
+// The reader's storage behind Workbook and Sheet: the workbook stream (a
+// view of the mapped file, or bytes the reader owns), the shared-string table (shared by every
+// sheet read from it), the per-XF cell kinds, and one sheet's cells as a sorted vector with a row
 // index. Private to the reader.
 #pragma once
 
@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "xls/bytes.h"
+#include "xls/mapped_file.h"
 #include "xls/workbook.h"
 
 namespace xls {
@@ -25,8 +27,11 @@ struct StringTable {
     }
     void add(std::u16string_view s) {
         chars.append(s);
-        ends.push_back(static_cast<uint32_t>(chars.size()));
+        close();
     }
+    // Ends the string whose characters were appended to `chars` since the
+    // previous one ended.
+    void close() { ends.push_back(static_cast<uint32_t>(chars.size())); }
 };
 
 }  // namespace detail
@@ -38,7 +43,13 @@ struct Workbook::Data {
     std::vector<SheetInfo> sheets;
     std::vector<uint32_t> sheetOffsets;  // stream offset of each sheet's BOF
     std::vector<DefinedName> names;
-    std::vector<uint8_t> stream;  // the workbook stream, decrypted
+    // Where the stream's bytes live: the mapped file (a workbook opened from
+    // a path), the bytes handed in (fromBytes), or a copy the reader made
+    // (sectors out of order, or decrypted). Only what `stream` views is kept.
+    detail::MappedFile file;
+    std::vector<uint8_t> fileBytes;
+    std::vector<uint8_t> ownStream;
+    detail::Bytes stream;  // the workbook stream, decrypted
     std::shared_ptr<const detail::StringTable> sst;
     std::vector<CellType> xfKinds;  // Number or a date/time kind, per XF index
 };
@@ -58,7 +69,10 @@ struct Sheet::Data {
 };
 
 namespace detail {
-// Parses the workbook globals of a BIFF5/8 stream (globals.cpp).
+// Parses the workbook globals of the BIFF5/8 stream that book.stream views
+// (globals.cpp); may replace the stream by a decrypted copy.
+std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Data> book);
+// The same for a stream given as bytes (fuzzing).
 std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream);
 // Reads the cells of one sheet sub-stream (sheet.cpp).
 std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index);

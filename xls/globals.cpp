@@ -97,12 +97,13 @@ void GlobalsParser::onSst(RecordCursor& cursor, const Record& r) {
     for (const Bytes& p : pieces) {
         bytes += p.size();
     }
+    // A string takes at least three bytes (count and option byte) and each
+    // character at least one: both reservations are bounded by the bytes.
     table->ends.reserve(std::min<size_t>(unique, bytes / 3));
-    std::u16string s;
+    table->chars.reserve(bytes);
     while (!reader.atEnd()) {
-        s.clear();
-        const bool whole = readUnicodeString(reader, 2, PieceReader::Boundary::Flag, s);
-        table->add(s);
+        const bool whole = readUnicodeString(reader, 2, PieceReader::Boundary::Flag, table->chars);
+        table->close();
         if (!whole) {
             break;
         }
@@ -288,6 +289,17 @@ int biffVersion(const Record& r) {
     return r.data.size() >= 16 ? 8 : 5;
 }
 
+// Decryption works on a copy the reader owns; the file's bytes are no
+// longer needed after it.
+void decrypt(Workbook::Data& book, const Record& filePass) {
+    std::vector<uint8_t> clear(book.stream.begin(), book.stream.end());
+    decryptStream(clear, filePass, book.biff);
+    book.ownStream = std::move(clear);
+    book.stream = book.ownStream;
+    book.file.reset();
+    std::vector<uint8_t>().swap(book.fileBytes);
+}
+
 bool isBof(uint16_t type) {
     return type == rec::kBof || type == rec::kBof2 || type == rec::kBof3 || type == rec::kBof4;
 }
@@ -296,7 +308,12 @@ bool isBof(uint16_t type) {
 
 std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream) {
     auto book = std::make_shared<Workbook::Data>();
-    book->stream = std::move(stream);
+    book->ownStream = std::move(stream);
+    book->stream = book->ownStream;
+    return parseGlobals(std::move(book));
+}
+
+std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Data> book) {
     RecordCursor cursor(book->stream);
     Record r;
     // The stream begins with a BOF; tolerate junk records before it.
@@ -333,7 +350,8 @@ std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream) 
                 book->date1904 = r.data.size() >= 2 && le16(r.data.data()) == 1;
                 break;
             case rec::kFilePass:
-                decryptStream(book->stream, r, book->biff);
+                decrypt(*book, r);
+                cursor = RecordCursor(book->stream, cursor.position());
                 break;
             case rec::kSst:
                 parser.onSst(cursor, r);

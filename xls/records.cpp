@@ -32,12 +32,18 @@ uint16_t RecordCursor::peekType() const {
     return le16(m_stream.data() + m_pos);
 }
 
-Pieces gatherContinues(RecordCursor& cursor, const Record& first) {
-    Pieces pieces{first.data};
+void gatherContinues(RecordCursor& cursor, const Record& first, Pieces& out) {
+    out.clear();
+    out.push_back(first.data);
     Record r;
     while (cursor.peekType() == rec::kContinue && cursor.next(r)) {
-        pieces.push_back(r.data);
+        out.push_back(r.data);
     }
+}
+
+Pieces gatherContinues(RecordCursor& cursor, const Record& first) {
+    Pieces pieces;
+    gatherContinues(cursor, first, pieces);
     return pieces;
 }
 

@@ -49,6 +49,8 @@ private:
 // A record's body followed by the bodies of the CONTINUE records after it.
 using Pieces = std::vector<Bytes>;
 Pieces gatherContinues(RecordCursor& cursor, const Record& first);
+// The same into `out`, whose capacity is reused from record to record.
+void gatherContinues(RecordCursor& cursor, const Record& first, Pieces& out);
 
 // Reads across the pieces as if they were one buffer, except where a string's
 // characters cross a boundary: there a new option byte may switch between

@@ -1,20 +1,33 @@
 // Rendering of cell values as text (see render.h).
 #include "xls/render.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
 namespace xls::detail {
 namespace {
 
-void appendAscii(std::string_view s, std::u16string& out) {
-    out.append(s.begin(), s.end());
+// Replaces out's contents by ASCII text. Widening through resize keeps
+// out's buffer; assign() from char iterators would build a temporary.
+void assignAscii(const char* begin, const char* end, std::u16string& out) {
+    out.resize(static_cast<size_t>(end - begin));
+    char16_t* dst = out.data();
+    for (const char* p = begin; p != end; ++p) {
+        *dst++ = static_cast<char16_t>(*p);
+    }
 }
 
-void append2(unsigned v, std::u16string& out) {
-    out.push_back(static_cast<char16_t>(u'0' + v / 10));
-    out.push_back(static_cast<char16_t>(u'0' + v % 10));
-}
+// Dates and times are composed in a small buffer, then copied in one go.
+struct TextBuffer {
+    char16_t chars[32];
+    size_t size = 0;
+    void push(char16_t c) { chars[size++] = c; }
+    void push2(unsigned v) {
+        push(static_cast<char16_t>(u'0' + v / 10));
+        push(static_cast<char16_t>(u'0' + v % 10));
+    }
+};
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
 void civilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {
@@ -34,7 +47,7 @@ constexpr int64_t kEpoch1900 = -25569;        // 1899-12-30, for serials from 61
 constexpr int64_t kEpoch1904 = -24107;        // 1904-01-01
 constexpr double kMaxSerial1900 = 2958466.0;  // 10000-01-01
 
-void appendDate(int64_t serialDay, bool date1904, std::u16string& out) {
+void appendDate(int64_t serialDay, bool date1904, TextBuffer& out) {
     int y = 0;
     unsigned m = 0, d = 0;
     if (!date1904 && serialDay == 60) {
@@ -46,24 +59,22 @@ void appendDate(int64_t serialDay, bool date1904, std::u16string& out) {
         }
         civilFromDays(days, y, m, d);
     }
-    char buf[8];
-    auto r = std::to_chars(buf, buf + sizeof buf, y);
-    for (int pad = 4 - static_cast<int>(r.ptr - buf); pad > 0; --pad) {
-        out.push_back(u'0');
-    }
-    appendAscii(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), out);
-    out.push_back(u'-');
-    append2(m, out);
-    out.push_back(u'-');
-    append2(d, out);
+    // Years 0 to 9999: four digits.
+    const auto year = static_cast<unsigned>(y);
+    out.push2(year / 100);
+    out.push2(year % 100);
+    out.push(u'-');
+    out.push2(m);
+    out.push(u'-');
+    out.push2(d);
 }
 
-void appendTime(int64_t seconds, std::u16string& out) {
-    append2(static_cast<unsigned>(seconds / 3600), out);
-    out.push_back(u':');
-    append2(static_cast<unsigned>(seconds / 60 % 60), out);
-    out.push_back(u':');
-    append2(static_cast<unsigned>(seconds % 60), out);
+void appendTime(int64_t seconds, TextBuffer& out) {
+    out.push2(static_cast<unsigned>(seconds / 3600));
+    out.push(u':');
+    out.push2(static_cast<unsigned>(seconds / 60 % 60));
+    out.push(u':');
+    out.push2(static_cast<unsigned>(seconds % 60));
 }
 
 char16_t lower(char16_t c) {
@@ -143,30 +154,27 @@ CellType classifyFormat(std::u16string_view f) {
 }
 
 void renderNumber(double value, std::u16string& out) {
-    out.clear();
     if (value == 0) {
-        out.push_back(u'0');  // also -0
+        out.assign(1, u'0');  // also -0
         return;
     }
     if (!std::isfinite(value)) {
-        appendAscii(std::isnan(value) ? "#NUM!" : (value > 0 ? "#NUM!" : "#NUM!"), out);
+        out.assign(u"#NUM!");  // infinities and NaN
         return;
     }
     char buf[40];
     // Integers below 10^15 print exactly; the rest like %.15g.
     if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-        auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
-        appendAscii(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), out);
+        const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
+        assignAscii(buf, r.ptr, out);
         return;
     }
-    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
-    for (char* p = buf; p != r.ptr; ++p) {
-        out.push_back(*p == 'e' ? u'E' : static_cast<char16_t>(*p));
-    }
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    std::replace(buf, r.ptr, 'e', 'E');
+    assignAscii(buf, r.ptr, out);
 }
 
 void renderDateTime(double serial, CellType kind, bool date1904, std::u16string& out) {
-    out.clear();
     const double max = date1904 ? kMaxSerial1900 - 1462 : kMaxSerial1900;
     if (!(serial >= 0) || serial >= max) {
         renderNumber(serial, out);
@@ -185,15 +193,17 @@ void renderDateTime(double serial, CellType kind, bool date1904, std::u16string&
         renderNumber(serial, out);
         return;
     }
+    TextBuffer text;
     if (kind == CellType::Date || kind == CellType::DateTime) {
-        appendDate(day, date1904, out);
+        appendDate(day, date1904, text);
     }
     if (kind == CellType::DateTime) {
-        out.push_back(u' ');
+        text.push(u' ');
     }
     if (kind == CellType::Time || kind == CellType::DateTime) {
-        appendTime(seconds, out);
+        appendTime(seconds, text);
     }
+    out.assign(text.chars, text.size);
 }
 
 std::string_view errorText(uint8_t code) {

@@ -1,6 +1,11 @@
 // One worksheet sub-stream: its cell records, read into the compact form
 // (cells sorted by row and column, a row index, strings shared with the
 // workbook where they come from the SST), and the Sheet accessors.
+//
+// Writers store cells row by row and left to right, so each cell is appended
+// straight to the final vector and the row index grows beside it; only a
+// sheet whose records come out of order is gathered with its rows and
+// sorted at the end.
 #include <algorithm>
 
 #include "xls/data.h"
@@ -14,6 +19,9 @@ struct Placed {
     uint32_t row;
     Cell cell;
 };
+
+// The smallest cell record, per stored cell: MULRK's 6 bytes (xf and RK).
+constexpr size_t kMinCellBytes = 6;
 
 // RK: a 30-bit integer or the top 30 bits of a double, optionally x100.
 double decodeRk(uint32_t rk) {
@@ -29,8 +37,10 @@ double decodeRk(uint32_t rk) {
 
 class SheetParser {
 public:
-    SheetParser(const Workbook::Data& book, Sheet::Data& out)
-        : m_book(book), m_out(out), m_cp(book.codePage) {}
+    // `bytes`: how many stream bytes the sheet can take at most, which
+    // bounds every reservation made from the sheet's own claims.
+    SheetParser(const Workbook::Data& book, Sheet::Data& out, size_t bytes)
+        : m_book(book), m_out(out), m_cp(book.codePage), m_bytes(bytes) {}
     void run(size_t offset);
 
 private:
@@ -39,9 +49,12 @@ private:
                 " is too short");
     }
     void dispatch(RecordCursor& cursor, const Record& r);
+    void place(uint32_t row, const Cell& c);
+    void gatherUnordered();
     void addNumber(uint32_t row, uint16_t col, uint16_t xf, double v);
     void addText(uint32_t row, uint16_t col, std::u16string_view s);
     void addCode(uint32_t row, uint16_t col, CellType type, uint8_t code);
+    void onDimension(const Record& r);
     void onRk(const Record& r);
     void onMulRk(const Record& r);
     void onLabelSst(const Record& r);
@@ -51,26 +64,74 @@ private:
     void onString(RecordCursor& cursor, const Record& r);
     void onMerged(const Record& r);
     void finish();
+    void sortUnordered();
     void dropMerged();
+    void setUsedRange();
 
     const Workbook::Data& m_book;
     Sheet::Data& m_out;
     CodePage m_cp;
-    std::vector<Placed> m_cells;
+    size_t m_bytes;
+    // Cells once a record came out of row/column order; empty until then.
+    bool m_ordered = true;
+    std::vector<Placed> m_unordered;
     std::vector<Range> m_merged;
     std::u16string m_scratch;
+    Pieces m_pieces;
     // A FORMULA whose string result follows in a STRING record.
     bool m_stringPending = false;
     uint32_t m_pendingRow = 0;
     uint16_t m_pendingCol = 0;
 };
 
+// Appends in order; a cell written twice in a row keeps its last value.
+void SheetParser::place(uint32_t row, const Cell& c) {
+    auto& cells = m_out.cells;
+    auto& rows = m_out.rows;
+    if (m_ordered) {
+        if (!rows.empty() && row == rows.back().row) {
+            const uint16_t last = cells.back().col;
+            if (c.col > last) {
+                cells.push_back(c);
+                return;
+            }
+            if (c.col == last) {
+                cells.back() = c;
+                return;
+            }
+        } else if (rows.empty() || row > rows.back().row) {
+            rows.push_back({row, static_cast<uint32_t>(cells.size())});
+            cells.push_back(c);
+            return;
+        }
+        gatherUnordered();
+    }
+    m_unordered.push_back({row, c});
+}
+
+// Out of order: the cells so far, with their rows, go where they will be
+// sorted at the end.
+void SheetParser::gatherUnordered() {
+    auto& cells = m_out.cells;
+    auto& rows = m_out.rows;
+    m_unordered.reserve(cells.size() + 1);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const size_t end = i + 1 < rows.size() ? rows[i + 1].begin : cells.size();
+        for (size_t k = rows[i].begin; k < end; ++k) {
+            m_unordered.push_back({rows[i].row, cells[k]});
+        }
+    }
+    cells.clear();
+    rows.clear();
+    m_ordered = false;
+}
+
 void SheetParser::addNumber(uint32_t row, uint16_t col, uint16_t xf, double v) {
     Cell c;
     c.col = col;
     c.type = xf < m_book.xfKinds.size() ? m_book.xfKinds[xf] : CellType::Number;
     c.number = v;
-    m_cells.push_back({row, c});
+    place(row, c);
 }
 
 void SheetParser::addText(uint32_t row, uint16_t col, std::u16string_view s) {
@@ -79,7 +140,7 @@ void SheetParser::addText(uint32_t row, uint16_t col, std::u16string_view s) {
     c.type = CellType::Text;
     c.text = static_cast<uint32_t>(m_book.sst->size() + m_out.local.size());
     m_out.local.add(s);
-    m_cells.push_back({row, c});
+    place(row, c);
 }
 
 void SheetParser::addCode(uint32_t row, uint16_t col, CellType type, uint8_t code) {
@@ -87,7 +148,27 @@ void SheetParser::addCode(uint32_t row, uint16_t col, CellType type, uint8_t cod
     c.col = col;
     c.type = type;
     c.code = code;
-    m_cells.push_back({row, c});
+    place(row, c);
+}
+
+// DIMENSION sizes the cell vector and row index up front. It is only a
+// hint: writers get it wrong both ways, and a damaged one may claim the
+// whole grid, so no reservation exceeds what the sheet's bytes can hold.
+void SheetParser::onDimension(const Record& r) {
+    const uint8_t* d = r.data.data();
+    uint64_t rows = 0, cols = 0;
+    if (m_book.biff == 8 && r.data.size() >= 12) {
+        rows = le32(d + 4) > le32(d) ? le32(d + 4) - le32(d) : 0;
+        cols = le16(d + 10) > le16(d + 8) ? le16(d + 10) - le16(d + 8) : 0;
+    } else if (m_book.biff == 5 && r.data.size() >= 8) {
+        rows = le16(d + 2) > le16(d) ? le16(d + 2) - le16(d) : 0;
+        cols = le16(d + 6) > le16(d + 4) ? le16(d + 6) - le16(d + 4) : 0;
+    }
+    const uint64_t most = m_bytes / kMinCellBytes;
+    if (m_out.cells.empty() && m_out.rows.empty()) {
+        m_out.cells.reserve(static_cast<size_t>(std::min(rows * cols, most)));
+        m_out.rows.reserve(static_cast<size_t>(std::min(rows, most)) + 1);
+    }
 }
 
 void SheetParser::onRk(const Record& r) {
@@ -127,7 +208,7 @@ void SheetParser::onLabelSst(const Record& r) {
     c.col = le16(d + 2);
     c.type = CellType::Text;
     c.text = index;
-    m_cells.push_back({le16(d), c});
+    place(le16(d), c);
 }
 
 void SheetParser::onLabel(RecordCursor& cursor, const Record& r) {
@@ -138,12 +219,12 @@ void SheetParser::onLabel(RecordCursor& cursor, const Record& r) {
     const uint8_t* d = r.data.data();
     m_scratch.clear();
     if (m_book.biff == 8) {
-        Pieces pieces = gatherContinues(cursor, r);
-        pieces[0] = pieces[0].subspan(6);
-        PieceReader reader(pieces);
+        gatherContinues(cursor, r, m_pieces);
+        m_pieces[0] = m_pieces[0].subspan(6);
+        PieceReader reader(m_pieces);
         // Some writers store a BIFF8 LABEL's text as bytes with no option
         // byte, which shows as a length that fits the record only so.
-        if (r.data.size() == 8 + static_cast<size_t>(le16(d + 6)) && pieces.size() == 1) {
+        if (r.data.size() == 8 + static_cast<size_t>(le16(d + 6)) && m_pieces.size() == 1) {
             readByteString(r.data, 6, 2, m_cp, m_scratch);
         } else {
             readUnicodeString(reader, 2, PieceReader::Boundary::Guess, m_scratch);
@@ -201,8 +282,8 @@ void SheetParser::onString(RecordCursor& cursor, const Record& r) {
     m_stringPending = false;
     m_scratch.clear();
     if (m_book.biff == 8) {
-        const Pieces pieces = gatherContinues(cursor, r);
-        PieceReader reader(pieces);
+        gatherContinues(cursor, r, m_pieces);
+        PieceReader reader(m_pieces);
         readUnicodeString(reader, 2, PieceReader::Boundary::Guess, m_scratch);
     } else {
         readByteString(r.data, 0, 2, m_cp, m_scratch);
@@ -266,6 +347,9 @@ void SheetParser::dispatch(RecordCursor& cursor, const Record& r) {
         case rec::kMerged:
             onMerged(r);
             break;
+        case rec::kDimension:
+            onDimension(r);
+            break;
         default:
             break;
     }
@@ -295,61 +379,104 @@ void SheetParser::run(size_t offset) {
     finish();
 }
 
+void SheetParser::sortUnordered() {
+    auto less = [](const Placed& a, const Placed& b) {
+        return a.row != b.row ? a.row < b.row : a.cell.col < b.cell.col;
+    };
+    std::stable_sort(m_unordered.begin(), m_unordered.end(), less);
+    auto& cells = m_out.cells;
+    auto& rows = m_out.rows;
+    cells.reserve(m_unordered.size());
+    for (const Placed& p : m_unordered) {
+        // A cell written twice keeps its last value.
+        if (!rows.empty() && rows.back().row == p.row && cells.back().col == p.cell.col) {
+            cells.back() = p.cell;
+            continue;
+        }
+        if (rows.empty() || rows.back().row != p.row) {
+            rows.push_back({p.row, static_cast<uint32_t>(cells.size())});
+        }
+        cells.push_back(p.cell);
+    }
+    std::vector<Placed>().swap(m_unordered);
+}
+
+// Only the top-left cell of a merged area keeps its value. Rows are walked
+// in order with the areas that span the current row, so the cost grows with
+// the cells plus the areas, not their product.
 void SheetParser::dropMerged() {
     if (m_merged.empty()) {
         return;
     }
-    // Only the top-left cell of a merged area keeps its value.
-    auto inside = [this](const Placed& p) {
-        for (const Range& m : m_merged) {
-            if (p.row >= m.firstRow && p.row <= m.lastRow && p.cell.col >= m.firstCol &&
-                p.cell.col <= m.lastCol && !(p.row == m.firstRow && p.cell.col == m.firstCol)) {
-                return true;
+    std::vector<Range> pending = m_merged;
+    std::sort(pending.begin(), pending.end(),
+              [](const Range& a, const Range& b) { return a.firstRow > b.firstRow; });
+    std::vector<Range> active;
+    auto& cells = m_out.cells;
+    auto& rows = m_out.rows;
+    size_t w = 0, kept = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const uint32_t row = rows[i].row;
+        const size_t end = i + 1 < rows.size() ? rows[i + 1].begin : cells.size();
+        while (!pending.empty() && pending.back().firstRow <= row) {
+            active.push_back(pending.back());
+            pending.pop_back();
+        }
+        std::erase_if(active, [row](const Range& m) { return m.lastRow < row; });
+        const size_t begin = w;
+        for (size_t k = rows[i].begin; k < end; ++k) {
+            const uint16_t col = cells[k].col;
+            const bool hidden = std::any_of(active.begin(), active.end(), [&](const Range& m) {
+                return col >= m.firstCol && col <= m.lastCol &&
+                       !(row == m.firstRow && col == m.firstCol);
+            });
+            if (!hidden) {
+                cells[w++] = cells[k];
             }
         }
-        return false;
-    };
-    std::erase_if(m_cells, inside);
-}
-
-void SheetParser::finish() {
-    auto less = [](const Placed& a, const Placed& b) {
-        return a.row != b.row ? a.row < b.row : a.cell.col < b.cell.col;
-    };
-    if (!std::is_sorted(m_cells.begin(), m_cells.end(), less)) {
-        std::stable_sort(m_cells.begin(), m_cells.end(), less);
-    }
-    // A cell written twice keeps its last value.
-    std::vector<Placed> unique;
-    auto& cells = m_cells;
-    size_t w = 0;
-    for (size_t i = 0; i < cells.size(); ++i) {
-        if (w > 0 && cells[w - 1].row == cells[i].row &&
-            cells[w - 1].cell.col == cells[i].cell.col) {
-            cells[w - 1] = cells[i];
-        } else {
-            cells[w++] = cells[i];
+        if (w > begin) {
+            rows[kept++] = {row, static_cast<uint32_t>(begin)};
         }
     }
     cells.resize(w);
+    rows.resize(kept);
+}
+
+// Rows are sorted, and so are the cells within each row: the row index's
+// ends and each row's first and last cells give the rectangle.
+void SheetParser::setUsedRange() {
+    const auto& cells = m_out.cells;
+    const auto& rows = m_out.rows;
+    if (cells.empty()) {
+        return;
+    }
+    Range used{rows.front().row, rows.back().row, UINT16_MAX, 0};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const size_t end = i + 1 < rows.size() ? rows[i + 1].begin : cells.size();
+        used.firstCol = std::min(used.firstCol, cells[rows[i].begin].col);
+        used.lastCol = std::max(used.lastCol, cells[end - 1].col);
+    }
+    m_out.used = used;
+}
+
+void SheetParser::finish() {
+    if (!m_ordered) {
+        sortUnordered();
+    }
     dropMerged();
-    m_out.cells.reserve(cells.size());
-    Range used{UINT32_MAX, 0, UINT16_MAX, 0};
-    for (const Placed& p : cells) {
-        if (m_out.rows.empty() || m_out.rows.back().row != p.row) {
-            m_out.rows.push_back({p.row, static_cast<uint32_t>(m_out.cells.size())});
-        }
-        m_out.cells.push_back(p.cell);
-        used.firstRow = std::min(used.firstRow, p.row);
-        used.lastRow = std::max(used.lastRow, p.row);
-        used.firstCol = std::min(used.firstCol, p.cell.col);
-        used.lastCol = std::max(used.lastCol, p.cell.col);
+    setUsedRange();
+    auto& cells = m_out.cells;
+    auto& rows = m_out.rows;
+    rows.push_back({UINT32_MAX, static_cast<uint32_t>(cells.size())});
+    // A DIMENSION that claimed more than the sheet holds: give back the
+    // excess (more than growth by doubling leaves) rather than keep it for
+    // the sheet's lifetime.
+    if (cells.capacity() > 2 * cells.size() + 64) {
+        cells.shrink_to_fit();
     }
-    m_out.rows.push_back({UINT32_MAX, static_cast<uint32_t>(m_out.cells.size())});
-    if (!cells.empty()) {
-        m_out.used = used;
+    if (rows.capacity() > 2 * rows.size() + 64) {
+        rows.shrink_to_fit();
     }
-    std::vector<Placed>().swap(m_cells);
     m_out.merged = std::move(m_merged);
 }
 
@@ -378,14 +505,27 @@ size_t sheetOffset(const Workbook::Data& book, size_t index) {
             " has no BOF record (BOUNDSHEET points to " + hex(off) + ")");
 }
 
+// At most how many bytes the sheet at `offset` spans: up to the next
+// sheet's BOF, or the end of the stream.
+size_t sheetBytes(const Workbook::Data& book, size_t offset) {
+    size_t end = book.stream.size();
+    for (const uint32_t o : book.sheetOffsets) {
+        if (o > offset && o < end) {
+            end = o;
+        }
+    }
+    return end > offset ? end - offset : 0;
+}
+
 }  // namespace
 
 std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index) {
     auto data = std::make_shared<Sheet::Data>();
     data->date1904 = book.date1904;
     data->sst = book.sst;
-    SheetParser parser(book, *data);
-    parser.run(sheetOffset(book, index));
+    const size_t offset = sheetOffset(book, index);
+    SheetParser parser(book, *data, sheetBytes(book, offset));
+    parser.run(offset);
     return data;
 }
 
@@ -409,8 +549,13 @@ std::span<const Range> Sheet::mergedRanges() const {
 
 std::span<const Cell> Sheet::row(uint32_t r) const {
     const auto& rows = m_data->rows;
-    auto it = std::lower_bound(rows.begin(), rows.end() - 1, r,
-                               [](const Data::Row& a, uint32_t v) { return a.row < v; });
+    // Rows without gaps (the usual table) are found by position; else by
+    // binary search.
+    const size_t guess = static_cast<size_t>(r) - rows.front().row;
+    auto it = r >= rows.front().row && guess + 1 < rows.size() && rows[guess].row == r
+                  ? rows.begin() + static_cast<ptrdiff_t>(guess)
+                  : std::lower_bound(rows.begin(), rows.end() - 1, r,
+                                     [](const Data::Row& a, uint32_t v) { return a.row < v; });
     if (it == rows.end() - 1 || it->row != r) {
         return {};
     }

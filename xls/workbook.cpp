@@ -1,9 +1,6 @@
-// Opening a workbook: read the file, tell the container kinds apart (OLE2,
+// Opening a workbook: map the file, tell the container kinds apart (OLE2,
 // a bare BIFF stream, a zip, anything else), pick the workbook stream and
 // hand it to the globals parser. The public accessors live here too.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "xls/cfb.h"
@@ -13,38 +10,8 @@
 namespace xls {
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-
-[[noreturn]] void ioError(const std::filesystem::path& path, const std::string& reason) {
-    throw Error(ErrorKind::Io, "file: cannot open '" + path.string() + "': " + reason);
-}
-
-std::vector<uint8_t> readFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        ioError(path, "it is a folder");
-    }
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-    if (!f) {
-        ioError(path, std::strerror(errno));
-    }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(static_cast<size_t>(std::filesystem::file_size(path, ec)));
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
-        bytes.insert(bytes.end(), buf, buf + n);
-    }
-    if (std::ferror(f.get())) {
-        ioError(path, std::strerror(errno));
-    }
-    return bytes;
-}
-
 // A BIFF2-4 file or a bare BIFF5/8 stream starts with a BOF record.
-uint16_t bareBofType(const std::vector<uint8_t>& b) {
+uint16_t bareBofType(detail::Bytes b) {
     if (b.size() < 8) {
         return 0;
     }
@@ -55,7 +22,10 @@ uint16_t bareBofType(const std::vector<uint8_t>& b) {
     return bof && len >= 4 && len <= 20 ? type : 0;
 }
 
-std::vector<uint8_t> workbookStream(const std::vector<uint8_t>& bytes) {
+// Points book.stream at the workbook stream inside the container `bytes`
+// (book.file or book.fileBytes), copying it only when its sectors are out
+// of order; then the file's bytes are let go.
+void selectWorkbookStream(Workbook::Data& book, detail::Bytes bytes) {
     const detail::CompoundFile cf(bytes);
     // Both a BIFF8 "Workbook" and a BIFF5 "Book" (the dual format): the
     // BIFF8 one is read.
@@ -67,28 +37,47 @@ std::vector<uint8_t> workbookStream(const std::vector<uint8_t>& bytes) {
         throw Error(ErrorKind::NotWorkbook,
                     "container: no Workbook or Book stream; not an Excel 97-2003 or 5/95 workbook");
     }
-    return cf.readStream(*entry);
+    book.stream = cf.readStream(*entry, book.ownStream);
+    if (!book.ownStream.empty() || book.stream.empty()) {
+        book.file.reset();
+        std::vector<uint8_t>().swap(book.fileBytes);
+    }
 }
 
-}  // namespace
-
-Workbook Workbook::open(const std::filesystem::path& path) {
-    return fromBytes(readFile(path));
-}
-
-Workbook Workbook::fromBytes(std::vector<uint8_t> bytes) {
+// Tells the container kinds apart (OLE2, a bare BIFF stream, a zip,
+// anything else) and parses the globals of the workbook stream.
+std::shared_ptr<const Workbook::Data> load(std::shared_ptr<Workbook::Data> book,
+                                           detail::Bytes bytes) {
     if (bytes.size() >= 4 && bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == 3 && bytes[3] == 4) {
         throw Error(ErrorKind::LooksLikeXlsx,
                     "container: a zip file, which looks like an Excel 2007+ (.xlsx) workbook");
     }
     if (detail::CompoundFile::hasSignature(bytes)) {
-        return Workbook(detail::parseGlobals(workbookStream(bytes)));
+        selectWorkbookStream(*book, bytes);
+        return detail::parseGlobals(std::move(book));
     }
     if (bareBofType(bytes) != 0) {
-        return Workbook(detail::parseGlobals(std::move(bytes)));
+        book->stream = bytes;
+        return detail::parseGlobals(std::move(book));
     }
     throw Error(ErrorKind::NotWorkbook,
                 "container: not an OLE2 compound file; not an Excel 97-2003 or 5/95 workbook");
+}
+
+}  // namespace
+
+Workbook Workbook::open(const std::filesystem::path& path) {
+    auto book = std::make_shared<Data>();
+    book->file = detail::MappedFile(path);
+    const detail::Bytes bytes = book->file.bytes();
+    return Workbook(load(std::move(book), bytes));
+}
+
+Workbook Workbook::fromBytes(std::vector<uint8_t> bytes) {
+    auto book = std::make_shared<Data>();
+    book->fileBytes = std::move(bytes);
+    const detail::Bytes view = book->fileBytes;
+    return Workbook(load(std::move(book), view));
 }
 
 Workbook::Workbook(std::shared_ptr<const Data> data) : m_data(std::move(data)) {}
