@@ -722,6 +722,11 @@ void CRecordset::ReadColumnsUpTo(int nIndex) {
     // SQLGetData reads columns in ascending order, so every column up to the
     // one asked for is read now and kept until the next row.
     FetchState& fetch = *m_pFetch;
+    if (fetch.values.size() < static_cast<size_t>(m_nResultCols)) {
+        fetch.values.resize(static_cast<size_t>(m_nResultCols));
+    }
+    if (fetch.piece.empty())
+        fetch.piece.assign(kPieceChars, 0);
     while (fetch.valuesRead <= nIndex) {
         ReadColumn(static_cast<SQLUSMALLINT>(fetch.valuesRead + 1),
                    fetch.values[static_cast<size_t>(fetch.valuesRead)]);
