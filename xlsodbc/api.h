@@ -17,11 +17,17 @@ namespace xlsodbc {
 template <typename H>
 H* handleCast(SQLHANDLE handle);
 template <>
-inline Environment* handleCast<Environment>(SQLHANDLE handle) { return asEnvironment(handle); }
+inline Environment* handleCast<Environment>(SQLHANDLE handle) {
+    return asEnvironment(handle);
+}
 template <>
-inline Connection* handleCast<Connection>(SQLHANDLE handle) { return asConnection(handle); }
+inline Connection* handleCast<Connection>(SQLHANDLE handle) {
+    return asConnection(handle);
+}
 template <>
-inline Statement* handleCast<Statement>(SQLHANDLE handle) { return asStatement(handle); }
+inline Statement* handleCast<Statement>(SQLHANDLE handle) {
+    return asStatement(handle);
+}
 
 // Records the exception that is being handled as a diagnostic of `handle`.
 void recordCurrentException(Handle& handle) noexcept;
@@ -51,22 +57,24 @@ SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output);
 SQLRETURN freeHandle(SQLSMALLINT type, SQLHANDLE handle);
 SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option);
 SQLRETURN setEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);
-SQLRETURN getEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity, SQLINTEGER* length);
+SQLRETURN getEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
+                     SQLINTEGER* length);
 
 // Connections (api_connection.cpp).
-SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, SQLSMALLINT* outLength,
-                        SQLUSMALLINT completion);
+SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
+                        SQLSMALLINT* outLength, SQLUSMALLINT completion);
 SQLRETURN connect(SQLHDBC dbc, const TextArg& dsn);
 SQLRETURN disconnect(SQLHDBC dbc);
-SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length, Encoding enc);
+SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length,
+                         Encoding enc);
 SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                          SQLINTEGER* length, Encoding enc);
 SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion);
 SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, SQLINTEGER* outLength);
 
 // What the driver supports (api_info.cpp).
-SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length,
-                  Encoding enc);
+SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity,
+                  SQLSMALLINT* length, Encoding enc);
 SQLRETURN getFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported);
 
 // Statements and result descriptions (api_statement.cpp).
@@ -74,10 +82,11 @@ SQLRETURN prepare(SQLHSTMT stmt, const TextArg& text);
 SQLRETURN execute(SQLHSTMT stmt);
 SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text);
 SQLRETURN numResultCols(SQLHSTMT stmt, SQLSMALLINT* count);
-SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name, SQLSMALLINT* nameLength,
-                      SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable);
-SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field, const TextBuffer& text,
-                       SQLSMALLINT* textLength, SQLLEN* number);
+SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name,
+                      SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLULEN* size,
+                      SQLSMALLINT* digits, SQLSMALLINT* nullable);
+SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
+                       const TextBuffer& text, SQLSMALLINT* textLength, SQLLEN* number);
 SQLRETURN rowCount(SQLHSTMT stmt, SQLLEN* count);
 SQLRETURN moreResults(SQLHSTMT stmt);
 SQLRETURN closeCursor(SQLHSTMT stmt);
@@ -87,24 +96,25 @@ SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQL
                       SQLINTEGER* length);
 
 // Fetching (api_fetch.cpp).
-SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data, SQLLEN capacity,
-                  SQLLEN* indicator);
+SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
+                  SQLLEN capacity, SQLLEN* indicator);
 SQLRETURN fetch(SQLHSTMT stmt);
 SQLRETURN fetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset);
-SQLRETURN getData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data, SQLLEN capacity,
-                  SQLLEN* indicator);
+SQLRETURN getData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
+                  SQLLEN capacity, SQLLEN* indicator);
 
 // The catalogue (api_catalog.cpp).
 SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, const TextArg& table,
                  const TextArg& type);
-SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, const TextArg& table,
-                  const TextArg& column);
+SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
+                  const TextArg& table, const TextArg& column);
 SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type);
 
 // Diagnostics (api_diag.cpp).
-SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, const TextBuffer& state,
-                     SQLINTEGER* native, const TextBuffer& message, SQLSMALLINT* messageLength);
-SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
-                       SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc);
+SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
+                     const TextBuffer& state, SQLINTEGER* native, const TextBuffer& message,
+                     SQLSMALLINT* messageLength);
+SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
+                       SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc);
 
 }  // namespace xlsodbc

@@ -12,7 +12,8 @@ std::optional<std::u16string> argument(const TextArg& arg) {
 
 void openCatalogResult(Statement& s, std::unique_ptr<ResultSet> result) {
     if (s.executed) {
-        throw DriverError(State::InvalidCursorState, "A result is still open on this statement; close it first");
+        throw DriverError(State::InvalidCursorState,
+                          "A result is still open on this statement; close it first");
     }
     s.result = std::move(result);
     s.closeCursor();
@@ -24,16 +25,18 @@ void openCatalogResult(Statement& s, std::unique_ptr<ResultSet> result) {
 SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, const TextArg& table,
                  const TextArg& type) {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const TablesQuery query{argument(catalog), argument(schema), argument(table), argument(type)};
+        const TablesQuery query{argument(catalog), argument(schema), argument(table),
+                                argument(type)};
         openCatalogResult(s, tablesResult(s.connection, query, s.odbc2()));
         return SQL_SUCCESS;
     });
 }
 
-SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, const TextArg& table,
-                  const TextArg& column) {
+SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
+                  const TextArg& table, const TextArg& column) {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const ColumnsQuery query{argument(catalog), argument(schema), argument(table), argument(column)};
+        const ColumnsQuery query{argument(catalog), argument(schema), argument(table),
+                                 argument(column)};
         openCatalogResult(s, columnsResult(s.connection, query, s.odbc2()));
         return SQL_SUCCESS;
     });

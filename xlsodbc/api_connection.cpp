@@ -21,12 +21,14 @@ void open(Connection& c, const Attributes& attributes, std::u16string connection
     c.connectionString = std::move(connectionString);
 }
 
-SQLUINTEGER integerValue(SQLPOINTER value) { return static_cast<SQLUINTEGER>(reinterpret_cast<SQLULEN>(value)); }
+SQLUINTEGER integerValue(SQLPOINTER value) {
+    return static_cast<SQLUINTEGER>(reinterpret_cast<SQLULEN>(value));
+}
 
 }  // namespace
 
-SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, SQLSMALLINT* outLength,
-                        SQLUSMALLINT /*completion*/) {
+SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
+                        SQLSMALLINT* outLength, SQLUSMALLINT /*completion*/) {
     // The driver cannot prompt: every completion mode connects with what
     // the string (and its DSN) gives, or fails.
     return guard<Connection>(dbc, [&](Connection& c) {
@@ -35,7 +37,8 @@ SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, S
         const Written w = writeText(text, out);
         storeLength(outLength, w.length);
         if (w.truncated) {
-            c.diagnostics.add(State::Truncated, "The completed connection string was cut to fit its buffer");
+            c.diagnostics.add(State::Truncated,
+                              "The completed connection string was cut to fit its buffer");
         }
         return SQL_SUCCESS;
     });
@@ -63,26 +66,33 @@ SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
                          Encoding /*enc*/) {
     return guard<Connection>(dbc, [&](Connection& c) {
         switch (attribute) {
-        case SQL_ATTR_AUTOCOMMIT:
-            // pyodbc switches autocommit off at connect: on a read-only
-            // source both settings mean the same.
-            c.autocommit = integerValue(value);
-            return SQL_SUCCESS;
-        case SQL_ATTR_ACCESS_MODE:
-            if (integerValue(value) != SQL_MODE_READ_ONLY) {
-                c.diagnostics.add(State::OptionChanged, "The workbook is always read-only");
-            }
-            return SQL_SUCCESS;
-        case SQL_ATTR_LOGIN_TIMEOUT: c.loginTimeout = integerValue(value); return SQL_SUCCESS;
-        case SQL_ATTR_CONNECTION_TIMEOUT: c.connectionTimeout = integerValue(value); return SQL_SUCCESS;
-        case SQL_ATTR_TXN_ISOLATION: c.txnIsolation = integerValue(value); return SQL_SUCCESS;
-        case SQL_ATTR_QUIET_MODE:
-        case SQL_ATTR_PACKET_SIZE:
-        case SQL_ATTR_METADATA_ID:
-            return SQL_SUCCESS;
-        default:
-            throw DriverError(State::NotImplemented,
-                              "The connection attribute " + std::to_string(attribute) + " is not supported");
+            case SQL_ATTR_AUTOCOMMIT:
+                // pyodbc switches autocommit off at connect: on a read-only
+                // source both settings mean the same.
+                c.autocommit = integerValue(value);
+                return SQL_SUCCESS;
+            case SQL_ATTR_ACCESS_MODE:
+                if (integerValue(value) != SQL_MODE_READ_ONLY) {
+                    c.diagnostics.add(State::OptionChanged, "The workbook is always read-only");
+                }
+                return SQL_SUCCESS;
+            case SQL_ATTR_LOGIN_TIMEOUT:
+                c.loginTimeout = integerValue(value);
+                return SQL_SUCCESS;
+            case SQL_ATTR_CONNECTION_TIMEOUT:
+                c.connectionTimeout = integerValue(value);
+                return SQL_SUCCESS;
+            case SQL_ATTR_TXN_ISOLATION:
+                c.txnIsolation = integerValue(value);
+                return SQL_SUCCESS;
+            case SQL_ATTR_QUIET_MODE:
+            case SQL_ATTR_PACKET_SIZE:
+            case SQL_ATTR_METADATA_ID:
+                return SQL_SUCCESS;
+            default:
+                throw DriverError(
+                    State::NotImplemented,
+                    "The connection attribute " + std::to_string(attribute) + " is not supported");
         }
     });
 }
@@ -92,24 +102,41 @@ SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
     return guard<Connection>(dbc, [&](Connection& c) {
         SQLUINTEGER v = 0;
         switch (attribute) {
-        case SQL_ATTR_AUTOCOMMIT: v = c.autocommit; break;
-        case SQL_ATTR_ACCESS_MODE: v = SQL_MODE_READ_ONLY; break;
-        case SQL_ATTR_LOGIN_TIMEOUT: v = c.loginTimeout; break;
-        case SQL_ATTR_CONNECTION_TIMEOUT: v = c.connectionTimeout; break;
-        case SQL_ATTR_TXN_ISOLATION: v = c.txnIsolation; break;
-        case SQL_ATTR_CONNECTION_DEAD: v = c.connected() ? SQL_CD_FALSE : SQL_CD_TRUE; break;
-        case SQL_ATTR_METADATA_ID: v = SQL_FALSE; break;
-        case SQL_ATTR_CURRENT_CATALOG: {
-            const Written w = writeText(utf8ToUtf16(c.path.string()), TextBuffer{value, capacity, enc, true});
-            storeLength(length, w.length);
-            if (w.truncated) {
-                c.diagnostics.add(State::Truncated, "The catalog name was cut to fit its buffer");
+            case SQL_ATTR_AUTOCOMMIT:
+                v = c.autocommit;
+                break;
+            case SQL_ATTR_ACCESS_MODE:
+                v = SQL_MODE_READ_ONLY;
+                break;
+            case SQL_ATTR_LOGIN_TIMEOUT:
+                v = c.loginTimeout;
+                break;
+            case SQL_ATTR_CONNECTION_TIMEOUT:
+                v = c.connectionTimeout;
+                break;
+            case SQL_ATTR_TXN_ISOLATION:
+                v = c.txnIsolation;
+                break;
+            case SQL_ATTR_CONNECTION_DEAD:
+                v = c.connected() ? SQL_CD_FALSE : SQL_CD_TRUE;
+                break;
+            case SQL_ATTR_METADATA_ID:
+                v = SQL_FALSE;
+                break;
+            case SQL_ATTR_CURRENT_CATALOG: {
+                const Written w =
+                    writeText(utf8ToUtf16(c.path.string()), TextBuffer{value, capacity, enc, true});
+                storeLength(length, w.length);
+                if (w.truncated) {
+                    c.diagnostics.add(State::Truncated,
+                                      "The catalog name was cut to fit its buffer");
+                }
+                return SQL_SUCCESS;
             }
-            return SQL_SUCCESS;
-        }
-        default:
-            throw DriverError(State::NotImplemented,
-                              "The connection attribute " + std::to_string(attribute) + " is not supported");
+            default:
+                throw DriverError(
+                    State::NotImplemented,
+                    "The connection attribute " + std::to_string(attribute) + " is not supported");
         }
         if (value != nullptr) {
             std::memcpy(value, &v, sizeof v);

@@ -9,23 +9,28 @@ namespace {
 
 Handle* anyHandle(SQLSMALLINT type, SQLHANDLE handle) {
     switch (type) {
-    case SQL_HANDLE_ENV: return asEnvironment(handle);
-    case SQL_HANDLE_DBC: return asConnection(handle);
-    case SQL_HANDLE_STMT: return asStatement(handle);
-    default: return nullptr;
+        case SQL_HANDLE_ENV:
+            return asEnvironment(handle);
+        case SQL_HANDLE_DBC:
+            return asConnection(handle);
+        case SQL_HANDLE_STMT:
+            return asStatement(handle);
+        default:
+            return nullptr;
     }
 }
 
 // ODBC: states of classes defined by ISO SQL name "ISO 9075" as origin,
 // those ODBC added name "ODBC 3.0".
 const char* classOrigin(const char* state) {
-    return (std::strncmp(state, "HY", 2) == 0 || std::strncmp(state, "IM", 2) == 0) ? "ODBC 3.0" : "ISO 9075";
+    return (std::strncmp(state, "HY", 2) == 0 || std::strncmp(state, "IM", 2) == 0) ? "ODBC 3.0"
+                                                                                    : "ISO 9075";
 }
 
 const char* subclassOrigin(const char* state) {
-    static const char* const kOdbcStates[] = {"01S02", "01S07", "07009", "42S02", "HY000", "HY001", "HY003",
-                                              "HY009", "HY010", "HY024", "HY090", "HY091", "HY092", "HY096",
-                                              "HY106", "HYC00", "IM001"};
+    static const char* const kOdbcStates[] = {"01S02", "01S07", "07009", "42S02", "HY000", "HY001",
+                                              "HY003", "HY009", "HY010", "HY024", "HY090", "HY091",
+                                              "HY092", "HY096", "HY106", "HYC00", "IM001"};
     for (const char* s : kOdbcStates) {
         if (std::strcmp(s, state) == 0) {
             return "ODBC 3.0";
@@ -43,8 +48,8 @@ SQLRETURN storeValue(SQLPOINTER value, T v, SQLSMALLINT* length) {
     return SQL_SUCCESS;
 }
 
-SQLRETURN storeText(std::u16string_view text, SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length,
-                    Encoding enc) {
+SQLRETURN storeText(std::u16string_view text, SQLPOINTER value, SQLSMALLINT capacity,
+                    SQLSMALLINT* length, Encoding enc) {
     const Written w = writeText(text, TextBuffer{value, capacity, enc, true});
     storeLength(length, w.length);
     return w.truncated ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
@@ -71,8 +76,9 @@ void recordCurrentException(Handle& handle) noexcept {
     }
 }
 
-SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, const TextBuffer& state,
-                     SQLINTEGER* native, const TextBuffer& message, SQLSMALLINT* messageLength) {
+SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
+                     const TextBuffer& state, SQLINTEGER* native, const TextBuffer& message,
+                     SQLSMALLINT* messageLength) {
     // Reading diagnostics leaves them in place: no boundary that clears.
     const Handle* h = anyHandle(type, handle);
     if (h == nullptr) {
@@ -97,20 +103,25 @@ SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, con
     }
 }
 
-SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
-                       SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc) {
+SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
+                       SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc) {
     const Handle* h = anyHandle(type, handle);
     if (h == nullptr) {
         return SQL_INVALID_HANDLE;
     }
     const auto& records = h->diagnostics.records();
     switch (field) {
-    case SQL_DIAG_NUMBER: return storeValue(value, static_cast<SQLINTEGER>(records.size()), length);
-    case SQL_DIAG_CURSOR_ROW_COUNT:
-    case SQL_DIAG_ROW_COUNT: return storeValue(value, static_cast<SQLLEN>(0), length);
-    case SQL_DIAG_DYNAMIC_FUNCTION: return storeText(u"", value, capacity, length, enc);
-    case SQL_DIAG_DYNAMIC_FUNCTION_CODE: return storeValue(value, static_cast<SQLINTEGER>(SQL_DIAG_UNKNOWN_STATEMENT), length);
-    default: break;
+        case SQL_DIAG_NUMBER:
+            return storeValue(value, static_cast<SQLINTEGER>(records.size()), length);
+        case SQL_DIAG_CURSOR_ROW_COUNT:
+        case SQL_DIAG_ROW_COUNT:
+            return storeValue(value, static_cast<SQLLEN>(0), length);
+        case SQL_DIAG_DYNAMIC_FUNCTION:
+            return storeText(u"", value, capacity, length, enc);
+        case SQL_DIAG_DYNAMIC_FUNCTION_CODE:
+            return storeValue(value, static_cast<SQLINTEGER>(SQL_DIAG_UNKNOWN_STATEMENT), length);
+        default:
+            break;
     }
     if (record < 1) {
         return SQL_ERROR;
@@ -122,16 +133,25 @@ SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, S
     const char* state = sqlState(r.state, h->odbc2());
     try {
         switch (field) {
-        case SQL_DIAG_SQLSTATE: return storeText(u16(state), value, capacity, length, enc);
-        case SQL_DIAG_MESSAGE_TEXT: return storeText(r.message, value, capacity, length, enc);
-        case SQL_DIAG_NATIVE: return storeValue(value, static_cast<SQLINTEGER>(0), length);
-        case SQL_DIAG_CLASS_ORIGIN: return storeText(u16(classOrigin(state)), value, capacity, length, enc);
-        case SQL_DIAG_SUBCLASS_ORIGIN: return storeText(u16(subclassOrigin(state)), value, capacity, length, enc);
-        case SQL_DIAG_CONNECTION_NAME:
-        case SQL_DIAG_SERVER_NAME: return storeText(u"", value, capacity, length, enc);
-        case SQL_DIAG_ROW_NUMBER: return storeValue(value, r.row, length);
-        case SQL_DIAG_COLUMN_NUMBER: return storeValue(value, r.column, length);
-        default: return SQL_ERROR;
+            case SQL_DIAG_SQLSTATE:
+                return storeText(u16(state), value, capacity, length, enc);
+            case SQL_DIAG_MESSAGE_TEXT:
+                return storeText(r.message, value, capacity, length, enc);
+            case SQL_DIAG_NATIVE:
+                return storeValue(value, static_cast<SQLINTEGER>(0), length);
+            case SQL_DIAG_CLASS_ORIGIN:
+                return storeText(u16(classOrigin(state)), value, capacity, length, enc);
+            case SQL_DIAG_SUBCLASS_ORIGIN:
+                return storeText(u16(subclassOrigin(state)), value, capacity, length, enc);
+            case SQL_DIAG_CONNECTION_NAME:
+            case SQL_DIAG_SERVER_NAME:
+                return storeText(u"", value, capacity, length, enc);
+            case SQL_DIAG_ROW_NUMBER:
+                return storeValue(value, r.row, length);
+            case SQL_DIAG_COLUMN_NUMBER:
+                return storeValue(value, r.column, length);
+            default:
+                return SQL_ERROR;
         }
     } catch (...) {
         return SQL_ERROR;

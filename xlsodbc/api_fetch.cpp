@@ -17,7 +17,6 @@ uint32_t rowLimit(const Statement& s) {
     return s.maxRows != 0 && s.maxRows < rows ? static_cast<uint32_t>(s.maxRows) : rows;
 }
 
-
 // The address of row `row` of a bound buffer: column-wise binding steps by
 // the element size, row-wise by the structure size; the bind offset moves
 // every address.
@@ -38,7 +37,8 @@ void addConversionRecord(Statement& s, Converted result, SQLLEN row, SQLINTEGER 
     if (result == Converted::Truncated) {
         s.diagnostics.add(State::Truncated, "A value was cut to fit its buffer", row, column);
     } else if (result == Converted::FractionTruncated) {
-        s.diagnostics.add(State::FractionTruncated, "A value lost its fractional part", row, column);
+        s.diagnostics.add(State::FractionTruncated, "A value lost its fractional part", row,
+                          column);
     }
 }
 
@@ -52,11 +52,14 @@ SQLUSMALLINT fillRow(Statement& s, ResultSet& r, size_t i, SQLLEN rowNumber) {
             continue;
         }
         const size_t size = fixedSize(b.cType);
-        Target target{b.cType, element(static_cast<char*>(b.data), i, size != 0 ? size : static_cast<size_t>(b.capacity), s),
+        Target target{b.cType,
+                      element(static_cast<char*>(b.data), i,
+                              size != 0 ? size : static_cast<size_t>(b.capacity), s),
                       b.capacity, element(b.indicator, i, sizeof(SQLLEN), s)};
         Piece piece;
         try {
-            const Converted result = convert(r.field(static_cast<uint16_t>(c)), target, piece, s.scratch);
+            const Converted result =
+                convert(r.field(static_cast<uint16_t>(c)), target, piece, s.scratch);
             if (result != Converted::Ok) {
                 addConversionRecord(s, result, rowNumber, static_cast<SQLINTEGER>(c + 1));
                 status = SQL_ROW_SUCCESS_WITH_INFO;
@@ -104,15 +107,16 @@ SQLRETURN fetchRowset(Statement& s) {
         r.seek(*s.currentRow);  // SQLGetData reads the rowset's first row
     }
     if (errors == count) {
-        throw DriverError(State::GeneralError, "No row of the rowset could be converted (see the other records)");
+        throw DriverError(State::GeneralError,
+                          "No row of the rowset could be converted (see the other records)");
     }
     return SQL_SUCCESS;
 }
 
 }  // namespace
 
-SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data, SQLLEN capacity,
-                  SQLLEN* indicator) {
+SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
+                  SQLLEN capacity, SQLLEN* indicator) {
     return guard<Statement>(stmt, [&](Statement& s) {
         if (column == 0) {
             throw DriverError(State::InvalidColumnNumber, "Bookmark columns are not supported");
@@ -140,26 +144,30 @@ SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOIN
     });
 }
 
-SQLRETURN fetch(SQLHSTMT stmt) { return guard<Statement>(stmt, fetchRowset); }
+SQLRETURN fetch(SQLHSTMT stmt) {
+    return guard<Statement>(stmt, fetchRowset);
+}
 
 SQLRETURN fetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN /*offset*/) {
     return guard<Statement>(stmt, [&](Statement& s) {
         if (orientation != SQL_FETCH_NEXT) {
-            throw DriverError(State::InvalidFetchType, "The cursor is forward-only: only SQL_FETCH_NEXT is supported");
+            throw DriverError(State::InvalidFetchType,
+                              "The cursor is forward-only: only SQL_FETCH_NEXT is supported");
         }
         return fetchRowset(s);
     });
 }
 
-SQLRETURN getData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data, SQLLEN capacity,
-                  SQLLEN* indicator) {
+SQLRETURN getData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
+                  SQLLEN capacity, SQLLEN* indicator) {
     return guard<Statement>(stmt, [&](Statement& s) -> SQLRETURN {
         ResultSet& r = openResult(s);
         if (!s.currentRow) {
             throw DriverError(State::InvalidCursorState, "No row has been fetched");
         }
         if (column < 1 || column > r.columnCount()) {
-            throw DriverError(State::InvalidColumnNumber, "Column " + std::to_string(column) + " does not exist");
+            throw DriverError(State::InvalidColumnNumber,
+                              "Column " + std::to_string(column) + " does not exist");
         }
         if (capacity < 0) {
             throw DriverError(State::InvalidLength, "The buffer length is negative");
@@ -171,7 +179,8 @@ SQLRETURN getData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOIN
         }
         // The column's description is looked at only for SQL_C_DEFAULT: sizing
         // a worksheet's columns reads the whole sheet.
-        const SQLSMALLINT type = cType == SQL_C_DEFAULT ? defaultCType(r.column(col).sqlType) : cType;
+        const SQLSMALLINT type =
+            cType == SQL_C_DEFAULT ? defaultCType(r.column(col).sqlType) : cType;
         const Target target{type, data, capacity, indicator};
         const Converted result = convert(r.field(col), target, s.piece, s.scratch);
         if (result == Converted::NoData) {

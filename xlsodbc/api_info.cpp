@@ -17,8 +17,12 @@ struct InfoRow {
     InfoValue value;
 };
 
-constexpr SQLUSMALLINT u16v(unsigned v) { return static_cast<SQLUSMALLINT>(v); }
-constexpr SQLUINTEGER u32v(unsigned long v) { return static_cast<SQLUINTEGER>(v); }
+constexpr SQLUSMALLINT u16v(unsigned v) {
+    return static_cast<SQLUSMALLINT>(v);
+}
+constexpr SQLUINTEGER u32v(unsigned long v) {
+    return static_cast<SQLUINTEGER>(v);
+}
 
 // Answers that do not depend on the connection. A forward-only, read-only
 // source with one statement form and no SQL functions or conversions.
@@ -97,7 +101,8 @@ const InfoRow kInfo[] = {
     {SQL_CURSOR_SENSITIVITY, u32v(SQL_INSENSITIVE)},
     {SQL_SCROLL_CONCURRENCY, u32v(SQL_SCCO_READ_ONLY)},
     {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES1, u32v(SQL_CA1_NEXT)},
-    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2, u32v(SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT)},
+    {SQL_FORWARD_ONLY_CURSOR_ATTRIBUTES2,
+     u32v(SQL_CA2_READ_ONLY_CONCURRENCY | SQL_CA2_MAX_ROWS_SELECT)},
     {SQL_STATIC_CURSOR_ATTRIBUTES1, u32v(0)},
     {SQL_STATIC_CURSOR_ATTRIBUTES2, u32v(0)},
     {SQL_DYNAMIC_CURSOR_ATTRIBUTES1, u32v(0)},
@@ -187,17 +192,20 @@ const InfoRow kInfo[] = {
 // Answers that name this connection's source.
 std::optional<std::u16string> connectionText(const Connection& c, SQLUSMALLINT type) {
     switch (type) {
-    case SQL_DATABASE_NAME: return utf8ToUtf16(c.path.string());
-    case SQL_DATA_SOURCE_NAME: {
-        const auto dsn = c.connectionString.starts_with(u"DSN=") ? c.connectionString.substr(4) : std::u16string();
-        return dsn;
-    }
-    default: return std::nullopt;
+        case SQL_DATABASE_NAME:
+            return utf8ToUtf16(c.path.string());
+        case SQL_DATA_SOURCE_NAME: {
+            const auto dsn = c.connectionString.starts_with(u"DSN=") ? c.connectionString.substr(4)
+                                                                     : std::u16string();
+            return dsn;
+        }
+        default:
+            return std::nullopt;
     }
 }
 
-SQLRETURN answerText(Connection& c, std::u16string_view text, SQLPOINTER value, SQLSMALLINT capacity,
-                     SQLSMALLINT* length, Encoding enc) {
+SQLRETURN answerText(Connection& c, std::u16string_view text, SQLPOINTER value,
+                     SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc) {
     const Written w = writeText(text, TextBuffer{value, capacity, enc, true});
     storeLength(length, w.length);
     if (w.truncated) {
@@ -208,15 +216,17 @@ SQLRETURN answerText(Connection& c, std::u16string_view text, SQLPOINTER value, 
 
 }  // namespace
 
-SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length,
-                  Encoding enc) {
+SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity,
+                  SQLSMALLINT* length, Encoding enc) {
     return guard<Connection>(dbc, [&](Connection& c) -> SQLRETURN {
         if (const auto text = connectionText(c, type)) {
             return answerText(c, *text, value, capacity, length, enc);
         }
-        const auto* row = std::find_if(std::begin(kInfo), std::end(kInfo), [&](const InfoRow& r) { return r.type == type; });
+        const auto* row = std::find_if(std::begin(kInfo), std::end(kInfo),
+                                       [&](const InfoRow& r) { return r.type == type; });
         if (row == std::end(kInfo)) {
-            throw DriverError(State::InvalidInfoType, "The information type " + std::to_string(type) + " is not known");
+            throw DriverError(State::InvalidInfoType,
+                              "The information type " + std::to_string(type) + " is not known");
         }
         if (const auto* text = std::get_if<const char*>(&row->value)) {
             return answerText(c, u16(*text), value, capacity, length, enc);
@@ -243,12 +253,14 @@ SQLRETURN getFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* support
             throw DriverError(State::InvalidNullPointer, "No place for the answer was given");
         }
         auto exported = [](unsigned id) {
-            return std::find(kExportedFunctions.begin(), kExportedFunctions.end(), id) != kExportedFunctions.end();
+            return std::find(kExportedFunctions.begin(), kExportedFunctions.end(), id) !=
+                   kExportedFunctions.end();
         };
         if (function == SQL_API_ODBC3_ALL_FUNCTIONS) {
             std::fill_n(supported, SQL_API_ODBC3_ALL_FUNCTIONS_SIZE, 0);
             for (const SQLUSMALLINT id : kExportedFunctions) {
-                supported[id >> 4] = static_cast<SQLUSMALLINT>(supported[id >> 4] | (1U << (id & 0xF)));
+                supported[id >> 4] =
+                    static_cast<SQLUSMALLINT>(supported[id >> 4] | (1U << (id & 0xF)));
             }
         } else if (function == SQL_API_ALL_FUNCTIONS) {
             for (unsigned id = 0; id < 100; ++id) {

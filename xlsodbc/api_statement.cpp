@@ -12,7 +12,8 @@ namespace {
 
 void requireNoCursor(const Statement& s) {
     if (s.executed) {
-        throw DriverError(State::InvalidCursorState, "A result is still open on this statement; close it first");
+        throw DriverError(State::InvalidCursorState,
+                          "A result is still open on this statement; close it first");
     }
 }
 
@@ -32,27 +33,33 @@ ResultSet& describedResult(Statement& s) {
 const ColumnInfo& describedColumn(Statement& s, SQLUSMALLINT column) {
     ResultSet& r = describedResult(s);
     if (column < 1 || column > r.columnCount()) {
-        throw DriverError(State::InvalidColumnNumber, "Column " + std::to_string(column) +
-                                                           " does not exist; the result has " +
-                                                           std::to_string(r.columnCount()) + " columns");
+        throw DriverError(State::InvalidColumnNumber,
+                          "Column " + std::to_string(column) + " does not exist; the result has " +
+                              std::to_string(r.columnCount()) + " columns");
     }
     return r.column(static_cast<uint16_t>(column - 1));
 }
 
 const char16_t* typeName(SQLSMALLINT type) {
     switch (type) {
-    case SQL_SMALLINT: return u"SMALLINT";
-    case SQL_INTEGER: return u"INTEGER";
-    default: return u"VARCHAR";
+        case SQL_SMALLINT:
+            return u"SMALLINT";
+        case SQL_INTEGER:
+            return u"INTEGER";
+        default:
+            return u"VARCHAR";
     }
 }
 
 // Octet length of a column's values in their SQL type's default C form.
 SQLLEN octetLength(const ColumnInfo& c) {
     switch (c.sqlType) {
-    case SQL_SMALLINT: return sizeof(SQLSMALLINT);
-    case SQL_INTEGER: return sizeof(SQLINTEGER);
-    default: return static_cast<SQLLEN>(c.size * sizeof(SQLWCHAR));
+        case SQL_SMALLINT:
+            return sizeof(SQLSMALLINT);
+        case SQL_INTEGER:
+            return sizeof(SQLINTEGER);
+        default:
+            return static_cast<SQLLEN>(c.size * sizeof(SQLWCHAR));
     }
 }
 
@@ -63,50 +70,73 @@ std::optional<SQLLEN> numericAttribute(Statement& s, SQLUSMALLINT column, SQLUSM
     const ColumnInfo& c = describedColumn(s, column);
     const auto size = static_cast<SQLLEN>(c.size);
     switch (field) {
-    case SQL_DESC_TYPE:
-    case SQL_DESC_CONCISE_TYPE: return c.sqlType;  // also ODBC 2's SQL_COLUMN_TYPE
-    case SQL_DESC_LENGTH:
-    case SQL_DESC_PRECISION:
-    case SQL_COLUMN_PRECISION:
-    case SQL_DESC_DISPLAY_SIZE: return c.sqlType == SQL_WVARCHAR ? size : (c.sqlType == SQL_SMALLINT ? 6 : 11);
-    case SQL_DESC_OCTET_LENGTH:
-    case SQL_COLUMN_LENGTH: return octetLength(c);
-    case SQL_DESC_SCALE:
-    case SQL_COLUMN_SCALE: return 0;
-    case SQL_DESC_NULLABLE:
-    case SQL_COLUMN_NULLABLE: return c.nullable;
-    case SQL_DESC_UNSIGNED: return c.sqlType == SQL_WVARCHAR ? SQL_TRUE : SQL_FALSE;
-    case SQL_DESC_SEARCHABLE: return SQL_PRED_NONE;
-    case SQL_DESC_UPDATABLE: return SQL_ATTR_READONLY;
-    case SQL_DESC_AUTO_UNIQUE_VALUE:
-    case SQL_DESC_CASE_SENSITIVE:
-    case SQL_DESC_FIXED_PREC_SCALE: return SQL_FALSE;
-    case SQL_DESC_NUM_PREC_RADIX: return c.sqlType == SQL_WVARCHAR ? 0 : 10;
-    case SQL_DESC_UNNAMED: return SQL_NAMED;
-    default: return std::nullopt;
+        case SQL_DESC_TYPE:
+        case SQL_DESC_CONCISE_TYPE:
+            return c.sqlType;  // also ODBC 2's SQL_COLUMN_TYPE
+        case SQL_DESC_LENGTH:
+        case SQL_DESC_PRECISION:
+        case SQL_COLUMN_PRECISION:
+            return size;
+        case SQL_DESC_DISPLAY_SIZE:
+            return c.sqlType == SQL_WVARCHAR ? static_cast<SQLLEN>(c.displaySize)
+                                             : (c.sqlType == SQL_SMALLINT ? 6 : 11);
+        case SQL_DESC_OCTET_LENGTH:
+        case SQL_COLUMN_LENGTH:
+            return octetLength(c);
+        case SQL_DESC_SCALE:
+        case SQL_COLUMN_SCALE:
+            return 0;
+        case SQL_DESC_NULLABLE:
+        case SQL_COLUMN_NULLABLE:
+            return c.nullable;
+        case SQL_DESC_UNSIGNED:
+            return c.sqlType == SQL_WVARCHAR ? SQL_TRUE : SQL_FALSE;
+        case SQL_DESC_SEARCHABLE:
+            return SQL_PRED_NONE;
+        case SQL_DESC_UPDATABLE:
+            return SQL_ATTR_READONLY;
+        case SQL_DESC_AUTO_UNIQUE_VALUE:
+        case SQL_DESC_CASE_SENSITIVE:
+        case SQL_DESC_FIXED_PREC_SCALE:
+            return SQL_FALSE;
+        case SQL_DESC_NUM_PREC_RADIX:
+            return c.sqlType == SQL_WVARCHAR ? 0 : 10;
+        case SQL_DESC_UNNAMED:
+            return SQL_NAMED;
+        default:
+            return std::nullopt;
     }
 }
 
 std::optional<std::u16string> textAttribute(Statement& s, SQLUSMALLINT column, SQLUSMALLINT field) {
     const ColumnInfo& c = describedColumn(s, column);
     switch (field) {
-    case SQL_DESC_NAME:
-    case SQL_COLUMN_NAME:
-    case SQL_DESC_LABEL:
-    case SQL_DESC_BASE_COLUMN_NAME: return c.name;
-    case SQL_DESC_TYPE_NAME:
-    case SQL_DESC_LOCAL_TYPE_NAME: return typeName(c.sqlType);
-    case SQL_DESC_TABLE_NAME:
-    case SQL_DESC_BASE_TABLE_NAME: return s.result->table();
-    case SQL_DESC_CATALOG_NAME: return utf8ToUtf16(s.connection.path.string());
-    case SQL_DESC_SCHEMA_NAME: return u"";
-    case SQL_DESC_LITERAL_PREFIX:
-    case SQL_DESC_LITERAL_SUFFIX: return c.sqlType == SQL_WVARCHAR ? u"'" : u"";
-    default: return std::nullopt;
+        case SQL_DESC_NAME:
+        case SQL_COLUMN_NAME:
+        case SQL_DESC_LABEL:
+        case SQL_DESC_BASE_COLUMN_NAME:
+            return c.name;
+        case SQL_DESC_TYPE_NAME:
+        case SQL_DESC_LOCAL_TYPE_NAME:
+            return typeName(c.sqlType);
+        case SQL_DESC_TABLE_NAME:
+        case SQL_DESC_BASE_TABLE_NAME:
+            return s.result->table();
+        case SQL_DESC_CATALOG_NAME:
+            return utf8ToUtf16(s.connection.path.string());
+        case SQL_DESC_SCHEMA_NAME:
+            return u"";
+        case SQL_DESC_LITERAL_PREFIX:
+        case SQL_DESC_LITERAL_SUFFIX:
+            return c.sqlType == SQL_WVARCHAR ? u"'" : u"";
+        default:
+            return std::nullopt;
     }
 }
 
-SQLULEN integerValue(SQLPOINTER value) { return reinterpret_cast<SQLULEN>(value); }
+SQLULEN integerValue(SQLPOINTER value) {
+    return reinterpret_cast<SQLULEN>(value);
+}
 
 }  // namespace
 
@@ -143,8 +173,9 @@ SQLRETURN numResultCols(SQLHSTMT stmt, SQLSMALLINT* count) {
     });
 }
 
-SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name, SQLSMALLINT* nameLength,
-                      SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name,
+                      SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLULEN* size,
+                      SQLSMALLINT* digits, SQLSMALLINT* nullable) {
     return guard<Statement>(stmt, [&](Statement& s) {
         const ColumnInfo& c = describedColumn(s, column);
         const Written w = writeText(c.name, name);
@@ -160,8 +191,8 @@ SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name
     });
 }
 
-SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field, const TextBuffer& text,
-                       SQLSMALLINT* textLength, SQLLEN* number) {
+SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
+                       const TextBuffer& text, SQLSMALLINT* textLength, SQLLEN* number) {
     return guard<Statement>(stmt, [&](Statement& s) {
         if (const auto n = numericAttribute(s, column, field)) {
             storeLength(number, *n);
@@ -171,7 +202,8 @@ SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field, c
             const Written w = writeText(*t, text);
             storeLength(textLength, w.length);
             if (w.truncated) {
-                s.diagnostics.add(State::Truncated, "The attribute's text was cut to fit its buffer");
+                s.diagnostics.add(State::Truncated,
+                                  "The attribute's text was cut to fit its buffer");
             }
             return SQL_SUCCESS;
         }
@@ -214,7 +246,8 @@ SQLRETURN cancel(SQLHSTMT stmt) {
     return guard<Statement>(stmt, [](Statement&) { return SQL_SUCCESS; });
 }
 
-SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*length*/) {
+SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
+                      SQLINTEGER /*length*/) {
     return guard<Statement>(stmt, [&](Statement& s) {
         const SQLULEN v = integerValue(value);
         auto fixed = [&](SQLULEN only, const char* what) {
@@ -223,66 +256,136 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQL
             }
         };
         switch (attribute) {
-        case SQL_ATTR_ROW_ARRAY_SIZE:
-        case SQL_ROWSET_SIZE:
-            if (v == 0) {
-                throw DriverError(State::InvalidAttributeValue, "The row array size must be at least 1");
-            }
-            s.rowArraySize = v;
-            break;
-        case SQL_ATTR_ROWS_FETCHED_PTR: s.rowsFetched = static_cast<SQLULEN*>(value); break;
-        case SQL_ATTR_ROW_STATUS_PTR: s.rowStatus = static_cast<SQLUSMALLINT*>(value); break;
-        case SQL_ATTR_ROW_BIND_TYPE: s.bindType = v; break;
-        case SQL_ATTR_ROW_BIND_OFFSET_PTR: s.bindOffset = static_cast<SQLLEN*>(value); break;
-        case SQL_ATTR_MAX_ROWS: s.maxRows = v; break;
-        case SQL_ATTR_MAX_LENGTH: s.maxLength = v; break;
-        case SQL_ATTR_QUERY_TIMEOUT: s.queryTimeout = v; break;
-        case SQL_ATTR_NOSCAN: s.noScan = v; break;
-        case SQL_ATTR_RETRIEVE_DATA: s.retrieveData = v; break;
-        case SQL_ATTR_CURSOR_TYPE: fixed(SQL_CURSOR_FORWARD_ONLY, "The cursor is always forward-only"); break;
-        case SQL_ATTR_CONCURRENCY: fixed(SQL_CONCUR_READ_ONLY, "The cursor is always read-only"); break;
-        case SQL_ATTR_CURSOR_SCROLLABLE: fixed(SQL_NONSCROLLABLE, "The cursor is never scrollable"); break;
-        case SQL_ATTR_CURSOR_SENSITIVITY: fixed(SQL_INSENSITIVE, "The cursor is always insensitive"); break;
-        case SQL_ATTR_USE_BOOKMARKS: fixed(SQL_UB_OFF, "Bookmarks are not supported"); break;
-        case SQL_ATTR_ASYNC_ENABLE: fixed(SQL_ASYNC_ENABLE_OFF, "Every call completes synchronously"); break;
-        case SQL_ATTR_METADATA_ID: break;
-        default:
-            throw DriverError(State::NotImplemented,
-                              "The statement attribute " + std::to_string(attribute) + " is not supported");
+            case SQL_ATTR_ROW_ARRAY_SIZE:
+            case SQL_ROWSET_SIZE:
+                if (v == 0) {
+                    throw DriverError(State::InvalidAttributeValue,
+                                      "The row array size must be at least 1");
+                }
+                s.rowArraySize = v;
+                break;
+            case SQL_ATTR_ROWS_FETCHED_PTR:
+                s.rowsFetched = static_cast<SQLULEN*>(value);
+                break;
+            case SQL_ATTR_ROW_STATUS_PTR:
+                s.rowStatus = static_cast<SQLUSMALLINT*>(value);
+                break;
+            case SQL_ATTR_ROW_BIND_TYPE:
+                s.bindType = v;
+                break;
+            case SQL_ATTR_ROW_BIND_OFFSET_PTR:
+                s.bindOffset = static_cast<SQLLEN*>(value);
+                break;
+            case SQL_ATTR_MAX_ROWS:
+                s.maxRows = v;
+                break;
+            case SQL_ATTR_MAX_LENGTH:
+                s.maxLength = v;
+                break;
+            case SQL_ATTR_QUERY_TIMEOUT:
+                s.queryTimeout = v;
+                break;
+            case SQL_ATTR_NOSCAN:
+                s.noScan = v;
+                break;
+            case SQL_ATTR_RETRIEVE_DATA:
+                s.retrieveData = v;
+                break;
+            case SQL_ATTR_CURSOR_TYPE:
+                fixed(SQL_CURSOR_FORWARD_ONLY, "The cursor is always forward-only");
+                break;
+            case SQL_ATTR_CONCURRENCY:
+                fixed(SQL_CONCUR_READ_ONLY, "The cursor is always read-only");
+                break;
+            case SQL_ATTR_CURSOR_SCROLLABLE:
+                fixed(SQL_NONSCROLLABLE, "The cursor is never scrollable");
+                break;
+            case SQL_ATTR_CURSOR_SENSITIVITY:
+                fixed(SQL_INSENSITIVE, "The cursor is always insensitive");
+                break;
+            case SQL_ATTR_USE_BOOKMARKS:
+                fixed(SQL_UB_OFF, "Bookmarks are not supported");
+                break;
+            case SQL_ATTR_ASYNC_ENABLE:
+                fixed(SQL_ASYNC_ENABLE_OFF, "Every call completes synchronously");
+                break;
+            case SQL_ATTR_METADATA_ID:
+                break;
+            default:
+                throw DriverError(
+                    State::NotImplemented,
+                    "The statement attribute " + std::to_string(attribute) + " is not supported");
         }
         return SQL_SUCCESS;
     });
 }
 
-SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*capacity*/,
-                      SQLINTEGER* length) {
+SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
+                      SQLINTEGER /*capacity*/, SQLINTEGER* length) {
     return guard<Statement>(stmt, [&](Statement& s) {
         SQLULEN v = 0;
         SQLPOINTER p = nullptr;
         bool pointer = false;
         switch (attribute) {
-        case SQL_ATTR_ROW_ARRAY_SIZE:
-        case SQL_ROWSET_SIZE: v = s.rowArraySize; break;
-        case SQL_ATTR_ROWS_FETCHED_PTR: p = s.rowsFetched, pointer = true; break;
-        case SQL_ATTR_ROW_STATUS_PTR: p = s.rowStatus, pointer = true; break;
-        case SQL_ATTR_ROW_BIND_OFFSET_PTR: p = s.bindOffset, pointer = true; break;
-        case SQL_ATTR_ROW_BIND_TYPE: v = s.bindType; break;
-        case SQL_ATTR_MAX_ROWS: v = s.maxRows; break;
-        case SQL_ATTR_MAX_LENGTH: v = s.maxLength; break;
-        case SQL_ATTR_QUERY_TIMEOUT: v = s.queryTimeout; break;
-        case SQL_ATTR_NOSCAN: v = s.noScan; break;
-        case SQL_ATTR_RETRIEVE_DATA: v = s.retrieveData; break;
-        case SQL_ATTR_CURSOR_TYPE: v = SQL_CURSOR_FORWARD_ONLY; break;
-        case SQL_ATTR_CONCURRENCY: v = SQL_CONCUR_READ_ONLY; break;
-        case SQL_ATTR_CURSOR_SCROLLABLE: v = SQL_NONSCROLLABLE; break;
-        case SQL_ATTR_CURSOR_SENSITIVITY: v = SQL_INSENSITIVE; break;
-        case SQL_ATTR_USE_BOOKMARKS: v = SQL_UB_OFF; break;
-        case SQL_ATTR_ASYNC_ENABLE: v = SQL_ASYNC_ENABLE_OFF; break;
-        case SQL_ATTR_METADATA_ID: v = SQL_FALSE; break;
-        case SQL_ATTR_ROW_NUMBER: v = s.currentRow ? *s.currentRow + 1 : 0; break;
-        default:
-            throw DriverError(State::NotImplemented,
-                              "The statement attribute " + std::to_string(attribute) + " is not supported");
+            case SQL_ATTR_ROW_ARRAY_SIZE:
+            case SQL_ROWSET_SIZE:
+                v = s.rowArraySize;
+                break;
+            case SQL_ATTR_ROWS_FETCHED_PTR:
+                p = s.rowsFetched, pointer = true;
+                break;
+            case SQL_ATTR_ROW_STATUS_PTR:
+                p = s.rowStatus, pointer = true;
+                break;
+            case SQL_ATTR_ROW_BIND_OFFSET_PTR:
+                p = s.bindOffset, pointer = true;
+                break;
+            case SQL_ATTR_ROW_BIND_TYPE:
+                v = s.bindType;
+                break;
+            case SQL_ATTR_MAX_ROWS:
+                v = s.maxRows;
+                break;
+            case SQL_ATTR_MAX_LENGTH:
+                v = s.maxLength;
+                break;
+            case SQL_ATTR_QUERY_TIMEOUT:
+                v = s.queryTimeout;
+                break;
+            case SQL_ATTR_NOSCAN:
+                v = s.noScan;
+                break;
+            case SQL_ATTR_RETRIEVE_DATA:
+                v = s.retrieveData;
+                break;
+            case SQL_ATTR_CURSOR_TYPE:
+                v = SQL_CURSOR_FORWARD_ONLY;
+                break;
+            case SQL_ATTR_CONCURRENCY:
+                v = SQL_CONCUR_READ_ONLY;
+                break;
+            case SQL_ATTR_CURSOR_SCROLLABLE:
+                v = SQL_NONSCROLLABLE;
+                break;
+            case SQL_ATTR_CURSOR_SENSITIVITY:
+                v = SQL_INSENSITIVE;
+                break;
+            case SQL_ATTR_USE_BOOKMARKS:
+                v = SQL_UB_OFF;
+                break;
+            case SQL_ATTR_ASYNC_ENABLE:
+                v = SQL_ASYNC_ENABLE_OFF;
+                break;
+            case SQL_ATTR_METADATA_ID:
+                v = SQL_FALSE;
+                break;
+            case SQL_ATTR_ROW_NUMBER:
+                v = s.currentRow ? *s.currentRow + 1 : 0;
+                break;
+            default:
+                throw DriverError(
+                    State::NotImplemented,
+                    "The statement attribute " + std::to_string(attribute) + " is not supported");
         }
         if (value != nullptr) {
             if (pointer) {

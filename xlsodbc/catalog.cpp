@@ -22,7 +22,9 @@ bool plainName(std::u16string_view name) {
     return !name.empty();
 }
 
-std::u16string number(long long n) { return u16(std::to_string(n)); }
+std::u16string number(long long n) {
+    return u16(std::to_string(n));
+}
 
 struct ColumnSpec {
     const char* odbc3;
@@ -31,11 +33,13 @@ struct ColumnSpec {
     SQLULEN size;
 };
 
-std::unique_ptr<ResultSet> fixedResult(const std::vector<ColumnSpec>& specs, std::vector<Row> rows, bool odbc2) {
+std::unique_ptr<ResultSet> fixedResult(const std::vector<ColumnSpec>& specs, std::vector<Row> rows,
+                                       bool odbc2) {
     std::vector<ColumnInfo> columns;
     for (const ColumnSpec& s : specs) {
-        columns.push_back({u16(odbc2 ? s.odbc2 : s.odbc3), s.type, s.size,
-                           static_cast<SQLSMALLINT>(s.type == SQL_WVARCHAR ? SQL_NULLABLE : SQL_NULLABLE_UNKNOWN)});
+        columns.push_back({u16(odbc2 ? s.odbc2 : s.odbc3), s.type, s.size, s.size,
+                           static_cast<SQLSMALLINT>(
+                               s.type == SQL_WVARCHAR ? SQL_NULLABLE : SQL_NULLABLE_UNKNOWN)});
     }
     auto grid = std::make_unique<TableGrid>(static_cast<uint16_t>(specs.size()), std::move(rows));
     return std::make_unique<ResultSet>(std::move(columns), std::move(grid), 0, true, u"");
@@ -87,24 +91,32 @@ bool typeWanted(const std::optional<std::u16string>& types, std::u16string_view 
     return false;
 }
 
-const char16_t* tableType(const TableInfo& t) { return t.kind == TableKind::Worksheet ? u"SYSTEM TABLE" : u"TABLE"; }
+const char16_t* tableType(const TableInfo& t) {
+    return t.kind == TableKind::Worksheet ? u"SYSTEM TABLE" : u"TABLE";
+}
 
 const std::vector<ColumnSpec> kTablesColumns{
-    {"TABLE_CAT", "TABLE_QUALIFIER", SQL_WVARCHAR, 1024}, {"TABLE_SCHEM", "TABLE_OWNER", SQL_WVARCHAR, 128},
-    {"TABLE_NAME", "TABLE_NAME", SQL_WVARCHAR, 255},      {"TABLE_TYPE", "TABLE_TYPE", SQL_WVARCHAR, 128},
+    {"TABLE_CAT", "TABLE_QUALIFIER", SQL_WVARCHAR, 1024},
+    {"TABLE_SCHEM", "TABLE_OWNER", SQL_WVARCHAR, 128},
+    {"TABLE_NAME", "TABLE_NAME", SQL_WVARCHAR, 255},
+    {"TABLE_TYPE", "TABLE_TYPE", SQL_WVARCHAR, 128},
     {"REMARKS", "REMARKS", SQL_WVARCHAR, 254},
 };
 
 std::vector<Row> enumerationRows(const Connection& c, Enumeration e) {
     std::vector<Row> rows;
     switch (e) {
-    case Enumeration::Catalogs: rows.push_back({utf8ToUtf16(c.path.string()), {}, {}, {}, {}}); break;
-    case Enumeration::Schemas: break;  // a workbook has no schemas
-    case Enumeration::Types:
-        rows.push_back({{}, {}, {}, u"SYSTEM TABLE", {}});
-        rows.push_back({{}, {}, {}, u"TABLE", {}});
-        break;
-    case Enumeration::None: break;
+        case Enumeration::Catalogs:
+            rows.push_back({utf8ToUtf16(c.path.string()), {}, {}, {}, {}});
+            break;
+        case Enumeration::Schemas:
+            break;  // a workbook has no schemas
+        case Enumeration::Types:
+            rows.push_back({{}, {}, {}, u"SYSTEM TABLE", {}});
+            rows.push_back({{}, {}, {}, u"TABLE", {}});
+            break;
+        case Enumeration::None:
+            break;
     }
     return rows;
 }
@@ -189,8 +201,10 @@ std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& 
     std::vector<Row> rows;
     // A workbook has one catalogue (itself) and no schemas: a schema
     // pattern other than "%" or empty matches nothing.
-    const bool schemaOk = !query.schema || query.schema->empty() || matchesPattern(u"", *query.schema);
-    const bool catalogOk = !query.catalog || query.catalog->empty() || matchesPattern(path, *query.catalog);
+    const bool schemaOk =
+        !query.schema || query.schema->empty() || matchesPattern(u"", *query.schema);
+    const bool catalogOk =
+        !query.catalog || query.catalog->empty() || matchesPattern(path, *query.catalog);
     if (schemaOk && catalogOk) {
         for (const TableInfo& t : c.workbook->tables()) {
             const std::u16string name = catalogName(t);
@@ -202,11 +216,13 @@ std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& 
     return fixedResult(kTablesColumns, std::move(rows), odbc2);
 }
 
-std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2) {
+std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query,
+                                         bool odbc2) {
     const std::u16string path = utf8ToUtf16(c.path.string());
     std::vector<Row> rows;
     const auto& tables = c.workbook->tables();
-    const bool schemaOk = !query.schema || query.schema->empty() || matchesPattern(u"", *query.schema);
+    const bool schemaOk =
+        !query.schema || query.schema->empty() || matchesPattern(u"", *query.schema);
     for (size_t i = 0; i < tables.size() && schemaOk; ++i) {
         const std::u16string name = catalogName(tables[i]);
         if (!matchesOptional(name, query.table)) {
@@ -219,9 +235,24 @@ std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery
                 continue;
             }
             const auto size = static_cast<long long>(col.size);
-            rows.push_back({path, {}, name, col.name, number(SQL_WVARCHAR), u"VARCHAR", number(size),
-                            number(size * 2), {}, {}, number(SQL_NULLABLE), {}, {}, number(SQL_WVARCHAR), {},
-                            number(size * 2), number(k + 1), u"YES"});
+            rows.push_back({path,
+                            {},
+                            name,
+                            col.name,
+                            number(SQL_WVARCHAR),
+                            u"VARCHAR",
+                            number(size),
+                            number(size * 2),
+                            {},
+                            {},
+                            number(SQL_NULLABLE),
+                            {},
+                            {},
+                            number(SQL_WVARCHAR),
+                            {},
+                            number(size * 2),
+                            number(k + 1),
+                            u"YES"});
         }
     }
     std::vector<ColumnSpec> specs = columnsColumns();
@@ -261,9 +292,25 @@ std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2) {
     // Every column is text: the one type is a variable-length wide string
     // of up to 32,767 characters (the longest text a cell holds).
     if (type == SQL_ALL_TYPES || type == SQL_WVARCHAR) {
-        rows.push_back({u"VARCHAR", number(SQL_WVARCHAR), u"32767", u"'", u"'", u"max length",
-                        number(SQL_NULLABLE), number(SQL_FALSE), number(SQL_SEARCHABLE), {}, number(SQL_FALSE),
-                        {}, u"VARCHAR", {}, {}, number(SQL_WVARCHAR), {}, {}, {}});
+        rows.push_back({u"VARCHAR",
+                        number(SQL_WVARCHAR),
+                        u"32767",
+                        u"'",
+                        u"'",
+                        u"max length",
+                        number(SQL_NULLABLE),
+                        number(SQL_FALSE),
+                        number(SQL_SEARCHABLE),
+                        {},
+                        number(SQL_FALSE),
+                        {},
+                        u"VARCHAR",
+                        {},
+                        {},
+                        number(SQL_WVARCHAR),
+                        {},
+                        {},
+                        {}});
     }
     return fixedResult(specs, std::move(rows), odbc2);
 }
@@ -281,10 +328,11 @@ std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference
     for (const TableInfo& t : tables) {
         list += (list.empty() ? "" : ", ") + utf16ToUtf8(catalogName(t));
     }
-    throw DriverError(State::TableNotFound,
-                      "The table \"" + utf16ToUtf8(ref.written) + "\" does not exist in the workbook \"" +
-                          c.path.string() + "\"; " +
-                          (list.empty() ? std::string("the workbook has no tables") : "its tables are: " + list));
+    throw DriverError(
+        State::TableNotFound,
+        "The table \"" + utf16ToUtf8(ref.written) + "\" does not exist in the workbook \"" +
+            c.path.string() + "\"; " +
+            (list.empty() ? std::string("the workbook has no tables") : "its tables are: " + list));
 }
 
 }  // namespace xlsodbc

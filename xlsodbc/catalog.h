@@ -21,7 +21,8 @@ std::u16string catalogName(const TableInfo& table);
 
 // ODBC search pattern: "%" any run, "_" one character, `escape` makes the
 // next character literal. Letter case is ignored, as in sheet names.
-bool matchesPattern(std::u16string_view value, std::u16string_view pattern, char16_t escape = u'\\');
+bool matchesPattern(std::u16string_view value, std::u16string_view pattern,
+                    char16_t escape = u'\\');
 
 // Arguments of a catalogue function: nullopt places no restriction.
 struct TablesQuery {
@@ -32,7 +33,8 @@ std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& 
 struct ColumnsQuery {
     std::optional<std::u16string> catalog, schema, table, column;
 };
-std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2);
+std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query,
+                                         bool odbc2);
 
 std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2);
 

@@ -37,7 +37,8 @@ std::u16string bracedValue(std::u16string_view text, size_t& pos) {
         }
         value.push_back(text[i]);
     }
-    throw DriverError(State::UnableToConnect, "The connection string has a \"{\" without its closing \"}\"");
+    throw DriverError(State::UnableToConnect,
+                      "The connection string has a \"{\" without its closing \"}\"");
 }
 
 bool isNoValue(std::u16string_view value) {
@@ -102,8 +103,8 @@ std::optional<std::u16string> findAttribute(const Attributes& attributes, std::u
 std::optional<std::u16string> readDataSourceKey(const std::u16string& dsn, const char* key) {
     std::array<char, 4096> buffer{};
     const std::string name = utf16ToUtf8(dsn);
-    const int n = SQLGetPrivateProfileString(name.c_str(), key, "", buffer.data(), static_cast<int>(buffer.size()),
-                                             "odbc.ini");
+    const int n = SQLGetPrivateProfileString(name.c_str(), key, "", buffer.data(),
+                                             static_cast<int>(buffer.size()), "odbc.ini");
     if (n <= 0 || buffer[0] == '\0') {
         return std::nullopt;
     }
@@ -113,7 +114,8 @@ std::optional<std::u16string> readDataSourceKey(const std::u16string& dsn, const
 ConnectSettings resolveSettings(const Attributes& attributes, ProfileReader reader) {
     const std::optional<std::u16string> dsn = findAttribute(attributes, u"DSN");
     const bool haveDsn = dsn && !isNoValue(*dsn);
-    auto setting = [&](std::u16string_view key, const char* iniKey) -> std::optional<std::u16string> {
+    auto setting = [&](std::u16string_view key,
+                       const char* iniKey) -> std::optional<std::u16string> {
         if (auto value = findAttribute(attributes, key)) {
             return value;
         }
@@ -122,10 +124,13 @@ ConnectSettings resolveSettings(const Attributes& attributes, ProfileReader read
     ConnectSettings settings;
     const std::optional<std::u16string> dbq = setting(u"DBQ", "DBQ");
     if (!dbq || trim(*dbq).empty()) {
-        std::string where = haveDsn ? " (the data source \"" + utf16ToUtf8(*dsn) + "\" has no DBQ entry)" : "";
-        throw DriverError(State::UnableToConnect,
-                          "No workbook was named: give its path with DBQ=<file.xls> in the connection string or "
-                          "the data source" + where);
+        std::string where =
+            haveDsn ? " (the data source \"" + utf16ToUtf8(*dsn) + "\" has no DBQ entry)" : "";
+        throw DriverError(
+            State::UnableToConnect,
+            "No workbook was named: give its path with DBQ=<file.xls> in the connection string or "
+            "the data source" +
+                where);
     }
     settings.workbook = utf16ToUtf8(*dbq);
     if (settings.workbook.is_relative()) {

@@ -31,6 +31,7 @@ struct ConnectSettings {
 // Settings from the connection string; DBQ and FirstRowHasNames that the
 // string lacks come from the named DSN ("DSN=''" names none). Throws
 // DriverError (08001) when no workbook is named.
-ConnectSettings resolveSettings(const Attributes& attributes, ProfileReader reader = readDataSourceKey);
+ConnectSettings resolveSettings(const Attributes& attributes,
+                                ProfileReader reader = readDataSourceKey);
 
 }  // namespace xlsodbc

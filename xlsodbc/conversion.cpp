@@ -16,7 +16,8 @@ namespace xlsodbc {
 namespace {
 
 [[noreturn]] void notOfType(std::u16string_view text, const char* what) {
-    throw DriverError(State::InvalidCast, "The value \"" + utf16ToUtf8(text) + "\" cannot be read as " + what);
+    throw DriverError(State::InvalidCast,
+                      "The value \"" + utf16ToUtf8(text) + "\" cannot be read as " + what);
 }
 
 // The ASCII form of a value that may be a number or a date; empty for text
@@ -48,7 +49,8 @@ double toDouble(std::u16string_view text) {
         notOfType(text, "a number");
     }
     if (ec == std::errc::result_out_of_range) {
-        throw DriverError(State::OutOfRange, "The number \"" + utf16ToUtf8(text) + "\" is out of range");
+        throw DriverError(State::OutOfRange,
+                          "The number \"" + utf16ToUtf8(text) + "\" is out of range");
     }
     return value;
 }
@@ -75,7 +77,8 @@ Converted writeInteger(std::u16string_view text, void* data) {
     if (!std::isfinite(value) || whole < static_cast<double>(std::numeric_limits<T>::min()) ||
         whole > static_cast<double>(std::numeric_limits<T>::max())) {
         throw DriverError(State::OutOfRange,
-                          "The number \"" + utf16ToUtf8(text) + "\" is out of range for the requested integer type");
+                          "The number \"" + utf16ToUtf8(text) +
+                              "\" is out of range for the requested integer type");
     }
     const T v = static_cast<T>(whole);
     std::memcpy(data, &v, sizeof v);
@@ -90,7 +93,8 @@ Converted writeBit(std::u16string_view text, void* data) {
     } else {
         const double value = toDouble(text);
         if (value < 0 || value >= 2) {
-            throw DriverError(State::OutOfRange, "The value \"" + utf16ToUtf8(text) + "\" is not a boolean");
+            throw DriverError(State::OutOfRange,
+                              "The value \"" + utf16ToUtf8(text) + "\" is not a boolean");
         }
         bit = value >= 1 ? 1 : 0;
         result = (value == 0 || value == 1) ? Converted::Ok : Converted::FractionTruncated;
@@ -120,13 +124,15 @@ bool digits(const std::string& s, size_t pos, size_t n, int& out) {
 }
 
 bool parseDate(const std::string& s, size_t pos, DateTimeParts& p) {
-    return digits(s, pos, 4, p.year) && s[pos + 4] == '-' && digits(s, pos + 5, 2, p.month) && s[pos + 7] == '-' &&
-           digits(s, pos + 8, 2, p.day) && p.month >= 1 && p.month <= 12 && p.day >= 1 && p.day <= 31;
+    return digits(s, pos, 4, p.year) && s[pos + 4] == '-' && digits(s, pos + 5, 2, p.month) &&
+           s[pos + 7] == '-' && digits(s, pos + 8, 2, p.day) && p.month >= 1 && p.month <= 12 &&
+           p.day >= 1 && p.day <= 31;
 }
 
 bool parseTime(const std::string& s, size_t pos, DateTimeParts& p) {
-    return digits(s, pos, 2, p.hour) && s[pos + 2] == ':' && digits(s, pos + 3, 2, p.minute) && s[pos + 5] == ':' &&
-           digits(s, pos + 6, 2, p.second) && p.hour < 24 && p.minute < 60 && p.second < 60 && pos + 8 == s.size();
+    return digits(s, pos, 2, p.hour) && s[pos + 2] == ':' && digits(s, pos + 3, 2, p.minute) &&
+           s[pos + 5] == ':' && digits(s, pos + 6, 2, p.second) && p.hour < 24 && p.minute < 60 &&
+           p.second < 60 && pos + 8 == s.size();
 }
 
 // "YYYY-MM-DD", "HH:MM:SS" or "YYYY-MM-DD HH:MM:SS".
@@ -158,82 +164,98 @@ void today(DateTimeParts& p) {
 Converted writeDateTime(std::u16string_view text, SQLSMALLINT cType, void* data) {
     DateTimeParts p = parseDateTime(text);
     switch (cType) {
-    case SQL_C_TYPE_DATE:
-    case SQL_C_DATE: {
-        if (!p.hasDate) {
-            notOfType(text, "a date");
+        case SQL_C_TYPE_DATE:
+        case SQL_C_DATE: {
+            if (!p.hasDate) {
+                notOfType(text, "a date");
+            }
+            const SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(p.year),
+                                    static_cast<SQLUSMALLINT>(p.month),
+                                    static_cast<SQLUSMALLINT>(p.day)};
+            std::memcpy(data, &d, sizeof d);
+            return p.hasTime && (p.hour | p.minute | p.second) != 0 ? Converted::FractionTruncated
+                                                                    : Converted::Ok;
         }
-        const SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(p.year), static_cast<SQLUSMALLINT>(p.month),
-                                static_cast<SQLUSMALLINT>(p.day)};
-        std::memcpy(data, &d, sizeof d);
-        return p.hasTime && (p.hour | p.minute | p.second) != 0 ? Converted::FractionTruncated : Converted::Ok;
-    }
-    case SQL_C_TYPE_TIME:
-    case SQL_C_TIME: {
-        if (!p.hasTime) {
-            notOfType(text, "a time");
+        case SQL_C_TYPE_TIME:
+        case SQL_C_TIME: {
+            if (!p.hasTime) {
+                notOfType(text, "a time");
+            }
+            const SQL_TIME_STRUCT t{static_cast<SQLUSMALLINT>(p.hour),
+                                    static_cast<SQLUSMALLINT>(p.minute),
+                                    static_cast<SQLUSMALLINT>(p.second)};
+            std::memcpy(data, &t, sizeof t);
+            return Converted::Ok;
         }
-        const SQL_TIME_STRUCT t{static_cast<SQLUSMALLINT>(p.hour), static_cast<SQLUSMALLINT>(p.minute),
-                                static_cast<SQLUSMALLINT>(p.second)};
-        std::memcpy(data, &t, sizeof t);
-        return Converted::Ok;
-    }
-    default: {
-        if (!p.hasDate) {
-            today(p);
+        default: {
+            if (!p.hasDate) {
+                today(p);
+            }
+            SQL_TIMESTAMP_STRUCT ts{};
+            ts.year = static_cast<SQLSMALLINT>(p.year);
+            ts.month = static_cast<SQLUSMALLINT>(p.month);
+            ts.day = static_cast<SQLUSMALLINT>(p.day);
+            ts.hour = static_cast<SQLUSMALLINT>(p.hour);
+            ts.minute = static_cast<SQLUSMALLINT>(p.minute);
+            ts.second = static_cast<SQLUSMALLINT>(p.second);
+            std::memcpy(data, &ts, sizeof ts);
+            return Converted::Ok;
         }
-        SQL_TIMESTAMP_STRUCT ts{};
-        ts.year = static_cast<SQLSMALLINT>(p.year);
-        ts.month = static_cast<SQLUSMALLINT>(p.month);
-        ts.day = static_cast<SQLUSMALLINT>(p.day);
-        ts.hour = static_cast<SQLUSMALLINT>(p.hour);
-        ts.minute = static_cast<SQLUSMALLINT>(p.minute);
-        ts.second = static_cast<SQLUSMALLINT>(p.second);
-        std::memcpy(data, &ts, sizeof ts);
-        return Converted::Ok;
-    }
     }
 }
 
 Converted writeFixed(std::u16string_view text, SQLSMALLINT cType, void* data) {
     switch (cType) {
-    case SQL_C_DOUBLE: {
-        const double v = toDouble(text);
-        std::memcpy(data, &v, sizeof v);
-        return Converted::Ok;
-    }
-    case SQL_C_FLOAT: {
-        const double v = toDouble(text);
-        if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) {
-            throw DriverError(State::OutOfRange, "The number \"" + utf16ToUtf8(text) + "\" is out of range for a float");
+        case SQL_C_DOUBLE: {
+            const double v = toDouble(text);
+            std::memcpy(data, &v, sizeof v);
+            return Converted::Ok;
         }
-        const auto f = static_cast<float>(v);
-        std::memcpy(data, &f, sizeof f);
-        return Converted::Ok;
-    }
-    case SQL_C_LONG:
-    case SQL_C_SLONG: return writeInteger<SQLINTEGER>(text, data);
-    case SQL_C_ULONG: return writeInteger<SQLUINTEGER>(text, data);
-    case SQL_C_SHORT:
-    case SQL_C_SSHORT: return writeInteger<SQLSMALLINT>(text, data);
-    case SQL_C_USHORT: return writeInteger<SQLUSMALLINT>(text, data);
-    case SQL_C_TINYINT:
-    case SQL_C_STINYINT: return writeInteger<SQLSCHAR>(text, data);
-    case SQL_C_UTINYINT: return writeInteger<SQLCHAR>(text, data);
-    case SQL_C_SBIGINT: return writeInteger<SQLBIGINT>(text, data);
-    case SQL_C_UBIGINT: return writeInteger<SQLUBIGINT>(text, data);
-    case SQL_C_BIT: return writeBit(text, data);
-    default: return writeDateTime(text, cType, data);
+        case SQL_C_FLOAT: {
+            const double v = toDouble(text);
+            if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) {
+                throw DriverError(State::OutOfRange, "The number \"" + utf16ToUtf8(text) +
+                                                         "\" is out of range for a float");
+            }
+            const auto f = static_cast<float>(v);
+            std::memcpy(data, &f, sizeof f);
+            return Converted::Ok;
+        }
+        case SQL_C_LONG:
+        case SQL_C_SLONG:
+            return writeInteger<SQLINTEGER>(text, data);
+        case SQL_C_ULONG:
+            return writeInteger<SQLUINTEGER>(text, data);
+        case SQL_C_SHORT:
+        case SQL_C_SSHORT:
+            return writeInteger<SQLSMALLINT>(text, data);
+        case SQL_C_USHORT:
+            return writeInteger<SQLUSMALLINT>(text, data);
+        case SQL_C_TINYINT:
+        case SQL_C_STINYINT:
+            return writeInteger<SQLSCHAR>(text, data);
+        case SQL_C_UTINYINT:
+            return writeInteger<SQLCHAR>(text, data);
+        case SQL_C_SBIGINT:
+            return writeInteger<SQLBIGINT>(text, data);
+        case SQL_C_UBIGINT:
+            return writeInteger<SQLUBIGINT>(text, data);
+        case SQL_C_BIT:
+            return writeBit(text, data);
+        default:
+            return writeDateTime(text, cType, data);
     }
 }
 
 // Character and binary data in pieces: `units` is the value in the target's
 // encoding, `unit` its code-unit size; a piece ends on a character boundary.
 template <typename Unit>
-Converted writePiece(std::basic_string_view<Unit> units, const Target& target, Piece& piece, bool terminate) {
+Converted writePiece(std::basic_string_view<Unit> units, const Target& target, Piece& piece,
+                     bool terminate) {
     const size_t rest = units.size() - piece.offset;
     storeLength(target.lengthOrIndicator, static_cast<SQLLEN>(rest * sizeof(Unit)));
-    const size_t capacity = target.capacity > 0 ? static_cast<size_t>(target.capacity) / sizeof(Unit) : 0;
+    const size_t capacity =
+        target.capacity > 0 ? static_cast<size_t>(target.capacity) / sizeof(Unit) : 0;
     const size_t room = terminate ? (capacity > 0 ? capacity - 1 : 0) : capacity;
     if (rest <= room) {
         if (target.data != nullptr) {
@@ -247,7 +269,8 @@ Converted writePiece(std::basic_string_view<Unit> units, const Target& target, P
     }
     size_t n = room;
     if constexpr (sizeof(Unit) == 2) {
-        if (n > 0 && units[piece.offset + n - 1] >= 0xD800 && units[piece.offset + n - 1] <= 0xDBFF) {
+        if (n > 0 && units[piece.offset + n - 1] >= 0xD800 &&
+            units[piece.offset + n - 1] <= 0xDBFF) {
             --n;  // keep a surrogate pair together
         }
     } else if (terminate) {
@@ -269,43 +292,58 @@ Converted writePiece(std::basic_string_view<Unit> units, const Target& target, P
 
 size_t fixedSize(SQLSMALLINT cType) {
     switch (cType) {
-    case SQL_C_CHAR:
-    case SQL_C_WCHAR:
-    case SQL_C_BINARY: return 0;
-    case SQL_C_DOUBLE: return sizeof(SQLDOUBLE);
-    case SQL_C_FLOAT: return sizeof(SQLREAL);
-    case SQL_C_LONG:
-    case SQL_C_SLONG:
-    case SQL_C_ULONG: return sizeof(SQLINTEGER);
-    case SQL_C_SHORT:
-    case SQL_C_SSHORT:
-    case SQL_C_USHORT: return sizeof(SQLSMALLINT);
-    case SQL_C_TINYINT:
-    case SQL_C_STINYINT:
-    case SQL_C_UTINYINT:
-    case SQL_C_BIT: return 1;
-    case SQL_C_SBIGINT:
-    case SQL_C_UBIGINT: return sizeof(SQLBIGINT);
-    case SQL_C_TYPE_DATE:
-    case SQL_C_DATE: return sizeof(SQL_DATE_STRUCT);
-    case SQL_C_TYPE_TIME:
-    case SQL_C_TIME: return sizeof(SQL_TIME_STRUCT);
-    case SQL_C_TYPE_TIMESTAMP:
-    case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
-    default:
-        throw DriverError(State::InvalidBufferType,
-                          "The C data type " + std::to_string(cType) +
-                              " is not supported: read values as text (SQL_C_CHAR, SQL_C_WCHAR), binary, numbers "
-                              "or dates");
+        case SQL_C_CHAR:
+        case SQL_C_WCHAR:
+        case SQL_C_BINARY:
+            return 0;
+        case SQL_C_DOUBLE:
+            return sizeof(SQLDOUBLE);
+        case SQL_C_FLOAT:
+            return sizeof(SQLREAL);
+        case SQL_C_LONG:
+        case SQL_C_SLONG:
+        case SQL_C_ULONG:
+            return sizeof(SQLINTEGER);
+        case SQL_C_SHORT:
+        case SQL_C_SSHORT:
+        case SQL_C_USHORT:
+            return sizeof(SQLSMALLINT);
+        case SQL_C_TINYINT:
+        case SQL_C_STINYINT:
+        case SQL_C_UTINYINT:
+        case SQL_C_BIT:
+            return 1;
+        case SQL_C_SBIGINT:
+        case SQL_C_UBIGINT:
+            return sizeof(SQLBIGINT);
+        case SQL_C_TYPE_DATE:
+        case SQL_C_DATE:
+            return sizeof(SQL_DATE_STRUCT);
+        case SQL_C_TYPE_TIME:
+        case SQL_C_TIME:
+            return sizeof(SQL_TIME_STRUCT);
+        case SQL_C_TYPE_TIMESTAMP:
+        case SQL_C_TIMESTAMP:
+            return sizeof(SQL_TIMESTAMP_STRUCT);
+        default:
+            throw DriverError(State::InvalidBufferType,
+                              "The C data type " + std::to_string(cType) +
+                                  " is not supported: read values as text (SQL_C_CHAR, "
+                                  "SQL_C_WCHAR), binary, numbers "
+                                  "or dates");
     }
 }
 
 SQLSMALLINT defaultCType(SQLSMALLINT sqlType) {
     switch (sqlType) {
-    case SQL_SMALLINT: return SQL_C_SSHORT;
-    case SQL_INTEGER: return SQL_C_SLONG;
-    case SQL_VARCHAR: return SQL_C_CHAR;
-    default: return SQL_C_WCHAR;
+        case SQL_SMALLINT:
+            return SQL_C_SSHORT;
+        case SQL_INTEGER:
+            return SQL_C_SLONG;
+        case SQL_VARCHAR:
+            return SQL_C_CHAR;
+        default:
+            return SQL_C_WCHAR;
     }
 }
 
@@ -317,26 +355,29 @@ Converted convert(std::optional<std::u16string_view> value, const Target& target
     }
     if (!value) {
         if (target.lengthOrIndicator == nullptr) {
-            throw DriverError(State::IndicatorRequired,
-                              "The value is NULL (an empty cell) and no indicator variable was given");
+            throw DriverError(
+                State::IndicatorRequired,
+                "The value is NULL (an empty cell) and no indicator variable was given");
         }
         *target.lengthOrIndicator = SQL_NULL_DATA;
         piece.done = true;
         return Converted::Ok;
     }
     switch (target.cType) {
-    case SQL_C_WCHAR: return writePiece<char16_t>(*value, target, piece, true);
-    case SQL_C_BINARY:
-        return writePiece<char>(
-            std::string_view(reinterpret_cast<const char*>(value->data()), value->size() * sizeof(char16_t)), target,
-            piece, false);
-    case SQL_C_CHAR:
-        if (piece.offset == 0) {
-            scratch.clear();
-            appendUtf8(*value, scratch);
-        }
-        return writePiece<char>(scratch, target, piece, true);
-    default: break;
+        case SQL_C_WCHAR:
+            return writePiece<char16_t>(*value, target, piece, true);
+        case SQL_C_BINARY:
+            return writePiece<char>(std::string_view(reinterpret_cast<const char*>(value->data()),
+                                                     value->size() * sizeof(char16_t)),
+                                    target, piece, false);
+        case SQL_C_CHAR:
+            if (piece.offset == 0) {
+                scratch.clear();
+                appendUtf8(*value, scratch);
+            }
+            return writePiece<char>(scratch, target, piece, true);
+        default:
+            break;
     }
     if (target.data == nullptr) {
         throw DriverError(State::InvalidNullPointer, "No buffer was given for the value");

@@ -13,7 +13,8 @@ namespace xlsodbc {
 
 // Where SQLGetData stopped in the current column.
 struct Piece {
-    size_t offset = 0;  // bytes (binary), UTF-8 bytes (char) or UTF-16 units (wchar) already returned
+    size_t offset =
+        0;  // bytes (binary), UTF-8 bytes (char) or UTF-16 units (wchar) already returned
     bool done = false;  // the whole value has been returned
 };
 
@@ -27,7 +28,7 @@ enum class Converted : unsigned char {
 struct Target {
     SQLSMALLINT cType = SQL_C_WCHAR;  // SQL_C_DEFAULT already resolved
     void* data = nullptr;
-    SQLLEN capacity = 0;              // bytes, for variable-length types
+    SQLLEN capacity = 0;  // bytes, for variable-length types
     SQLLEN* lengthOrIndicator = nullptr;
 };
 

@@ -55,9 +55,13 @@ const StateRow& row(State state) {
 
 }  // namespace
 
-const char* sqlState(State state, bool odbc2) { return odbc2 ? row(state).odbc2 : row(state).odbc3; }
+const char* sqlState(State state, bool odbc2) {
+    return odbc2 ? row(state).odbc2 : row(state).odbc3;
+}
 
-bool isWarning(State state) { return row(state).odbc3[0] == '0' && row(state).odbc3[1] == '1'; }
+bool isWarning(State state) {
+    return row(state).odbc3[0] == '0' && row(state).odbc3[1] == '1';
+}
 
 std::u16string prefixed(std::string_view message) {
     std::u16string text = u"[Velkor][Excel Driver]";

@@ -15,34 +15,34 @@ namespace xlsodbc {
 
 // The conditions the driver reports, one per SQLSTATE.
 enum class State : unsigned char {
-    GeneralWarning,        // 01000
-    Truncated,             // 01004
-    OptionChanged,         // 01S02
-    FractionTruncated,     // 01S07
-    InvalidColumnNumber,   // 07009
-    UnableToConnect,       // 08001
-    ConnectionInUse,       // 08002
-    NotConnected,          // 08003
-    IndicatorRequired,     // 22002
-    OutOfRange,            // 22003
-    InvalidDatetime,       // 22007
-    InvalidCast,           // 22018
-    InvalidCursorState,    // 24000
-    SyntaxError,           // 42000
-    TableNotFound,         // 42S02
-    GeneralError,          // HY000
-    OutOfMemory,           // HY001
-    InvalidBufferType,     // HY003
-    InvalidNullPointer,    // HY009
-    SequenceError,         // HY010
-    InvalidAttributeValue, // HY024
-    InvalidLength,         // HY090
-    InvalidDescriptorField,// HY091
-    InvalidAttribute,      // HY092
-    InvalidInfoType,       // HY096
-    InvalidFetchType,      // HY106
-    NotImplemented,        // HYC00
-    NotSupported,          // IM001
+    GeneralWarning,          // 01000
+    Truncated,               // 01004
+    OptionChanged,           // 01S02
+    FractionTruncated,       // 01S07
+    InvalidColumnNumber,     // 07009
+    UnableToConnect,         // 08001
+    ConnectionInUse,         // 08002
+    NotConnected,            // 08003
+    IndicatorRequired,       // 22002
+    OutOfRange,              // 22003
+    InvalidDatetime,         // 22007
+    InvalidCast,             // 22018
+    InvalidCursorState,      // 24000
+    SyntaxError,             // 42000
+    TableNotFound,           // 42S02
+    GeneralError,            // HY000
+    OutOfMemory,             // HY001
+    InvalidBufferType,       // HY003
+    InvalidNullPointer,      // HY009
+    SequenceError,           // HY010
+    InvalidAttributeValue,   // HY024
+    InvalidLength,           // HY090
+    InvalidDescriptorField,  // HY091
+    InvalidAttribute,        // HY092
+    InvalidInfoType,         // HY096
+    InvalidFetchType,        // HY106
+    NotImplemented,          // HYC00
+    NotSupported,            // IM001
 };
 
 // The SQLSTATE an application of the given ODBC version sees.
@@ -53,7 +53,8 @@ bool isWarning(State state);
 // understands (UTF-8, without the "[Velkor][Excel Driver]" prefix).
 class DriverError : public std::runtime_error {
 public:
-    DriverError(State state, const std::string& message) : std::runtime_error(message), m_state(state) {}
+    DriverError(State state, const std::string& message)
+        : std::runtime_error(message), m_state(state) {}
     [[nodiscard]] State state() const noexcept { return m_state; }
 
 private:

@@ -13,7 +13,8 @@ Statement& Connection::addStatement() {
 }
 
 void Connection::removeStatement(Statement& statement) {
-    std::erase_if(m_statements, [&](const std::unique_ptr<Statement>& s) { return s.get() == &statement; });
+    std::erase_if(m_statements,
+                  [&](const std::unique_ptr<Statement>& s) { return s.get() == &statement; });
 }
 
 void Connection::disconnect() {
@@ -45,8 +46,14 @@ T* checked(SQLHANDLE handle, HandleTag tag) {
 
 }  // namespace
 
-Environment* asEnvironment(SQLHANDLE handle) { return checked<Environment>(handle, HandleTag::Environment); }
-Connection* asConnection(SQLHANDLE handle) { return checked<Connection>(handle, HandleTag::Connection); }
-Statement* asStatement(SQLHANDLE handle) { return checked<Statement>(handle, HandleTag::Statement); }
+Environment* asEnvironment(SQLHANDLE handle) {
+    return checked<Environment>(handle, HandleTag::Environment);
+}
+Connection* asConnection(SQLHANDLE handle) {
+    return checked<Connection>(handle, HandleTag::Connection);
+}
+Statement* asStatement(SQLHANDLE handle) {
+    return checked<Statement>(handle, HandleTag::Statement);
+}
 
 }  // namespace xlsodbc

@@ -21,7 +21,11 @@
 
 namespace xlsodbc {
 
-enum class HandleTag : uint32_t { Environment = 0x56454e56, Connection = 0x5644424b, Statement = 0x56535454 };
+enum class HandleTag : uint32_t {
+    Environment = 0x56454e56,
+    Connection = 0x5644424b,
+    Statement = 0x56535454
+};
 
 class Handle {
 public:

@@ -6,13 +6,27 @@
 
 namespace xlsodbc {
 
-std::vector<size_t> Grid::longestTexts(uint32_t fromRow) {
-    std::vector<size_t> longest(columnCount(), 0);
+namespace {
+
+// UTF-8 length of UTF-16 text: a surrogate pair (4 bytes) counts 2 per unit.
+size_t utf8Length(std::u16string_view text) {
+    size_t n = 0;
+    for (const char16_t c : text) {
+        n += c < 0x80 ? 1 : (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) ? 2 : 3;
+    }
+    return n;
+}
+
+}  // namespace
+
+std::vector<Grid::Extent> Grid::longestTexts(uint32_t fromRow) {
+    std::vector<Extent> longest(columnCount());
     for (uint32_t r = fromRow; r < rowCount(); ++r) {
         seek(r);
         for (uint16_t c = 0; c < columnCount(); ++c) {
             if (const auto text = field(c)) {
-                longest[c] = std::max(longest[c], text->size());
+                longest[c].units = std::max(longest[c].units, text->size());
+                longest[c].utf8 = std::max(longest[c].utf8, utf8Length(*text));
             }
         }
     }

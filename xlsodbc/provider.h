@@ -40,17 +40,24 @@ public:
     // The text of column `col` of the current row; nullopt for an empty
     // cell. The view stays valid until the next call on this grid.
     virtual std::optional<std::u16string_view> field(uint16_t col) = 0;
-    // The length of the longest text of each column over rows
-    // [fromRow, rowCount()); leaves the current row undefined.
-    virtual std::vector<size_t> longestTexts(uint32_t fromRow);
+    // The longest text of each column over rows [fromRow, rowCount()), in
+    // UTF-16 units and in UTF-8 bytes; leaves the current row undefined.
+    struct Extent {
+        size_t units = 0;
+        size_t utf8 = 0;
+    };
+    virtual std::vector<Extent> longestTexts(uint32_t fromRow);
 };
 
 // A grid held in memory (catalogue results).
 class TableGrid final : public Grid {
 public:
     using Row = std::vector<std::optional<std::u16string>>;
-    TableGrid(uint16_t columns, std::vector<Row> rows) : m_columns(columns), m_rows(std::move(rows)) {}
-    [[nodiscard]] uint32_t rowCount() const override { return static_cast<uint32_t>(m_rows.size()); }
+    TableGrid(uint16_t columns, std::vector<Row> rows)
+        : m_columns(columns), m_rows(std::move(rows)) {}
+    [[nodiscard]] uint32_t rowCount() const override {
+        return static_cast<uint32_t>(m_rows.size());
+    }
     [[nodiscard]] uint16_t columnCount() const override { return m_columns; }
     void seek(uint32_t row) override { m_current = row; }
     std::optional<std::u16string_view> field(uint16_t col) override;
@@ -70,7 +77,8 @@ public:
     // The cells of table `index`: a worksheet's used range, or `range` of
     // it when given, or a defined name's range. Throws DriverError (HY000)
     // when the sheet's records are damaged.
-    [[nodiscard]] virtual std::unique_ptr<Grid> open(size_t index, std::optional<CellRange> range) const = 0;
+    [[nodiscard]] virtual std::unique_ptr<Grid> open(size_t index,
+                                                     std::optional<CellRange> range) const = 0;
 };
 
 // Opens and checks a workbook. Throws DriverError (08001) with the reason

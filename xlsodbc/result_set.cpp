@@ -9,17 +9,23 @@ namespace xlsodbc {
 namespace {
 
 bool taken(const std::vector<std::u16string>& names, std::u16string_view name) {
-    return std::any_of(names.begin(), names.end(), [&](const std::u16string& n) { return equalsNoCase(n, name); });
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::u16string& n) { return equalsNoCase(n, name); });
 }
 
-std::u16string number(size_t n) { return u16(std::to_string(n)); }
+std::u16string number(size_t n) {
+    return u16(std::to_string(n));
+}
 
 }  // namespace
 
-ResultSet::ResultSet(std::vector<ColumnInfo> columns, std::unique_ptr<Grid> grid, uint32_t firstDataRow, bool sized,
-                     std::u16string table)
-    : m_columns(std::move(columns)), m_grid(std::move(grid)), m_firstDataRow(firstDataRow),
-      m_rowCount(m_grid->rowCount() > firstDataRow ? m_grid->rowCount() - firstDataRow : 0), m_sized(sized),
+ResultSet::ResultSet(std::vector<ColumnInfo> columns, std::unique_ptr<Grid> grid,
+                     uint32_t firstDataRow, bool sized, std::u16string table)
+    : m_columns(std::move(columns)),
+      m_grid(std::move(grid)),
+      m_firstDataRow(firstDataRow),
+      m_rowCount(m_grid->rowCount() > firstDataRow ? m_grid->rowCount() - firstDataRow : 0),
+      m_sized(sized),
       m_table(std::move(table)) {}
 
 const ColumnInfo& ResultSet::column(uint16_t i) {
@@ -30,9 +36,10 @@ const ColumnInfo& ResultSet::column(uint16_t i) {
 }
 
 void ResultSet::computeSizes() {
-    const std::vector<size_t> longest = m_grid->longestTexts(m_firstDataRow);
-    for (size_t c = 0; c < m_columns.size(); ++c) {
-        m_columns[c].size = std::max<SQLULEN>(1, c < longest.size() ? longest[c] : 0);
+    const std::vector<Grid::Extent> longest = m_grid->longestTexts(m_firstDataRow);
+    for (size_t c = 0; c < m_columns.size() && c < longest.size(); ++c) {
+        m_columns[c].size = std::max<SQLULEN>(1, longest[c].units);
+        m_columns[c].displaySize = std::max<SQLULEN>(1, longest[c].utf8);
     }
     m_sized = true;
     m_positioned = false;
@@ -55,7 +62,8 @@ std::vector<std::u16string> columnNames(const std::vector<std::optional<std::u16
     std::vector<std::u16string> names;
     names.reserve(headers.size());
     for (size_t i = 0; i < headers.size(); ++i) {
-        std::u16string name = headers[i] && !headers[i]->empty() ? *headers[i] : u"F" + number(i + 1);
+        std::u16string name =
+            headers[i] && !headers[i]->empty() ? *headers[i] : u"F" + number(i + 1);
         if (taken(names, name)) {
             size_t n = 1;
             while (taken(names, name + number(n))) {
@@ -68,7 +76,8 @@ std::vector<std::u16string> columnNames(const std::vector<std::optional<std::u16
     return names;
 }
 
-std::unique_ptr<ResultSet> sheetResult(std::unique_ptr<Grid> grid, bool firstRowHasNames, std::u16string table) {
+std::unique_ptr<ResultSet> sheetResult(std::unique_ptr<Grid> grid, bool firstRowHasNames,
+                                       std::u16string table) {
     std::vector<std::optional<std::u16string>> headers(grid->columnCount());
     uint32_t firstDataRow = 0;
     if (firstRowHasNames && grid->rowCount() > 0) {
@@ -82,9 +91,10 @@ std::unique_ptr<ResultSet> sheetResult(std::unique_ptr<Grid> grid, bool firstRow
     }
     std::vector<ColumnInfo> columns;
     for (std::u16string& name : columnNames(headers)) {
-        columns.push_back(ColumnInfo{std::move(name), SQL_WVARCHAR, 1, SQL_NULLABLE});
+        columns.push_back(ColumnInfo{std::move(name), SQL_WVARCHAR, 1, 1, SQL_NULLABLE});
     }
-    return std::make_unique<ResultSet>(std::move(columns), std::move(grid), firstDataRow, false, std::move(table));
+    return std::make_unique<ResultSet>(std::move(columns), std::move(grid), firstDataRow, false,
+                                       std::move(table));
 }
 
 }  // namespace xlsodbc

@@ -16,7 +16,9 @@ namespace xlsodbc {
 struct ColumnInfo {
     std::u16string name;
     SQLSMALLINT sqlType = SQL_WVARCHAR;
-    SQLULEN size = 1;  // characters (text) or digits (numbers)
+    SQLULEN size = 1;         // characters (text) or digits (numbers)
+    SQLULEN displaySize = 1;  // UTF-8 bytes of the longest text: narrow clients
+                              // (isql) size their buffers from it
     SQLSMALLINT nullable = SQL_NULLABLE;
 };
 
@@ -24,8 +26,8 @@ class ResultSet {
 public:
     // `sized` says the columns' sizes are given; otherwise each text
     // column's size is the longest value in it, computed when first asked.
-    ResultSet(std::vector<ColumnInfo> columns, std::unique_ptr<Grid> grid, uint32_t firstDataRow, bool sized,
-              std::u16string table);
+    ResultSet(std::vector<ColumnInfo> columns, std::unique_ptr<Grid> grid, uint32_t firstDataRow,
+              bool sized, std::u16string table);
 
     [[nodiscard]] uint16_t columnCount() const { return static_cast<uint16_t>(m_columns.size()); }
     // Column i, 0-based.
@@ -51,7 +53,8 @@ private:
 };
 
 // The result of a worksheet, a range or a defined name.
-std::unique_ptr<ResultSet> sheetResult(std::unique_ptr<Grid> grid, bool firstRowHasNames, std::u16string table);
+std::unique_ptr<ResultSet> sheetResult(std::unique_ptr<Grid> grid, bool firstRowHasNames,
+                                       std::u16string table);
 
 // Column names from header texts: "F<position>" for an empty one, the
 // smallest number appended to one that repeats an earlier name (letter

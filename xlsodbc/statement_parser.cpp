@@ -10,15 +10,18 @@ namespace xlsodbc {
 namespace {
 
 constexpr const char* kAccepted =
-    "the driver accepts only SELECT * FROM <table>, where <table> is a worksheet ([Sheet1$] or ['My Sheet$']), "
+    "the driver accepts only SELECT * FROM <table>, where <table> is a worksheet ([Sheet1$] or "
+    "['My Sheet$']), "
     "a range of one ([Sheet1$A1:D20]) or a defined name ([Prices])";
 
 [[noreturn]] void syntaxError(std::u16string_view statement, const std::string& problem) {
-    throw DriverError(State::SyntaxError,
-                      "Syntax error in \"" + utf16ToUtf8(statement) + "\" (" + problem + "): " + kAccepted);
+    throw DriverError(State::SyntaxError, "Syntax error in \"" + utf16ToUtf8(statement) + "\" (" +
+                                              problem + "): " + kAccepted);
 }
 
-bool isSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v'; }
+bool isSpace(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f' || c == u'\v';
+}
 
 std::u16string_view trimSpace(std::u16string_view s) {
     while (!s.empty() && isSpace(s.front())) {
@@ -86,7 +89,8 @@ int columnNumber(std::u16string_view letters) {
 // One cell reference "B12"; false when malformed.
 bool parseCell(std::u16string_view text, uint32_t& row, uint16_t& col) {
     size_t i = 0;
-    while (i < text.size() && ((text[i] >= u'A' && text[i] <= u'Z') || (text[i] >= u'a' && text[i] <= u'z'))) {
+    while (i < text.size() &&
+           ((text[i] >= u'A' && text[i] <= u'Z') || (text[i] >= u'a' && text[i] <= u'z'))) {
         ++i;
     }
     if (i == 0 || i > 2 || i == text.size() || text.size() - i > 5) {
@@ -125,15 +129,17 @@ size_t quotedName(std::u16string_view text, std::u16string& name) {
     return std::u16string_view::npos;
 }
 
-TableReference sheetReference(std::u16string_view written, std::u16string_view name, std::u16string_view range) {
+TableReference sheetReference(std::u16string_view written, std::u16string_view name,
+                              std::u16string_view range) {
     TableReference ref{std::u16string(written), std::u16string(name), true, std::nullopt};
     if (!range.empty()) {
         ref.range = parseCellRange(range);
         if (!ref.range) {
-            throw DriverError(State::SyntaxError,
-                              "\"" + utf16ToUtf8(range) + "\" in \"" + utf16ToUtf8(written) +
-                                  "\" is not a range of a worksheet: write it as A1:D20 (columns A to IV, rows 1 "
-                                  "to 65536)");
+            throw DriverError(
+                State::SyntaxError,
+                "\"" + utf16ToUtf8(range) + "\" in \"" + utf16ToUtf8(written) +
+                    "\" is not a range of a worksheet: write it as A1:D20 (columns A to IV, rows 1 "
+                    "to 65536)");
         }
     }
     return ref;
@@ -164,8 +170,10 @@ std::optional<CellRange> parseCellRange(std::u16string_view text) {
     CellRange range;
     const size_t colon = text.find(u':');
     const std::u16string_view first = text.substr(0, colon);
-    const std::u16string_view last = colon == std::u16string_view::npos ? first : text.substr(colon + 1);
-    if (!parseCell(first, range.firstRow, range.firstCol) || !parseCell(last, range.lastRow, range.lastCol)) {
+    const std::u16string_view last =
+        colon == std::u16string_view::npos ? first : text.substr(colon + 1);
+    if (!parseCell(first, range.firstRow, range.firstCol) ||
+        !parseCell(last, range.lastRow, range.lastCol)) {
         return std::nullopt;
     }
     if (range.firstRow > range.lastRow) {
@@ -190,7 +198,8 @@ TableReference parseTableName(std::u16string_view table) {
     // "Name$A1:D20"; a "$" followed by something that is not meant as a
     // range leaves the text a (missing) table name for the lookup to report.
     if (dollar != std::u16string_view::npos && dollar > 0 &&
-        (parseCellRange(table.substr(dollar + 1)) || table.substr(dollar + 1).find(u':') != std::u16string_view::npos)) {
+        (parseCellRange(table.substr(dollar + 1)) ||
+         table.substr(dollar + 1).find(u':') != std::u16string_view::npos)) {
         return sheetReference(table, table.substr(0, dollar), table.substr(dollar + 1));
     }
     return TableReference{std::u16string(table), std::u16string(table), false, std::nullopt};
@@ -213,7 +222,8 @@ TableReference parseSelect(std::u16string_view statement) {
     if (!takeKeyword(s, u"FROM")) {
         syntaxError(statement, "SELECT * is not followed by FROM");
     }
-    if (!s.empty() && !isSpace(s.front()) && s.front() != u'[' && s.front() != u'`' && s.front() != u'"') {
+    if (!s.empty() && !isSpace(s.front()) && s.front() != u'[' && s.front() != u'`' &&
+        s.front() != u'"') {
         syntaxError(statement, "FROM is not followed by a table");
     }
     skipSpace(s);

@@ -10,8 +10,12 @@
 namespace xlsodbc {
 namespace {
 
-bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isHighSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 void appendUtf16(char32_t cp, std::u16string& out) {
     if (cp < 0x10000) {
@@ -151,7 +155,8 @@ std::u16string TextArg::str() const {
     if (length < 0 && length != SQL_NTS) {
         throw DriverError(State::InvalidLength, "a text argument has a negative length");
     }
-    const size_t n = length == SQL_NTS ? nulTerminatedLength(data, encoding) : static_cast<size_t>(length);
+    const size_t n =
+        length == SQL_NTS ? nulTerminatedLength(data, encoding) : static_cast<size_t>(length);
     if (encoding == Encoding::Utf8) {
         return utf8ToUtf16({static_cast<const char*>(data), n});
     }
@@ -174,7 +179,8 @@ Written writeText(std::u16string_view text, const TextBuffer& buffer) {
             std::memcpy(buffer.data, text.data(), n * sizeof(char16_t));
             static_cast<SQLWCHAR*>(buffer.data)[n] = 0;
         }
-        return {static_cast<SQLLEN>(text.size() * unit), buffer.data != nullptr && text.size() >= room};
+        return {static_cast<SQLLEN>(text.size() * unit),
+                buffer.data != nullptr && text.size() >= room};
     }
     const std::string utf8 = utf16ToUtf8(text);
     if (buffer.data != nullptr && capacity > 0) {
@@ -207,6 +213,8 @@ bool equalsNoCase(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-std::u16string u16(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
+std::u16string u16(std::string_view ascii) {
+    return {ascii.begin(), ascii.end()};
+}
 
 }  // namespace xlsodbc

@@ -32,8 +32,12 @@ struct TextArg {
     [[nodiscard]] std::u16string str() const;
 };
 
-inline TextArg narrowArg(const SQLCHAR* text, SQLINTEGER length) { return {text, length, Encoding::Utf8}; }
-inline TextArg wideArg(const SQLWCHAR* text, SQLINTEGER length) { return {text, length, Encoding::Utf16}; }
+inline TextArg narrowArg(const SQLCHAR* text, SQLINTEGER length) {
+    return {text, length, Encoding::Utf8};
+}
+inline TextArg wideArg(const SQLWCHAR* text, SQLINTEGER length) {
+    return {text, length, Encoding::Utf16};
+}
 
 // An output text buffer. `capacity` counts characters (SQLWCHARs or bytes)
 // when `inBytes` is false, bytes otherwise; the terminator is always written
@@ -54,10 +58,18 @@ struct Written {
 // returns its full length. Throws DriverError(HY090) for a negative capacity.
 Written writeText(std::u16string_view text, const TextBuffer& buffer);
 
-inline TextBuffer narrowChars(SQLCHAR* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf8, false}; }
-inline TextBuffer wideChars(SQLWCHAR* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf16, false}; }
-inline TextBuffer narrowBytes(void* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf8, true}; }
-inline TextBuffer wideBytes(void* data, SQLLEN capacity) { return {data, capacity, Encoding::Utf16, true}; }
+inline TextBuffer narrowChars(SQLCHAR* data, SQLLEN capacity) {
+    return {data, capacity, Encoding::Utf8, false};
+}
+inline TextBuffer wideChars(SQLWCHAR* data, SQLLEN capacity) {
+    return {data, capacity, Encoding::Utf16, false};
+}
+inline TextBuffer narrowBytes(void* data, SQLLEN capacity) {
+    return {data, capacity, Encoding::Utf8, true};
+}
+inline TextBuffer wideBytes(void* data, SQLLEN capacity) {
+    return {data, capacity, Encoding::Utf16, true};
+}
 
 // Stores a length into an optional output pointer of any integer width.
 template <typename T>

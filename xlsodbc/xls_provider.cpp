@@ -13,26 +13,33 @@
 namespace xlsodbc {
 namespace {
 
-std::string quotedPath(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
+std::string quotedPath(const std::filesystem::path& path) {
+    return "\"" + path.string() + "\"";
+}
 
 // Why a workbook was refused, in words a user understands.
 std::string refusal(const std::filesystem::path& path, const xls::Error& error) {
     const std::string file = quotedPath(path);
     switch (error.kind()) {
-    case xls::ErrorKind::Io:
-        return "The workbook " + file + " cannot be opened: " + error.what();
-    case xls::ErrorKind::NotWorkbook:
-        return file + " is not an Excel 97-2003 or Excel 5/95 workbook (" + error.what() + ")";
-    case xls::ErrorKind::LooksLikeXlsx:
-        return file + " is not an Excel 97-2003 or Excel 5/95 workbook: it looks like an Excel 2007 or later "
-                      "(.xlsx) workbook; save it in the Excel 97-2003 (.xls) format to read it";
-    case xls::ErrorKind::Encrypted:
-        return "The workbook " + file + " is password-protected; save a copy without a password to read it";
-    case xls::ErrorKind::UnsupportedVersion:
-        return file + " is an Excel 2.x-4.x worksheet file; that version is not supported (save it in the "
-                      "Excel 97-2003 format)";
-    case xls::ErrorKind::Damaged:
-        break;
+        case xls::ErrorKind::Io:
+            return "The workbook " + file + " cannot be opened: " + error.what();
+        case xls::ErrorKind::NotWorkbook:
+            return file + " is not an Excel 97-2003 or Excel 5/95 workbook (" + error.what() + ")";
+        case xls::ErrorKind::LooksLikeXlsx:
+            return file +
+                   " is not an Excel 97-2003 or Excel 5/95 workbook: it looks like an Excel 2007 "
+                   "or later "
+                   "(.xlsx) workbook; save it in the Excel 97-2003 (.xls) format to read it";
+        case xls::ErrorKind::Encrypted:
+            return "The workbook " + file +
+                   " is password-protected; save a copy without a password to read it";
+        case xls::ErrorKind::UnsupportedVersion:
+            return file +
+                   " is an Excel 2.x-4.x worksheet file; that version is not supported (save it in "
+                   "the "
+                   "Excel 97-2003 format)";
+        case xls::ErrorKind::Damaged:
+            break;
     }
     return "The workbook " + file + " is damaged (" + error.what() + ")";
 }
@@ -42,10 +49,14 @@ std::string refusal(const std::filesystem::path& path, const xls::Error& error) 
 class SheetGrid final : public Grid {
 public:
     SheetGrid(xls::Sheet sheet, CellRange range, bool empty)
-        : m_sheet(std::move(sheet)), m_range(range), m_empty(empty),
+        : m_sheet(std::move(sheet)),
+          m_range(range),
+          m_empty(empty),
           m_index(static_cast<size_t>(range.lastCol - range.firstCol) + 1, -1) {}
 
-    [[nodiscard]] uint32_t rowCount() const override { return m_empty ? 0 : m_range.lastRow - m_range.firstRow + 1; }
+    [[nodiscard]] uint32_t rowCount() const override {
+        return m_empty ? 0 : m_range.lastRow - m_range.firstRow + 1;
+    }
     [[nodiscard]] uint16_t columnCount() const override {
         return static_cast<uint16_t>(m_range.lastCol - m_range.firstCol + 1);
     }
@@ -82,7 +93,9 @@ public:
     }
 
 private:
-    [[nodiscard]] bool inColumns(uint16_t col) const { return col >= m_range.firstCol && col <= m_range.lastCol; }
+    [[nodiscard]] bool inColumns(uint16_t col) const {
+        return col >= m_range.firstCol && col <= m_range.lastCol;
+    }
 
     xls::Sheet m_sheet;
     CellRange m_range;
@@ -104,17 +117,20 @@ public:
             }
         }
         for (const xls::DefinedName& name : m_workbook.names()) {
-            if (name.sheet < sheets.size() && sheets[name.sheet].type == xls::SheetType::Worksheet) {
+            if (name.sheet < sheets.size() &&
+                sheets[name.sheet].type == xls::SheetType::Worksheet) {
                 const xls::Range& r = name.range;
                 m_tables.push_back({name.name, TableKind::DefinedName});
-                m_targets.push_back({name.sheet, CellRange{r.firstRow, r.lastRow, r.firstCol, r.lastCol}});
+                m_targets.push_back(
+                    {name.sheet, CellRange{r.firstRow, r.lastRow, r.firstCol, r.lastCol}});
             }
         }
     }
 
     [[nodiscard]] const std::vector<TableInfo>& tables() const override { return m_tables; }
 
-    [[nodiscard]] std::unique_ptr<Grid> open(size_t index, std::optional<CellRange> range) const override {
+    [[nodiscard]] std::unique_ptr<Grid> open(size_t index,
+                                             std::optional<CellRange> range) const override {
         const Target& target = m_targets.at(index);
         xls::Sheet sheet = readSheet(target.sheet);
         const std::optional<xls::Range> used = sheet.usedRange();
@@ -154,9 +170,9 @@ private:
         try {
             return m_workbook.sheet(index);
         } catch (const xls::Error& e) {
-            throw DriverError(State::GeneralError, "The worksheet \"" +
-                                                       utf16ToUtf8(m_workbook.sheets()[index].name) + "\" of " +
-                                                       quotedPath(m_path) + " is damaged (" + e.what() + ")");
+            throw DriverError(State::GeneralError,
+                              "The worksheet \"" + utf16ToUtf8(m_workbook.sheets()[index].name) +
+                                  "\" of " + quotedPath(m_path) + " is damaged (" + e.what() + ")");
         }
     }
 
@@ -171,8 +187,9 @@ private:
 std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
-        throw DriverError(State::UnableToConnect,
-                          "The workbook " + quotedPath(path) + " cannot be opened: it is a folder, not a file");
+        throw DriverError(
+            State::UnableToConnect,
+            "The workbook " + quotedPath(path) + " cannot be opened: it is a folder, not a file");
     }
     try {
         return std::make_unique<XlsSource>(path, xls::Workbook::open(path));

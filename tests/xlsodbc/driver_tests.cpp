@@ -1,0 +1,702 @@
+// The driver's behaviour through the ODBC API, under ODBC 3 and ODBC 2:
+// connection strings, the catalogue, the statement forms, the result's
+// shape, SQLGetData and block fetches, diagnostics, two connections on two
+// threads. Built twice (see odbc_client.h): against the driver directly and
+// through unixODBC.
+#include "odbc_client.h"
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include <unistd.h>
+
+using namespace xlsodbc_test;
+
+namespace {
+
+constexpr const char* kLo = "lo_driver.xls";
+constexpr const char* kXlwt = "xlwt_driver.xls";
+
+class Driver : public ::testing::TestWithParam<SQLINTEGER> {
+protected:
+    [[nodiscard]] bool odbc2() const { return GetParam() == SQL_OV_ODBC2; }
+    [[nodiscard]] std::string state(const char* odbc3, const char* odbc2state) const {
+        return odbc2() ? odbc2state : odbc3;
+    }
+    // Connects `conn` to a fixture, failing the test when it cannot.
+    void open(Conn& conn, const std::string& workbook, const std::string& extra = "") {
+        ASSERT_TRUE(SQL_SUCCEEDED(conn.connect(connectionString(workbook, extra))))
+            << describe(SQL_HANDLE_DBC, conn.handle);
+    }
+    Table select(const std::string& workbook, const std::string& statement,
+                 std::vector<std::string>* names = nullptr, const std::string& extra = "") {
+        Env env(GetParam());
+        Conn conn(env);
+        open(conn, workbook, extra);
+        Stmt stmt(conn);
+        EXPECT_EQ(stmt.exec(statement), SQL_SUCCESS) << describe(SQL_HANDLE_STMT, stmt.handle);
+        if (names != nullptr) {
+            *names = stmt.columnNames();
+        }
+        return stmt.rows();
+    }
+    // The first diagnostic after a failed statement.
+    Diag failure(const std::string& workbook, const std::string& statement) {
+        Env env(GetParam());
+        Conn conn(env);
+        open(conn, workbook);
+        Stmt stmt(conn);
+        EXPECT_EQ(stmt.exec(statement), SQL_ERROR);
+        const auto d = stmt.diags();
+        return d.empty() ? Diag{} : d.front();
+    }
+    Diag connectFailure(const std::string& connectionString) {
+        Env env(GetParam());
+        Conn conn(env);
+        EXPECT_EQ(conn.connect(connectionString), SQL_ERROR);
+        const auto d = conn.diags();
+        return d.empty() ? Diag{} : d.front();
+    }
+};
+
+std::optional<std::string> s(const char* text) {
+    return std::string(text);
+}
+const std::optional<std::string> null;
+
+// ---- connection strings -------------------------------------------------
+
+TEST_P(Driver, ConnectionStringKeysAnyCaseBracesAndUnknownKeys) {
+    for (const std::string& cs : std::vector<std::string>{
+             "driver={Velkor Excel Driver (*.xls)};dbq=" + fixture(kLo),
+             "DRIVER={Velkor Excel Driver (*.xls)};DSN='';DbQ={" + fixture(kLo) + "};Foo=bar",
+             "DRIVER={Velkor Excel Driver (*.xls)}; DBQ = " + fixture(kLo) + " ;"}) {
+        Env env(GetParam());
+        Conn conn(env);
+        EXPECT_TRUE(SQL_SUCCEEDED(conn.connect(cs))) << cs << "\n"
+                                                     << describe(SQL_HANDLE_DBC, conn.handle);
+    }
+}
+
+TEST_P(Driver, MissingDbqAndBadFilesFailTheConnectionWithTheirReason) {
+    const Diag none = connectFailure("DRIVER={Velkor Excel Driver (*.xls)};DSN=''");
+    EXPECT_EQ(none.state, "08001");
+    EXPECT_NE(none.message.find("[Velkor][Excel Driver]No workbook was named"), std::string::npos)
+        << none.message;
+
+    const Diag missing = connectFailure(connectionString("no_such_file.xls"));
+    EXPECT_EQ(missing.state, "08001");
+    EXPECT_NE(missing.message.find("no_such_file.xls"), std::string::npos) << missing.message;
+    EXPECT_NE(missing.message.find("cannot be opened"), std::string::npos) << missing.message;
+
+    const Diag folder =
+        connectFailure("DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + std::string(XLSODBC_FIXTURES));
+    EXPECT_EQ(folder.state, "08001");
+    EXPECT_NE(folder.message.find("folder"), std::string::npos) << folder.message;
+
+    const Diag text = connectFailure(connectionString("not_a_workbook.xls"));
+    EXPECT_EQ(text.state, "08001");
+    EXPECT_NE(text.message.find("not an Excel 97-2003 or Excel 5/95 workbook"), std::string::npos)
+        << text.message;
+
+    const Diag xlsx = connectFailure(connectionString("lo_driver.xlsx"));
+    EXPECT_EQ(xlsx.state, "08001");
+    EXPECT_NE(xlsx.message.find(".xlsx"), std::string::npos) << xlsx.message;
+
+    const Diag cut = connectFailure(connectionString("truncated.xls"));
+    EXPECT_EQ(cut.state, "08001");
+    EXPECT_NE(cut.message.find("truncated.xls"), std::string::npos) << cut.message;
+}
+
+TEST_P(Driver, DataSourceInOdbcIniCarriesDbqAndFirstRowHasNames) {
+    const std::filesystem::path ini = std::filesystem::temp_directory_path() /
+                                      ("xlsodbc_test_odbc_" + std::to_string(getpid()) + ".ini");
+    std::ofstream(ini)
+        << "[VelkorTest]\nDriver = Velkor Excel Driver (*.xls)\nDBQ = " << fixture(kLo)
+        << "\n[VelkorNoHeader]\nDriver = Velkor Excel Driver (*.xls)\nDBQ = " << fixture(kLo)
+        << "\nFirstRowHasNames = 0\n[VelkorNoDbq]\nDriver = Velkor Excel Driver (*.xls)\n";
+    setenv("ODBCINI", ini.c_str(), 1);
+    {
+        Env env(GetParam());
+        Conn conn(env);
+        ASSERT_TRUE(SQL_SUCCEEDED(conn.connectDsn("VelkorTest")))
+            << describe(SQL_HANDLE_DBC, conn.handle);
+        Stmt stmt(conn);
+        ASSERT_EQ(stmt.exec("select * from [My Sheet$]"), SQL_SUCCESS);
+        EXPECT_EQ(stmt.columnNames(), std::vector<std::string>{"Col"});
+    }
+    {
+        Env env(GetParam());
+        Conn conn(env);
+        ASSERT_TRUE(SQL_SUCCEEDED(conn.connect("DSN=VelkorNoHeader")))
+            << describe(SQL_HANDLE_DBC, conn.handle);
+        Stmt stmt(conn);
+        ASSERT_EQ(stmt.exec("select * from [My Sheet$]"), SQL_SUCCESS);
+        EXPECT_EQ(stmt.columnNames(), std::vector<std::string>{"F1"});
+        EXPECT_EQ(stmt.rows(), (Table{{s("Col")}, {s("v1")}}));
+    }
+    {
+        Env env(GetParam());
+        Conn conn(env);
+        EXPECT_EQ(conn.connectDsn("VelkorNoDbq"), SQL_ERROR);
+        ASSERT_FALSE(conn.diags().empty());
+        EXPECT_NE(conn.diags().front().message.find("VelkorNoDbq"), std::string::npos);
+    }
+    unsetenv("ODBCINI");
+    std::filesystem::remove(ini);
+}
+
+// ---- catalogue --------------------------------------------------------------
+
+Table tables(Stmt& stmt, const char* table, const char* type = nullptr) {
+    std::u16string t = table ? u(table) : u"";
+    std::u16string ty = type ? u(type) : u"";
+    EXPECT_EQ(SQLTablesW(stmt.handle, nullptr, 0, nullptr, 0,
+                         table ? reinterpret_cast<SQLWCHAR*>(t.data()) : nullptr, SQL_NTS,
+                         type ? reinterpret_cast<SQLWCHAR*>(ty.data()) : nullptr, SQL_NTS),
+              SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    Table rows = stmt.rows();
+    SQLCloseCursor(stmt.handle);
+    return rows;
+}
+
+std::vector<std::string> column(const Table& rows, size_t index) {
+    std::vector<std::string> out;
+    for (const auto& r : rows) {
+        out.push_back(r.at(index).value_or("<NULL>"));
+    }
+    return out;
+}
+
+TEST_P(Driver, TablesListsSheetsInOrderQuotedThenDefinedNames) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    const Table all = tables(stmt, nullptr);
+    EXPECT_EQ(column(all, 2),
+              (std::vector<std::string>{"Sheet1$", "'My Sheet$'", "'Bob''s Data$'", "Café$",
+                                        "Headers$", "Empty$", "Offset$", "OffsetBlock", "Prices"}));
+    EXPECT_EQ(column(all, 3)[0], "SYSTEM TABLE");
+    EXPECT_EQ(column(all, 3)[8], "TABLE");
+    EXPECT_EQ(column(all, 0)[0], fixture(kLo));
+    EXPECT_EQ(column(all, 1)[0], "<NULL>");
+    EXPECT_EQ(column(all, 4)[0], "<NULL>");
+    ASSERT_EQ(SQLTablesW(stmt.handle, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    EXPECT_EQ(stmt.columnNames().size(), 5U);
+    SQLCloseCursor(stmt.handle);
+
+    // Every name the catalogue reports works between brackets.
+    for (const std::string& name : column(all, 2)) {
+        Stmt select(conn);
+        EXPECT_EQ(select.exec("SELECT * FROM [" + name + "]"), SQL_SUCCESS)
+            << name << describe(SQL_HANDLE_STMT, select.handle);
+    }
+}
+
+TEST_P(Driver, TablesSearchPatternsAndTypes) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    EXPECT_EQ(column(tables(stmt, "%sheet%"), 2),
+              (std::vector<std::string>{"Sheet1$", "'My Sheet$'"}));
+    EXPECT_EQ(column(tables(stmt, "_eaders$"), 2), std::vector<std::string>{"Headers$"});
+    EXPECT_EQ(column(tables(stmt, "Sheet_$"), 2), std::vector<std::string>{"Sheet1$"});
+    EXPECT_TRUE(tables(stmt, "Sheet\\_$").empty());
+    EXPECT_EQ(column(tables(stmt, "%", "'TABLE'"), 2),
+              (std::vector<std::string>{"OffsetBlock", "Prices"}));
+    EXPECT_EQ(column(tables(stmt, nullptr, "VIEW"), 2), std::vector<std::string>{});
+
+    // SQL_ALL_TABLE_TYPES: table "" and type "%".
+    std::u16string empty, percent = u"%";
+    ASSERT_EQ(SQLTablesW(stmt.handle, reinterpret_cast<SQLWCHAR*>(empty.data()), 0,
+                         reinterpret_cast<SQLWCHAR*>(empty.data()), 0,
+                         reinterpret_cast<SQLWCHAR*>(empty.data()), 0,
+                         reinterpret_cast<SQLWCHAR*>(percent.data()), SQL_NTS),
+              SQL_SUCCESS);
+    EXPECT_EQ(column(stmt.rows(), 3), (std::vector<std::string>{"SYSTEM TABLE", "TABLE"}));
+}
+
+TEST_P(Driver, CatalogueColumnNamesFollowTheApplicationsOdbcVersion) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    tables(stmt, "Sheet1$");
+    ASSERT_EQ(SQLTablesW(stmt.handle, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    const auto names = stmt.columnNames();
+    ASSERT_EQ(names.size(), 5U);
+    EXPECT_EQ(names[0], odbc2() ? "TABLE_QUALIFIER" : "TABLE_CAT");
+    EXPECT_EQ(names[1], odbc2() ? "TABLE_OWNER" : "TABLE_SCHEM");
+    SQLCloseCursor(stmt.handle);
+
+    std::u16string table = u"Headers$";
+    ASSERT_EQ(SQLColumnsW(stmt.handle, nullptr, 0, nullptr, 0,
+                          reinterpret_cast<SQLWCHAR*>(table.data()), SQL_NTS, nullptr, 0),
+              SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    const auto columnsNames = stmt.columnNames();
+    EXPECT_EQ(columnsNames.size(), odbc2() ? 12U : 18U);
+    EXPECT_EQ(columnsNames[6], odbc2() ? "PRECISION" : "COLUMN_SIZE");
+    const Table rows = stmt.rows();
+    EXPECT_EQ(column(rows, 3), (std::vector<std::string>{"Qty", "qty1", "F3", "F31", "Qty2"}));
+    EXPECT_EQ(column(rows, 4)[0], std::to_string(SQL_WVARCHAR));
+}
+
+// ---- statements --------------------------------------------------------------
+
+TEST_P(Driver, EveryTableFormReachesTheSameSheet) {
+    const Table expected{{s("bob")}};
+    for (const char* statement :
+         {"select * from [Bob's Data$]", "SELECT * FROM ['Bob''s Data$']",
+          "Select * From `Bob's Data$`", "select * from \"Bob's Data$\"",
+          "select * from 'Bob''s Data$'", "  select\n\t*\r\nfrom  [Bob's Data$] ; ",
+          "SELECT*FROM[Bob's Data$]", "select * from ['Bob''s Data'$]"}) {
+        EXPECT_EQ(select(kLo, statement), expected) << statement;
+    }
+    EXPECT_EQ(select(kLo, "select * from Headers$;"),
+              (Table{{s("1"), s("2"), s("3"), s("4"), s("5")}}));
+    EXPECT_EQ(select(kLo, "select * from [headers$]"),
+              (Table{{s("1"), s("2"), s("3"), s("4"), s("5")}}));
+}
+
+TEST_P(Driver, RangesAndDefinedNames) {
+    std::vector<std::string> names;
+    EXPECT_EQ(select(kLo, "select * from [Sheet1$A1:B3]", &names),
+              (Table{{s("pen"), s("3")}, {s("ink"), s("12")}}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Name", "Qty"}));
+    EXPECT_EQ(select(kLo, "select * from [Sheet1$b2:a3]"), (Table{{s("ink"), s("12")}}));
+    EXPECT_EQ(select(kLo, "select * from [Prices]", &names),
+              (Table{{s("pen"), s("3"), s("1.5")}, {s("ink"), s("12"), s("0.3")}}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Name", "Qty", "Price"}));
+    EXPECT_EQ(select(kLo, "select * from [OffsetBlock]", &names),
+              (Table{{s("1"), null}, {null, s("2")}}));
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
+    // A range reaching past the values ends with them.
+    EXPECT_EQ(select(kLo, "select * from ['My Sheet$'A1:C65536]", &names), (Table{{s("v1")}}));
+}
+
+TEST_P(Driver, BadStatementsSayWhatIsAcceptedAndUnknownTablesListTheTables) {
+    for (const char* statement :
+         {"select Name from [Sheet1$]", "delete from [Sheet1$]", "select * from",
+          "select * from [Sheet1$] where 1=1", "select * from [Sheet1$", "select * [Sheet1$]",
+          "select * from [Sheet1$A1:ZZZ9]"}) {
+        const Diag d = failure(kLo, statement);
+        EXPECT_EQ(d.state, state("42000", "37000")) << statement;
+        EXPECT_NE(d.message.find("[Velkor][Excel Driver]"), std::string::npos) << d.message;
+    }
+    const Diag syntax = failure(kLo, "select Name from [Sheet1$]");
+    EXPECT_NE(syntax.message.find("SELECT * FROM <table>"), std::string::npos) << syntax.message;
+
+    const Diag unknown = failure(kLo, "select * from [Nope$]");
+    EXPECT_EQ(unknown.state, state("42S02", "S0002"));
+    EXPECT_NE(unknown.message.find("\"Nope$\""), std::string::npos) << unknown.message;
+    EXPECT_NE(unknown.message.find("Sheet1$, 'My Sheet$', 'Bob''s Data$'"), std::string::npos)
+        << unknown.message;
+
+    const Diag bracket = failure(kLo, "select * from [a]b$]");
+    EXPECT_EQ(bracket.state, state("42S02", "S0002"));
+    EXPECT_NE(bracket.message.find("\"a]b$\""), std::string::npos) << bracket.message;
+
+    // A sheet name without "$" is not the sheet.
+    EXPECT_EQ(failure(kLo, "select * from [Sheet1]").state, state("42S02", "S0002"));
+}
+
+// ---- result shape -------------------------------------------------------------
+
+TEST_P(Driver, UsedRangeHeadersEmptyRowsAndNulls) {
+    std::vector<std::string> names;
+    const Table rows = select(kLo, "select * from [Sheet1$]", &names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Name", "Qty", "Price", "Day", "Note"}));
+    EXPECT_EQ(rows, (Table{{s("pen"), s("3"), s("1.5"), s("2024-01-15"), s("first")},
+                           {s("ink"), s("12"), s("0.3"), s("2024-02-29 13:45:00"), null},
+                           {null, null, null, null, null},
+                           {s("Grüße 日本 😀"), s("-12.5"), null, s("13:45:00"), s("a&b <c>")},
+                           {s("last"), null, null, null, null}}));
+
+    EXPECT_EQ(select(kLo, "select * from [Offset$]", &names),
+              (Table{{s("1"), null}, {null, s("2")}}));
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
+
+    EXPECT_EQ(select(kLo, "select * from [Empty$]", &names), Table{});
+    EXPECT_EQ(names, std::vector<std::string>{"F1"});
+
+    EXPECT_EQ(select(kLo, "select * from [Headers$]", &names).size(), 1U);
+    EXPECT_EQ(names, (std::vector<std::string>{"Qty", "qty1", "F3", "F31", "Qty2"}));
+
+    const Table all = select(kLo, "select * from [Headers$]", &names, "FirstRowHasNames=0");
+    EXPECT_EQ(names, (std::vector<std::string>{"F1", "F2", "F3", "F4", "F5"}));
+    EXPECT_EQ(all.front(), (std::vector<std::optional<std::string>>{s("Qty"), s("qty"), null,
+                                                                    s("F3"), s("Qty")}));
+}
+
+TEST_P(Driver, ColumnsAreNullableTextSizedByTheirLongestValue) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    const std::array<SQLULEN, 5> sizes{11, 5, 3, 19, 7};  // "Grüße 日本 😀" is 11 UTF-16 units
+    for (SQLUSMALLINT c = 1; c <= 5; ++c) {
+        SQLSMALLINT type = 0, digits = 0, nullable = 0, length = 0;
+        SQLULEN size = 0;
+        ASSERT_EQ(
+            SQLDescribeColW(stmt.handle, c, nullptr, 0, &length, &type, &size, &digits, &nullable),
+            SQL_SUCCESS);
+        EXPECT_EQ(type, SQL_WVARCHAR);
+        EXPECT_EQ(size, sizes[c - 1]) << c;
+        EXPECT_EQ(nullable, SQL_NULLABLE);
+    }
+    SQLLEN display = 0;
+    ASSERT_EQ(
+        SQLColAttributeW(stmt.handle, 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display),
+        SQL_SUCCESS);
+    EXPECT_EQ(display, 19);  // the UTF-8 bytes of the longest name: narrow clients' buffers hold it
+    SQLWCHAR name[16];
+    SQLSMALLINT bytes = 0;
+    ASSERT_EQ(SQLColAttributeW(stmt.handle, 2, SQL_DESC_NAME, name, sizeof name, &bytes, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(bytes, 6);
+    EXPECT_EQ(SQLColAttributeW(stmt.handle, 9, SQL_DESC_NAME, name, sizeof name, &bytes, nullptr),
+              SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, state("07009", "S1002"));
+}
+
+TEST_P(Driver, ValuesOfEveryCellKindReadAsText) {
+    Table rows = select(kXlwt, "select * from [Values$]");
+    std::map<std::string, std::optional<std::string>> byKind;
+    for (const auto& r : rows) {
+        byKind[*r[0]] = r[1];
+    }
+    EXPECT_EQ(byKind["true"], s("TRUE"));
+    EXPECT_EQ(byKind["false"], s("FALSE"));
+    EXPECT_EQ(byKind["int"], s("42"));
+    EXPECT_EQ(byKind["big"], s("1E+20"));
+    EXPECT_EQ(byKind["small"], s("1.23E-05"));
+    EXPECT_EQ(byKind["third"], s("0.333333333333333"));
+    EXPECT_EQ(byKind["negzero"], s("0"));
+    EXPECT_EQ(byKind["div0"], s("#DIV/0!"));
+    EXPECT_EQ(byKind["na"], s("#N/A"));
+    EXPECT_EQ(byKind["date"], s("2024-01-15"));
+    EXPECT_EQ(byKind["datetime"], s("2024-01-15 12:00:00"));
+    EXPECT_EQ(byKind["time"], s("18:00:00"));
+    EXPECT_EQ(byKind["unicode"], s("Ünïcödé ☃ 𝄞"));
+    EXPECT_EQ(byKind["long"], std::string(32767, 'x'));
+}
+
+// ---- SQLGetData ------------------------------------------------------------------
+
+// A statement on the Values sheet positioned on the row of `kind`.
+class ValueRow {
+public:
+    ValueRow(SQLINTEGER version, const std::string& kind)
+        : env(version), conn(env), stmt((connect(), conn)) {
+        EXPECT_EQ(stmt.exec("select * from [Values$]"), SQL_SUCCESS);
+        while (SQLFetch(stmt.handle) == SQL_SUCCESS) {
+            char name[64] = {};
+            SQLLEN ind = 0;
+            SQLGetData(stmt.handle, 1, SQL_C_CHAR, name, sizeof name, &ind);
+            if (kind == name) {
+                return;
+            }
+        }
+        ADD_FAILURE() << "no row " << kind;
+    }
+    Env env;
+    Conn conn;
+    Stmt stmt;
+
+private:
+    void connect() { EXPECT_TRUE(SQL_SUCCEEDED(conn.connect(connectionString(kXlwt)))); }
+};
+
+TEST_P(Driver, GetDataInPiecesReportsTruncationThenNoData) {
+    ValueRow row(GetParam(), "long");
+    std::u16string whole;
+    SQLWCHAR piece[1000];
+    SQLLEN ind = 0;
+    SQLRETURN rc;
+    int pieces = 0;
+    std::vector<SQLLEN> remaining;
+    while ((rc = SQLGetData(row.stmt.handle, 2, SQL_C_WCHAR, piece, sizeof piece, &ind)) ==
+           SQL_SUCCESS_WITH_INFO) {
+        EXPECT_EQ(row.stmt.diags().at(0).state, "01004");
+        remaining.push_back(ind);
+        whole += reinterpret_cast<char16_t*>(piece);
+        ++pieces;
+    }
+    ASSERT_EQ(rc, SQL_SUCCESS);
+    whole += reinterpret_cast<char16_t*>(piece);
+    EXPECT_EQ(whole, std::u16string(32767, u'x'));
+    EXPECT_EQ(pieces, 32);  // 999 characters a piece
+    EXPECT_EQ(remaining.front(), 32767 * 2);
+    EXPECT_EQ(remaining[1], (32767 - 999) * 2);
+    EXPECT_EQ(SQLGetData(row.stmt.handle, 2, SQL_C_WCHAR, piece, sizeof piece, &ind), SQL_NO_DATA);
+}
+
+TEST_P(Driver, GetDataUtf8PiecesNeverSplitACharacter) {
+    ValueRow row(GetParam(), "unicode");
+    std::string whole;
+    char piece[5];  // room for the 4-byte character and the terminator
+    SQLLEN ind = 0;
+    SQLRETURN rc;
+    while ((rc = SQLGetData(row.stmt.handle, 2, SQL_C_CHAR, piece, sizeof piece, &ind)) !=
+           SQL_NO_DATA) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc));
+        whole += piece;
+    }
+    EXPECT_EQ(whole, "Ünïcödé ☃ 𝄞");
+}
+
+TEST_P(Driver, GetDataBinaryIsUtf16AndNullNeedsAnIndicator) {
+    {
+        ValueRow row(GetParam(), "int");
+        char bytes[16] = {};
+        SQLLEN ind = 0;
+        ASSERT_EQ(SQLGetData(row.stmt.handle, 2, SQL_C_BINARY, bytes, sizeof bytes, &ind),
+                  SQL_SUCCESS);
+        EXPECT_EQ(ind, 4);
+        EXPECT_EQ(std::string(bytes, 4), std::string("4\0"
+                                                     "2\0",
+                                                     4));
+    }
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+    SQLWCHAR text[8];
+    SQLLEN ind = 0;
+    EXPECT_EQ(SQLGetData(stmt.handle, 5, SQL_C_WCHAR, text, sizeof text, nullptr), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, "22002");
+    EXPECT_EQ(SQLGetData(stmt.handle, 5, SQL_C_WCHAR, text, sizeof text, &ind), SQL_SUCCESS);
+    EXPECT_EQ(ind, SQL_NULL_DATA);
+    EXPECT_EQ(SQLGetData(stmt.handle, 5, SQL_C_WCHAR, text, sizeof text, &ind), SQL_NO_DATA);
+}
+
+TEST_P(Driver, GetDataConvertsToNumbersAndDatesWhereTheTextAllows) {
+    auto get = [&](const char* kind, SQLSMALLINT type, void* value, size_t size) {
+        ValueRow row(GetParam(), kind);
+        SQLLEN ind = 0;
+        const SQLRETURN rc =
+            SQLGetData(row.stmt.handle, 2, type, value, static_cast<SQLLEN>(size), &ind);
+        const auto d = row.stmt.diags();
+        return std::make_pair(rc, d.empty() ? std::string() : d.front().state);
+    };
+    SQLINTEGER i = 0;
+    EXPECT_EQ(get("int", SQL_C_SLONG, &i, sizeof i).first, SQL_SUCCESS);
+    EXPECT_EQ(i, 42);
+    EXPECT_EQ(get("frac", SQL_C_SLONG, &i, sizeof i),
+              std::make_pair(SQLRETURN{SQL_SUCCESS_WITH_INFO}, std::string("01S07")));
+    EXPECT_EQ(i, 2);
+    EXPECT_EQ(get("text", SQL_C_SLONG, &i, sizeof i),
+              std::make_pair(SQLRETURN{SQL_ERROR}, state("22018", "22005")));
+    EXPECT_EQ(get("big", SQL_C_SLONG, &i, sizeof i),
+              std::make_pair(SQLRETURN{SQL_ERROR}, std::string("22003")));
+    SQLBIGINT big = 0;
+    EXPECT_EQ(get("numtext", SQL_C_SBIGINT, &big, sizeof big).first, SQL_SUCCESS);
+    EXPECT_EQ(big, 123);
+    double d = 0;
+    EXPECT_EQ(get("big", SQL_C_DOUBLE, &d, sizeof d).first, SQL_SUCCESS);
+    EXPECT_EQ(d, 1e20);
+    unsigned char bit = 0;
+    EXPECT_EQ(get("true", SQL_C_BIT, &bit, 1).first, SQL_SUCCESS);
+    EXPECT_EQ(bit, 1);
+    SQL_DATE_STRUCT date{};
+    EXPECT_EQ(get("date", SQL_C_TYPE_DATE, &date, sizeof date).first, SQL_SUCCESS);
+    EXPECT_EQ(date.year, 2024);
+    EXPECT_EQ(date.month, 1);
+    EXPECT_EQ(date.day, 15);
+    SQL_TIMESTAMP_STRUCT ts{};
+    EXPECT_EQ(get("datetime", SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts).first, SQL_SUCCESS);
+    EXPECT_EQ(ts.hour, 12);
+    SQL_TIME_STRUCT time{};
+    EXPECT_EQ(get("time", SQL_C_TYPE_TIME, &time, sizeof time).first, SQL_SUCCESS);
+    EXPECT_EQ(time.hour, 18);
+    EXPECT_EQ(get("int", SQL_C_TYPE_DATE, &date, sizeof date).first, SQL_ERROR);
+}
+
+// ---- block fetches ------------------------------------------------------------------
+
+TEST_P(Driver, ColumnWiseBlockFetchReadsEveryRow) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kXlwt);
+    Stmt stmt(conn);
+    constexpr SQLULEN kRows = 64;
+    std::array<SQLINTEGER, kRows> n{};
+    std::array<SQLLEN, kRows> nInd{}, textInd{}, halfInd{};
+    std::array<std::array<SQLWCHAR, 16>, kRows> text{};
+    std::array<std::array<char, 8>, kRows> half{};
+    std::array<SQLUSMALLINT, kRows> status{};
+    SQLULEN fetched = 0;
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_ROW_ARRAY_SIZE,
+                             reinterpret_cast<SQLPOINTER>(kRows), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0), SQL_SUCCESS);
+    ASSERT_EQ(stmt.exec("select * from [Rows$]"), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt.handle, 1, SQL_C_SLONG, n.data(), 0, nInd.data()), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt.handle, 2, SQL_C_WCHAR, text.data(), sizeof text[0], textInd.data()),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt.handle, 3, SQL_C_CHAR, half.data(), sizeof half[0], halfInd.data()),
+              SQL_SUCCESS);
+    SQLINTEGER expected = 1;
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt.handle)) == SQL_SUCCESS) {
+        ASSERT_LE(fetched, kRows);
+        for (SQLULEN i = 0; i < fetched; ++i, ++expected) {
+            ASSERT_EQ(status[i], SQL_ROW_SUCCESS);
+            ASSERT_EQ(n[i], expected);
+            ASSERT_EQ(utf8(reinterpret_cast<char16_t*>(text[i].data())),
+                      "row " + std::to_string(expected));
+            if (expected % 2 == 0) {
+                ASSERT_EQ(std::string(half[i].data()), std::to_string(expected / 2));
+            } else {
+                ASSERT_EQ(halfInd[i], SQL_NULL_DATA);
+            }
+        }
+        if (fetched < kRows) {
+            EXPECT_EQ(status[fetched], SQL_ROW_NOROW);
+        }
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA) << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(expected, 2001);
+}
+
+TEST_P(Driver, RowWiseBlockFetchAndMaxRows) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kXlwt);
+    Stmt stmt(conn);
+    struct Row {
+        SQLINTEGER n;
+        SQLLEN nInd;
+        char text[6];
+        SQLLEN textInd;
+    };
+    std::array<Row, 10> rows{};
+    SQLULEN fetched = 0;
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_ROW_BIND_TYPE,
+                             reinterpret_cast<SQLPOINTER>(sizeof(Row)), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_ROW_ARRAY_SIZE,
+                             reinterpret_cast<SQLPOINTER>(rows.size()), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(15), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(stmt.exec("select * from [Rows$]"), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(stmt.handle, 1, SQL_C_SLONG, &rows[0].n, 0, &rows[0].nInd), SQL_SUCCESS);
+    ASSERT_EQ(
+        SQLBindCol(stmt.handle, 2, SQL_C_CHAR, rows[0].text, sizeof rows[0].text, &rows[0].textInd),
+        SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS_WITH_INFO);  // "row 10" does not fit in 6 bytes
+    EXPECT_EQ(fetched, 10U);
+    EXPECT_EQ(rows[8].n, 9);
+    EXPECT_STREQ(rows[8].text, "row 9");
+    EXPECT_STREQ(rows[9].text, "row 1");
+    EXPECT_EQ(rows[9].textInd, 6);
+    EXPECT_EQ(stmt.diags().at(0).state, "01004");
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(fetched, 5U);
+    EXPECT_EQ(rows[4].n, 15);
+    EXPECT_EQ(SQLFetch(stmt.handle), SQL_NO_DATA);
+}
+
+// ---- diagnostics and driver facts -------------------------------------------------------
+
+TEST_P(Driver, DiagnosticRecordsLoopAndShortBuffers) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Nope$]"), SQL_ERROR);
+    SQLCHAR stateText[6];
+    SQLCHAR message[10];
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, stmt.handle, 1, stateText, &native, message,
+                            sizeof message, &length),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_STREQ(reinterpret_cast<char*>(message), "[Velkor][");
+    EXPECT_GT(length, 100);
+    EXPECT_STREQ(reinterpret_cast<char*>(stateText), state("42S02", "S0002").c_str());
+    EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, stmt.handle, 2, stateText, &native, message,
+                            sizeof message, &length),
+              SQL_NO_DATA);
+    SQLINTEGER count = 0;
+    EXPECT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, stmt.handle, 0, SQL_DIAG_NUMBER, &count, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(count, 1);
+    // A successful call clears the records.
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    EXPECT_TRUE(stmt.diags().empty());
+}
+
+TEST_P(Driver, GetFunctionsAndInfoAnswerTruthfully) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    SQLUSMALLINT supported = 0;
+    ASSERT_EQ(SQLGetFunctions(conn.handle, SQL_API_SQLTABLES, &supported), SQL_SUCCESS);
+    EXPECT_EQ(supported, SQL_TRUE);
+    for (const SQLUSMALLINT f :
+         {SQL_API_SQLFETCHSCROLL, SQL_API_SQLGETDATA, SQL_API_SQLCOLUMNS, SQL_API_SQLBINDCOL,
+          SQL_API_SQLDESCRIBECOL, SQL_API_SQLEXECDIRECT}) {
+        ASSERT_EQ(SQLGetFunctions(conn.handle, f, &supported), SQL_SUCCESS);
+        EXPECT_EQ(supported, SQL_TRUE) << f;
+    }
+    char text[64] = {};
+    SQLSMALLINT length = 0;
+    ASSERT_EQ(SQLGetInfo(conn.handle, SQL_DATA_SOURCE_READ_ONLY, text, sizeof text, &length),
+              SQL_SUCCESS);
+    EXPECT_STREQ(text, "Y");
+    SQLUINTEGER getData = 0;
+    ASSERT_EQ(SQLGetInfo(conn.handle, SQL_GETDATA_EXTENSIONS, &getData, sizeof getData, nullptr),
+              SQL_SUCCESS);
+    EXPECT_NE(getData & SQL_GD_ANY_ORDER, 0U);
+    // pyodbc switches autocommit off and commits: both are accepted.
+    EXPECT_EQ(SQLSetConnectAttr(conn.handle, SQL_ATTR_AUTOCOMMIT,
+                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, conn.handle, SQL_COMMIT), SQL_SUCCESS);
+}
+
+// ---- threads ----------------------------------------------------------------------------
+
+TEST_P(Driver, TwoConnectionsOnTwoThreadsAtOnce) {
+    auto readAll = [&](Table& out) {
+        Env env(GetParam());
+        Conn conn(env);
+        if (!SQL_SUCCEEDED(conn.connect(connectionString(kXlwt)))) {
+            return;
+        }
+        for (int pass = 0; pass < 5; ++pass) {
+            Stmt stmt(conn);
+            stmt.exec("select * from [Rows$]");
+            out = stmt.rows(64);
+        }
+    };
+    Table a, b;
+    std::thread first(readAll, std::ref(a));
+    std::thread second(readAll, std::ref(b));
+    first.join();
+    second.join();
+    ASSERT_EQ(a.size(), 2000U);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a[1999][1], s("row 2000"));
+}
+
+INSTANTIATE_TEST_SUITE_P(OdbcVersions, Driver, ::testing::Values(SQL_OV_ODBC3, SQL_OV_ODBC2),
+                         [](const auto& p) { return p.param == SQL_OV_ODBC3 ? "Odbc3" : "Odbc2"; });
+
+}  // namespace
