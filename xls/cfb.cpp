@@ -307,29 +307,39 @@ std::optional<uint32_t> CompoundFile::findStream(std::u16string_view name) const
     return std::nullopt;
 }
 
-Bytes CompoundFile::readStream(uint32_t index, std::vector<uint8_t>& storage) const {
+std::vector<uint8_t> CompoundFile::readStream(uint32_t index) const {
     const Entry& e = m_entries.at(index);
     const std::string what = "stream '" + narrow(e.name) + "'";
     if (e.size < m_miniCutoff) {
-        storage = readMiniChain(e.start, e.size, what);
-        return storage;
+        return readMiniChain(e.start, e.size, what);
     }
+    return readChain(e.start, std::min<uint64_t>(e.size, m_file.size()), what);
+}
+
+std::vector<Extent> CompoundFile::streamExtents(uint32_t index) const {
+    const Entry& e = m_entries.at(index);
+    if (e.size < m_miniCutoff) {
+        return {};
+    }
+    const std::string what = "stream '" + narrow(e.name) + "'";
     const uint64_t limit = std::min<uint64_t>(e.size, m_file.size());
     const std::vector<uint32_t> sectors = chainSectors(e.start, limit, what);
     const uint64_t size = 1ULL << m_sectorShift;
-    const uint64_t bytes = std::min<uint64_t>(limit, sectors.size() * size);
-    const bool contiguous =
-        std::adjacent_find(sectors.begin(), sectors.end(),
-                           [](uint32_t a, uint32_t b) { return b != a + 1; }) == sectors.end();
-    if (!sectors.empty() && contiguous) {
-        const uint64_t offset = (static_cast<uint64_t>(sectors[0]) + 1) * size;
-        if (offset + bytes <= m_file.size()) {
-            storage.clear();
-            return m_file.subspan(static_cast<size_t>(offset), static_cast<size_t>(bytes));
+    const uint64_t total = std::min<uint64_t>(limit, sectors.size() * size);
+    std::vector<Extent> extents;
+    for (size_t i = 0; i < sectors.size() && i * size < total; ++i) {
+        const uint64_t offset = (static_cast<uint64_t>(sectors[i]) + 1) * size;
+        const uint64_t take = std::min<uint64_t>(size, total - i * size);
+        if (offset + take > m_file.size()) {
+            return {};  // read as zeros by readStream
+        }
+        if (!extents.empty() && extents.back().offset + extents.back().size == offset) {
+            extents.back().size += take;
+        } else {
+            extents.push_back({offset, take});
         }
     }
-    copySectors(sectors, limit, storage);
-    return storage;
+    return extents;
 }
 
 }  // namespace xls::detail

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "xls/bytes.h"
+#include "xls/stream_bytes.h"
 
 namespace xls::detail {
 
@@ -32,10 +33,12 @@ public:
     // root storage's children, or nullopt.
     [[nodiscard]] std::optional<uint32_t> findStream(std::u16string_view name) const;
     // The stream's bytes, at most its declared size; fewer when the chain
-    // ends early (the record layer then reports what is missing). A view of
-    // the file when the stream's sectors lie end to end (the usual layout),
-    // else assembled into `storage`, which the view then points into.
-    [[nodiscard]] Bytes readStream(uint32_t entry, std::vector<uint8_t>& storage) const;
+    // ends early (the record layer then reports what is missing).
+    [[nodiscard]] std::vector<uint8_t> readStream(uint32_t entry) const;
+    // The same bytes as ranges of the file, adjacent sectors merged, so
+    // that they can be read in place. Empty when they cannot: a stream in
+    // the mini stream, or one whose last sector the file's end cuts short.
+    [[nodiscard]] std::vector<Extent> streamExtents(uint32_t entry) const;
     [[nodiscard]] const std::vector<Entry>& entries() const { return m_entries; }
 
 private:

@@ -1,5 +1,5 @@
-// The reader's storage behind Workbook and Sheet: the workbook stream (a
-// view of the mapped file, or bytes the reader owns), the shared-string table (shared by every
+// The reader's storage behind Workbook and Sheet: the workbook stream (read
+// in place from the mapped file where it can be), the shared-string table (shared by every
 // sheet read from it), the per-XF cell kinds, and one sheet's cells as a sorted vector with a row
 // index. Private to the reader.
 #pragma once
@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "xls/bytes.h"
-#include "xls/mapped_file.h"
+#include "xls/stream_bytes.h"
 #include "xls/workbook.h"
 
 namespace xls {
@@ -43,13 +42,7 @@ struct Workbook::Data {
     std::vector<SheetInfo> sheets;
     std::vector<uint32_t> sheetOffsets;  // stream offset of each sheet's BOF
     std::vector<DefinedName> names;
-    // Where the stream's bytes live: the mapped file (a workbook opened from
-    // a path), the bytes handed in (fromBytes), or a copy the reader made
-    // (sectors out of order, or decrypted). Only what `stream` views is kept.
-    detail::MappedFile file;
-    std::vector<uint8_t> fileBytes;
-    std::vector<uint8_t> ownStream;
-    detail::Bytes stream;  // the workbook stream, decrypted
+    detail::StreamBytes stream;  // the workbook stream, decrypted
     std::shared_ptr<const detail::StringTable> sst;
     std::vector<CellType> xfKinds;  // Number or a date/time kind, per XF index
 };

@@ -292,12 +292,9 @@ int biffVersion(const Record& r) {
 // Decryption works on a copy the reader owns; the file's bytes are no
 // longer needed after it.
 void decrypt(Workbook::Data& book, const Record& filePass) {
-    std::vector<uint8_t> clear(book.stream.begin(), book.stream.end());
+    std::vector<uint8_t> clear = book.stream.copy();
     decryptStream(clear, filePass, book.biff);
-    book.ownStream = std::move(clear);
-    book.stream = book.ownStream;
-    book.file.reset();
-    std::vector<uint8_t>().swap(book.fileBytes);
+    book.stream = StreamBytes(std::move(clear));
 }
 
 bool isBof(uint16_t type) {
@@ -308,8 +305,7 @@ bool isBof(uint16_t type) {
 
 std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream) {
     auto book = std::make_shared<Workbook::Data>();
-    book->ownStream = std::move(stream);
-    book->stream = book->ownStream;
+    book->stream = StreamBytes(std::move(stream));
     return parseGlobals(std::move(book));
 }
 
@@ -377,6 +373,9 @@ std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Dat
         }
     }
     parser.finish();
+    // Sheets are read from their own offsets later; the globals' pages are
+    // not needed until then.
+    book->stream.release(0, cursor.position());
     return book;
 }
 

@@ -4,32 +4,32 @@
 namespace xls::detail {
 
 bool RecordCursor::next(Record& out) {
-    if (m_pos >= m_stream.size()) {
+    if (m_pos >= m_size) {
         return false;
     }
-    if (m_stream.size() - m_pos < 4) {
+    if (m_size - m_pos < 4) {
         damaged("records: record header at offset " + hex(m_pos) +
                 " is cut off by the end of the stream");
     }
-    const uint8_t* h = m_stream.data() + m_pos;
+    const uint8_t* h = bytes(m_pos, 4);
     const uint16_t type = le16(h);
     const uint16_t len = le16(h + 2);
-    if (m_stream.size() - m_pos - 4 < len) {
+    if (m_size - m_pos - 4 < len) {
         damaged("records: record " + hex(type) + " at offset " + hex(m_pos) +
                 " is longer than its stream");
     }
     out.type = type;
     out.offset = static_cast<uint32_t>(m_pos);
-    out.data = m_stream.subspan(m_pos + 4, len);
+    out.data = Bytes(bytes(m_pos, 4 + static_cast<size_t>(len)) + 4, len);
     m_pos += 4 + static_cast<size_t>(len);
     return true;
 }
 
-uint16_t RecordCursor::peekType() const {
-    if (m_stream.size() - m_pos < 4 || m_pos >= m_stream.size()) {
+uint16_t RecordCursor::peekType() {
+    if (m_pos >= m_size || m_size - m_pos < 4) {
         return 0;
     }
-    return le16(m_stream.data() + m_pos);
+    return le16(bytes(m_pos, 2));
 }
 
 void gatherContinues(RecordCursor& cursor, const Record& first, Pieces& out) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "xls/bytes.h"
+#include "xls/stream_bytes.h"
 
 namespace xls::detail {
 
@@ -33,17 +34,30 @@ struct Record {
 
 class RecordCursor {
 public:
-    explicit RecordCursor(Bytes stream, size_t pos = 0) : m_stream(stream), m_pos(pos) {}
+    explicit RecordCursor(const StreamBytes& stream, size_t pos = 0)
+        : m_stream(&stream), m_size(stream.size()), m_pos(pos) {}
     // The next record, false at the end of the stream. Throws Damaged for a
-    // header or body that runs past the stream's end.
+    // header or body that runs past the stream's end. The record's data
+    // stays valid as long as the stream.
     bool next(Record& out);
     // The type of the next record without moving, or 0 at the end.
-    [[nodiscard]] uint16_t peekType() const;
+    [[nodiscard]] uint16_t peekType();
     [[nodiscard]] size_t position() const { return m_pos; }
 
 private:
-    Bytes m_stream;
+    // Bytes [pos, pos + n) of the stream, from the window last used when
+    // it holds them.
+    const uint8_t* bytes(size_t pos, size_t n) {
+        if (pos < m_window.begin || pos + n > m_window.end) {
+            m_window = m_stream->window(pos, n);
+        }
+        return m_window.data + (pos - m_window.begin);
+    }
+
+    const StreamBytes* m_stream;
+    size_t m_size;
     size_t m_pos;
+    StreamBytes::Window m_window;
 };
 
 // A record's body followed by the bodies of the CONTINUE records after it.

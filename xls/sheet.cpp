@@ -20,6 +20,9 @@ struct Placed {
     Cell cell;
 };
 
+// How far the parser reads before it gives the pages behind it back.
+constexpr size_t kReleaseStep = size_t{4} << 20;
+
 // The smallest cell record, per stored cell: MULRK's 6 bytes (xf and RK).
 constexpr size_t kMinCellBytes = 6;
 
@@ -363,10 +366,17 @@ void SheetParser::run(size_t offset) {
     }
     // Embedded sub-streams (a chart inside a sheet) nest BOF..EOF.
     int depth = 1;
+    size_t released = offset;
     while (depth > 0) {
         if (!cursor.next(r)) {
             damaged("records: sheet at offset " + hex(offset) + " ends at offset " +
                     hex(cursor.position()) + " without an EOF record (the stream is cut short)");
+        }
+        // The records behind are done with: their file pages need not stay
+        // resident beside the cells made from them.
+        if (cursor.position() - released >= kReleaseStep) {
+            m_book.stream.release(released, r.offset);
+            released = r.offset;
         }
         if (r.type == rec::kBof) {
             ++depth;
@@ -376,6 +386,7 @@ void SheetParser::run(size_t offset) {
             dispatch(cursor, r);
         }
     }
+    m_book.stream.release(released, cursor.position());
     finish();
 }
 
@@ -484,7 +495,7 @@ void SheetParser::finish() {
 // elsewhere, the index-th sub-stream after the globals.
 size_t sheetOffset(const Workbook::Data& book, size_t index) {
     const size_t off = book.sheetOffsets[index];
-    if (off + 4 <= book.stream.size() && le16(book.stream.data() + off) == rec::kBof) {
+    if (off + 4 <= book.stream.size() && book.stream.u16At(off) == rec::kBof) {
         return off;
     }
     RecordCursor cursor(book.stream);

@@ -22,10 +22,21 @@ uint16_t bareBofType(detail::Bytes b) {
     return bof && len >= 4 && len <= 20 ? type : 0;
 }
 
-// Points book.stream at the workbook stream inside the container `bytes`
-// (book.file or book.fileBytes), copying it only when its sectors are out
-// of order; then the file's bytes are let go.
-void selectWorkbookStream(Workbook::Data& book, detail::Bytes bytes) {
+// Where the workbook stream lies in `bytes`: the Workbook or Book stream of
+// an OLE2 container, or all of a bare BIFF file. Empty extents with the
+// bytes in `copy` when it cannot be read in place.
+std::vector<detail::Extent> findStream(detail::Bytes bytes, std::vector<uint8_t>& copy) {
+    if (bytes.size() >= 4 && bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == 3 && bytes[3] == 4) {
+        throw Error(ErrorKind::LooksLikeXlsx,
+                    "container: a zip file, which looks like an Excel 2007+ (.xlsx) workbook");
+    }
+    if (!detail::CompoundFile::hasSignature(bytes)) {
+        if (bareBofType(bytes) != 0) {
+            return {{0, bytes.size()}};
+        }
+        throw Error(ErrorKind::NotWorkbook,
+                    "container: not an OLE2 compound file; not an Excel 97-2003 or 5/95 workbook");
+    }
     const detail::CompoundFile cf(bytes);
     // Both a BIFF8 "Workbook" and a BIFF5 "Book" (the dual format): the
     // BIFF8 one is read.
@@ -37,47 +48,36 @@ void selectWorkbookStream(Workbook::Data& book, detail::Bytes bytes) {
         throw Error(ErrorKind::NotWorkbook,
                     "container: no Workbook or Book stream; not an Excel 97-2003 or 5/95 workbook");
     }
-    book.stream = cf.readStream(*entry, book.ownStream);
-    if (!book.ownStream.empty() || book.stream.empty()) {
-        book.file.reset();
-        std::vector<uint8_t>().swap(book.fileBytes);
+    std::vector<detail::Extent> extents = cf.streamExtents(*entry);
+    if (extents.empty()) {
+        copy = cf.readStream(*entry);
     }
+    return extents;
 }
 
-// Tells the container kinds apart (OLE2, a bare BIFF stream, a zip,
-// anything else) and parses the globals of the workbook stream.
-std::shared_ptr<const Workbook::Data> load(std::shared_ptr<Workbook::Data> book,
-                                           detail::Bytes bytes) {
-    if (bytes.size() >= 4 && bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == 3 && bytes[3] == 4) {
-        throw Error(ErrorKind::LooksLikeXlsx,
-                    "container: a zip file, which looks like an Excel 2007+ (.xlsx) workbook");
-    }
-    if (detail::CompoundFile::hasSignature(bytes)) {
-        selectWorkbookStream(*book, bytes);
-        return detail::parseGlobals(std::move(book));
-    }
-    if (bareBofType(bytes) != 0) {
-        book->stream = bytes;
-        return detail::parseGlobals(std::move(book));
-    }
-    throw Error(ErrorKind::NotWorkbook,
-                "container: not an OLE2 compound file; not an Excel 97-2003 or 5/95 workbook");
+// The file's bytes stay (mapped or in memory) when the stream is read in
+// place; otherwise only the copy is kept.
+template <typename FileBytes>
+Workbook load(FileBytes file, detail::Bytes bytes) {
+    std::vector<uint8_t> copy;
+    const std::vector<detail::Extent> extents = findStream(bytes, copy);
+    auto book = std::make_shared<Workbook::Data>();
+    book->stream = extents.empty() ? detail::StreamBytes(std::move(copy))
+                                   : detail::StreamBytes(std::move(file), extents);
+    return Workbook(detail::parseGlobals(std::move(book)));
 }
 
 }  // namespace
 
 Workbook Workbook::open(const std::filesystem::path& path) {
-    auto book = std::make_shared<Data>();
-    book->file = detail::MappedFile(path);
-    const detail::Bytes bytes = book->file.bytes();
-    return Workbook(load(std::move(book), bytes));
+    detail::MappedFile file(path);
+    const detail::Bytes bytes = file.bytes();
+    return load(std::move(file), bytes);
 }
 
 Workbook Workbook::fromBytes(std::vector<uint8_t> bytes) {
-    auto book = std::make_shared<Data>();
-    book->fileBytes = std::move(bytes);
-    const detail::Bytes view = book->fileBytes;
-    return Workbook(load(std::move(book), view));
+    const detail::Bytes view = bytes;
+    return load(std::move(bytes), view);
 }
 
 Workbook::Workbook(std::shared_ptr<const Data> data) : m_data(std::move(data)) {}

@@ -3,6 +3,9 @@
 // malformed ones derived from them by byte patches, each named after its
 // defect (tests/xls/make-malformed-fixtures.py).
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "tests/xls/test_util.h"
 
@@ -228,6 +231,25 @@ TEST(Sheets, SparseSheetStoresTwoCellsNotTheWholeGrid) {
     EXPECT_TRUE(sheet.row(30000).empty());
 }
 
+// The process's virtual size, from /proc/self/statm: a reservation shows
+// there even while none of its pages has been touched.
+size_t virtualBytes() {
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+TEST(Sheets, DimensionOfTheWholeGridReservesNoMoreThanTheBytesHold) {
+    // xlwt's DIMENSION claims A1:IV65536 (16.7 million cells, 268 MB of
+    // cells) for a sheet of two cells in a 4 KB stream.
+    const xls::Workbook book = openFixture("xlwt_sparse.xls");
+    const size_t before = virtualBytes();
+    const xls::Sheet sheet = book.sheet(0);
+    EXPECT_EQ(sheet.cellCount(), 2U);
+    EXPECT_LT(virtualBytes() - before, size_t{4} << 20);
+}
+
 TEST(SharedStrings, StringsSplitAcrossContinueRecordsReadWhole) {
     // xlwt_sst_long: strings of 20,000 8-bit, 9,000 CJK and 32,767 chars.
     const xls::Workbook book = openFixture("xlwt_sst_long.xls");
@@ -318,6 +340,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Tolerance, SstCountLargerThanTheDataReadsLikeTheOriginal) {
     expectSameCells(openFixture("xlwt_types.xls"),
                     openFixture("malformed/sst_count_larger_than_data.xls"));
+}
+
+TEST(Tolerance, StreamSectorsOutOfOrderReadLikeTheOriginal) {
+    // Records cross from one run of sectors into the next, mapped from the
+    // file and in memory alike.
+    const char* scrambled = "malformed/stream_sectors_out_of_order.xls";
+    expectSameCells(openFixture("xlwt_types.xls"), openFixture(scrambled));
+    expectSameCells(openFixture("xlwt_types.xls"),
+                    xls::Workbook::fromBytes(readBytes(kFixtures / scrambled)));
+}
+
+TEST(Tolerance, DimensionClaimingFourBillionRowsReadsLikeTheOriginal) {
+    expectSameCells(openFixture("xlwt_types.xls"),
+                    openFixture("malformed/dimension_claims_4g_rows.xls"));
 }
 
 TEST(Tolerance, StreamNameInCapitalsIsFound) {

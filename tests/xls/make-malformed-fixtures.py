@@ -119,6 +119,30 @@ def main():
     cf.d[e:e + 16] = "WORKBOOK".encode("utf-16le")
     write("stream_name_in_capitals.xls", cf.d)
 
+    # The Workbook stream's 4th and 11th sectors trade places in the file
+    # (the chain follows them): records then cross from one run of sectors
+    # to another (tolerated, reads like the source).
+    cf = Cfb(base)
+    order = list(chain)
+    order[3], order[10] = order[10], order[3]
+    ss = cf.ss
+    blocks = {s: bytes(cf.d[(s + 1) * ss:(s + 2) * ss]) for s in chain}
+    for k, s in enumerate(order):
+        cf.d[(s + 1) * ss:(s + 2) * ss] = blocks[chain[k]]
+    for a, b in zip(order, order[1:]):
+        cf.set_fat(a, b)
+    cf.set_fat(order[-1], ENDOFCHAIN)
+    struct.pack_into("<I", cf.d, cf.entry("Workbook") + 0x74, order[0])
+    write("stream_sectors_out_of_order.xls", cf.d)
+
+    # The sheet's DIMENSION claims 2^32 rows of 65,535 columns, which no
+    # reservation may follow (tolerated).
+    cf = Cfb(base)
+    dim = [p for p, t, n in records(stream) if t == 0x0200][0]
+    struct.pack_into("<I", cf.d, cf.stream_offset("Workbook", dim + 8), 0xFFFFFFFF)
+    struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", dim + 14), 0xFFFF)
+    write("dimension_claims_4g_rows.xls", cf.d)
+
     # A bare BIFF4 worksheet: BOF (version 0x0400, worksheet) and EOF.
     write("biff4_worksheet.xls", struct.pack("<HHHHHH", 0x0409, 6, 0, 0x10, 0, 0) +
           struct.pack("<HH", 0x000A, 0))
