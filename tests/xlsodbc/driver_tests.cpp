@@ -112,6 +112,34 @@ TEST_P(Driver, MissingDbqAndBadFilesFailTheConnectionWithTheirReason) {
     EXPECT_NE(cut.message.find("truncated.xls"), std::string::npos) << cut.message;
 }
 
+// The reader's own fixtures: files that real writers made, and files
+// damaged on purpose.
+TEST_P(Driver, RefusedWorkbooksSayWhyInWordsAUserUnderstands) {
+    const std::string reader = XLSODBC_READER_FIXTURES;
+    auto refusal = [&](const std::string& file) {
+        return connectFailure("DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + reader + "/" + file);
+    };
+    const Diag encrypted = refusal("lo_encrypted.xls");
+    EXPECT_EQ(encrypted.state, "08001");
+    EXPECT_NE(encrypted.message.find("password-protected"), std::string::npos) << encrypted.message;
+    const Diag old = refusal("malformed/biff4_worksheet.xls");
+    EXPECT_EQ(old.state, "08001");
+    EXPECT_NE(old.message.find("not supported"), std::string::npos) << old.message;
+    const Diag loop = refusal("malformed/fat_chain_loops.xls");
+    EXPECT_EQ(loop.state, "08001");
+    EXPECT_NE(loop.message.find("damaged"), std::string::npos) << loop.message;
+
+    // An Excel 5/95 workbook reads like any other.
+    Env env(GetParam());
+    Conn conn(env);
+    ASSERT_TRUE(SQL_SUCCEEDED(conn.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + reader +
+                                           "/gnm_features_biff5.xls")))
+        << describe(SQL_HANDLE_DBC, conn.handle);
+    Stmt stmt(conn);
+    ASSERT_EQ(SQLTablesW(stmt.handle, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    EXPECT_FALSE(stmt.rows().empty());
+}
+
 TEST_P(Driver, DataSourceInOdbcIniCarriesDbqAndFirstRowHasNames) {
     const std::filesystem::path ini = std::filesystem::temp_directory_path() /
                                       ("xlsodbc_test_odbc_" + std::to_string(getpid()) + ".ini");
