@@ -18,6 +18,18 @@ void assignAscii(const char* begin, const char* end, std::u16string& out) {
     }
 }
 
+// Significant digits of a number as to_chars writes it ("-0.00125",
+// "1.5e-07", "1200.5"): the digits before any exponent, less leading zeros.
+size_t significantDigits(const char* p, const char* end) {
+    size_t n = 0;
+    for (; p != end && *p != 'e'; ++p) {
+        if (*p >= '0' && *p <= '9' && (n > 0 || *p != '0')) {
+            ++n;
+        }
+    }
+    return n;
+}
+
 // Dates and times are composed in a small buffer, then copied in one go.
 struct TextBuffer {
     char16_t chars[32];
@@ -169,7 +181,20 @@ void renderNumber(double value, std::u16string& out) {
         assignAscii(buf, r.ptr, out);
         return;
     }
-    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    // The shortest text that reads back as the value, when it has at most
+    // 15 significant digits, is what 15 digits show: a double resolves
+    // finer than a unit in the 15th digit, so the shortest decimal is also
+    // the nearest 15-digit one. Laid out as %.15g would: with an exponent
+    // below 1E-4 and from 1E+15 (smaller integers took the branch above).
+    // Only longer ones pay for rounding to 15 digits, and subnormal
+    // numbers, whose resolution is coarser.
+    const double magnitude = std::fabs(value);
+    const auto layout = magnitude < 1e-4 || magnitude >= 1e15 ? std::chars_format::scientific
+                                                              : std::chars_format::fixed;
+    auto r = std::to_chars(buf, buf + sizeof buf, value, layout);
+    if (!std::isnormal(value) || significantDigits(buf, r.ptr) > 15) {
+        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    }
     std::replace(buf, r.ptr, 'e', 'E');
     assignAscii(buf, r.ptr, out);
 }
