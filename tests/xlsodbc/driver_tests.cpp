@@ -699,6 +699,24 @@ TEST_P(Driver, GetFunctionsAndInfoAnswerTruthfully) {
     EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, conn.handle, SQL_COMMIT), SQL_SUCCESS);
 }
 
+TEST_P(Driver, DisconnectFreesStatementsLeftOpen) {
+    Env env(GetParam());
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env.handle, &dbc), SQL_SUCCESS);
+    std::u16string cs = u(connectionString(kLo));
+    ASSERT_TRUE(
+        SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(cs.data()),
+                                        SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+    SQLHSTMT open = SQL_NULL_HSTMT, idle = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &open), SQL_SUCCESS);
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &idle), SQL_SUCCESS);
+    std::u16string sql = u"select * from [Sheet1$]";
+    ASSERT_EQ(SQLExecDirectW(open, reinterpret_cast<SQLWCHAR*>(sql.data()), SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(open), SQL_SUCCESS);
+    EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS) << describe(SQL_HANDLE_DBC, dbc);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
+}
+
 // ---- threads ----------------------------------------------------------------------------
 
 TEST_P(Driver, TwoConnectionsOnTwoThreadsAtOnce) {
