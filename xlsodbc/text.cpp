@@ -46,15 +46,14 @@ char32_t decodeUtf8(std::string_view text, size_t& i) {
     } else {
         return 0xFFFD;
     }
-    if (i + static_cast<size_t>(extra) > text.size()) {
-        return 0xFFFD;
-    }
+    // A sequence cut short becomes one U+FFFD for the bytes it has.
     for (int k = 0; k < extra; ++k) {
-        const auto b = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-        if ((b & 0xC0) != 0x80) {
+        const size_t at = i + static_cast<size_t>(k);
+        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) {
+            i = at;
             return 0xFFFD;
         }
-        cp = (cp << 6) | (b & 0x3F);
+        cp = (cp << 6) | (static_cast<unsigned char>(text[at]) & 0x3F);
     }
     i += static_cast<size_t>(extra);
     if (cp < min || cp > 0x10FFFF || isHighSurrogate(cp) || isLowSurrogate(cp)) {

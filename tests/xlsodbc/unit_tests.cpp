@@ -1,0 +1,170 @@
+// The driver's layers that need no workbook, tested on their own: the
+// connection string, the statement and range parser, catalogue names and
+// search patterns, column naming, and ODBC's output-buffer rules.
+#include "xlsodbc/catalog.h"
+#include "xlsodbc/connection_string.h"
+#include "xlsodbc/conversion.h"
+#include "xlsodbc/diagnostics.h"
+#include "xlsodbc/result_set.h"
+#include "xlsodbc/statement_parser.h"
+#include "xlsodbc/text.h"
+
+#include <gtest/gtest.h>
+
+namespace xlsodbc {
+namespace {
+
+State failureOf(auto&& f) {
+    try {
+        f();
+    } catch (const DriverError& e) {
+        return e.state();
+    }
+    ADD_FAILURE() << "no DriverError";
+    return State::GeneralWarning;
+}
+
+TEST(ConnectionString, BracesKeepSeparatorsAndDoubledClosingBraces) {
+    const Attributes a = parseConnectionString(
+        u"DRIVER={A;B}};C} ; dbq = /x y.xls;;noequals;EMPTY=;DBQ=/second.xls");
+    EXPECT_EQ(findAttribute(a, u"driver"), u"A;B};C");
+    EXPECT_EQ(findAttribute(a, u"DBQ"), u"/x y.xls");  // the first occurrence wins
+    EXPECT_EQ(findAttribute(a, u"Empty"), u"");
+    EXPECT_FALSE(findAttribute(a, u"noequals"));
+    EXPECT_EQ(failureOf([] { parseConnectionString(u"DBQ={/open.xls"); }), State::UnableToConnect);
+}
+
+TEST(ConnectionString, SettingsNeedAWorkbookAndJoinDefaultDir) {
+    EXPECT_EQ(failureOf([] { resolveSettings(parseConnectionString(u"DSN='';DBQ=  ")); }),
+              State::UnableToConnect);
+    const ConnectSettings s = resolveSettings(
+        parseConnectionString(u"DBQ=book.xls;DefaultDir=/data;FirstRowHasNames=No"));
+    EXPECT_EQ(s.workbook, std::filesystem::path("/data/book.xls"));
+    EXPECT_FALSE(s.firstRowHasNames);
+    EXPECT_TRUE(
+        resolveSettings(parseConnectionString(u"DBQ=/a.xls;FirstRowHasNames=1")).firstRowHasNames);
+}
+
+TEST(StatementParser, TableFormsAndWhatTheyName) {
+    const TableReference quoted = parseSelect(u"select * from ['It''s $ here$'A2:c3];");
+    EXPECT_TRUE(quoted.worksheet);
+    EXPECT_EQ(quoted.name, u"It's $ here");
+    ASSERT_TRUE(quoted.range);
+    EXPECT_EQ(quoted.range->firstRow, 1U);
+    EXPECT_EQ(quoted.range->lastCol, 2U);
+
+    EXPECT_EQ(parseSelect(u"SELECT * FROM [a]]b$]").name, u"a]b");  // "]]" stands for "]"
+    EXPECT_EQ(parseSelect(u"SELECT * FROM [x]y$]").name, u"x]y");   // the last "]" closes
+    EXPECT_EQ(parseSelect(u"select * from `Cost$$`").name, u"Cost$");
+    const TableReference name = parseSelect(u"select * from \"Prices\"");
+    EXPECT_FALSE(name.worksheet);
+    EXPECT_EQ(name.name, u"Prices");
+    // A "$" not followed by a range leaves a table name for the lookup.
+    EXPECT_FALSE(parseSelect(u"select * from [A$B]").worksheet);
+}
+
+TEST(StatementParser, AnythingElseIsASyntaxError) {
+    for (const char16_t* bad :
+         {u"", u"select", u"select *", u"select * from", u"select * from []", u"select * from a b",
+          u"selectx * from [a$]", u"select * fromx", u"select a from [a$]",
+          u"select * from [Sheet1$A1:IW2]", u"select * from [a$] where 1"}) {
+        EXPECT_EQ(failureOf([&] { parseSelect(bad); }), State::SyntaxError) << utf16ToUtf8(bad);
+    }
+}
+
+TEST(StatementParser, CellRangesWithinTheLimitsOfAWorksheet) {
+    const auto r = parseCellRange(u"iv65536:a1");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->firstRow, 0U);
+    EXPECT_EQ(r->lastRow, 65535U);
+    EXPECT_EQ(r->lastCol, 255U);
+    EXPECT_TRUE(parseCellRange(u"B7"));
+    for (const char16_t* bad :
+         {u"A0", u"A65537", u"IW1", u"1A", u"A1:", u"AAA1", u"A1:B2:C3", u"A-1"}) {
+        EXPECT_FALSE(parseCellRange(bad)) << utf16ToUtf8(bad);
+    }
+}
+
+TEST(Catalog, NamesAreQuotedUnlessLettersDigitsAndUnderscore) {
+    EXPECT_EQ(catalogName({u"Sheet_1", TableKind::Worksheet}), u"Sheet_1$");
+    EXPECT_EQ(catalogName({u"Données", TableKind::Worksheet}), u"Données$");
+    EXPECT_EQ(catalogName({u"My Sheet", TableKind::Worksheet}), u"'My Sheet$'");
+    EXPECT_EQ(catalogName({u"Bob's", TableKind::Worksheet}), u"'Bob''s$'");
+    EXPECT_EQ(catalogName({u"Prices", TableKind::DefinedName}), u"Prices");
+    // Every quoted name parses back to the sheet.
+    for (const char16_t* sheet : {u"My Sheet", u"Bob's", u"'lead", u"a$b", u"x]y"}) {
+        const TableReference ref =
+            parseSelect(u"select * from [" + catalogName({sheet, TableKind::Worksheet}) + u"]");
+        EXPECT_TRUE(ref.worksheet);
+        EXPECT_EQ(ref.name, sheet);
+    }
+}
+
+TEST(Catalog, SearchPatterns) {
+    EXPECT_TRUE(matchesPattern(u"Sheet1$", u"%"));
+    EXPECT_TRUE(matchesPattern(u"Sheet1$", u"s%1_"));
+    EXPECT_TRUE(matchesPattern(u"ÉTÉ$", u"été%"));
+    EXPECT_TRUE(matchesPattern(u"a_b", u"a\\_b"));
+    EXPECT_FALSE(matchesPattern(u"axb", u"a\\_b"));
+    EXPECT_TRUE(matchesPattern(u"a%b", u"a\\%b"));
+    EXPECT_FALSE(matchesPattern(u"aXXb", u"a\\%b"));
+    EXPECT_TRUE(matchesPattern(u"abcabd", u"%ab_"));
+    EXPECT_FALSE(matchesPattern(u"", u"_"));
+    EXPECT_TRUE(matchesPattern(u"", u"%%"));
+    EXPECT_FALSE(matchesPattern(u"Sheet1$", u"Sheet"));
+}
+
+TEST(ResultSet, ColumnNamesFillBlanksAndNumberRepeats) {
+    const std::vector<std::optional<std::u16string>> headers{u"Qty", u"QTY", std::nullopt, u"F3",
+                                                             u"Qty", u"",    u"qty1"};
+    EXPECT_EQ(columnNames(headers), (std::vector<std::u16string>{u"Qty", u"QTY1", u"F3", u"F31",
+                                                                 u"Qty2", u"F6", u"qty11"}));
+}
+
+TEST(Text, OutputBuffersCutAtCharacterBoundariesAndReportTheWholeLength) {
+    const std::u16string text = u"a😀b";  // a surrogate pair in the middle
+    char16_t wide[3] = {};
+    Written w = writeText(text, TextBuffer{wide, 3, Encoding::Utf16, false});
+    EXPECT_TRUE(w.truncated);
+    EXPECT_EQ(w.length, 4);
+    EXPECT_EQ(std::u16string(wide), u"a");  // not half of the pair
+    char narrow[4] = {};
+    w = writeText(text, TextBuffer{narrow, 4, Encoding::Utf8, true});
+    EXPECT_EQ(w.length, 6);
+    EXPECT_STREQ(narrow, "a");
+    w = writeText(text, TextBuffer{nullptr, 0, Encoding::Utf8, false});
+    EXPECT_FALSE(w.truncated);  // a length query is not a truncation
+    EXPECT_EQ(utf8ToUtf16("\xff"
+                          "a\xe2\x82"),
+              u"\xfffd"
+              u"a\xfffd");
+}
+
+TEST(Conversion, BinaryPiecesAndFixedTypesOnce) {
+    const std::u16string value = u"12";
+    std::string scratch;
+    char bytes[3];
+    SQLLEN ind = 0;
+    Piece piece;
+    const Target binary{SQL_C_BINARY, bytes, sizeof bytes, &ind};
+    EXPECT_EQ(convert(value, binary, piece, scratch), Converted::Truncated);
+    EXPECT_EQ(ind, 4);
+    EXPECT_EQ(convert(value, binary, piece, scratch), Converted::Ok);
+    EXPECT_EQ(ind, 1);
+    EXPECT_EQ(convert(value, binary, piece, scratch), Converted::NoData);
+
+    SQLSMALLINT small = 0;
+    Piece once;
+    EXPECT_EQ(convert(u"-32768", Target{SQL_C_SSHORT, &small, 0, &ind}, once, scratch),
+              Converted::Ok);
+    EXPECT_EQ(small, -32768);
+    Piece overflow;
+    EXPECT_EQ(failureOf([&] {
+                  convert(u"32768", Target{SQL_C_SSHORT, &small, 0, &ind}, overflow, scratch);
+              }),
+              State::OutOfRange);
+    EXPECT_EQ(failureOf([] { fixedSize(SQL_C_GUID); }), State::InvalidBufferType);
+}
+
+}  // namespace
+}  // namespace xlsodbc
