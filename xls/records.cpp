@@ -3,26 +3,14 @@
 
 namespace xls::detail {
 
-bool RecordCursor::next(Record& out) {
-    if (m_pos >= m_size) {
-        return false;
-    }
-    if (m_size - m_pos < 4) {
-        damaged("records: record header at offset " + hex(m_pos) +
-                " is cut off by the end of the stream");
-    }
-    const uint8_t* h = bytes(m_pos, 4);
-    const uint16_t type = le16(h);
-    const uint16_t len = le16(h + 2);
-    if (m_size - m_pos - 4 < len) {
-        damaged("records: record " + hex(type) + " at offset " + hex(m_pos) +
-                " is longer than its stream");
-    }
-    out.type = type;
-    out.offset = static_cast<uint32_t>(m_pos);
-    out.data = Bytes(bytes(m_pos, 4 + static_cast<size_t>(len)) + 4, len);
-    m_pos += 4 + static_cast<size_t>(len);
-    return true;
+void RecordCursor::headerCutOff() const {
+    damaged("records: record header at offset " + hex(m_pos) +
+            " is cut off by the end of the stream");
+}
+
+void RecordCursor::bodyCutOff(uint16_t type) const {
+    damaged("records: record " + hex(type) + " at offset " + hex(m_pos) +
+            " is longer than its stream");
 }
 
 uint16_t RecordCursor::peekType() {

@@ -39,12 +39,32 @@ public:
     // The next record, false at the end of the stream. Throws Damaged for a
     // header or body that runs past the stream's end. The record's data
     // stays valid as long as the stream.
-    bool next(Record& out);
+    bool next(Record& out) {
+        if (m_pos >= m_size) {
+            return false;
+        }
+        if (m_size - m_pos < 4) {
+            headerCutOff();
+        }
+        const uint8_t* h = bytes(m_pos, 4);
+        const uint16_t len = le16(h + 2);
+        if (m_size - m_pos - 4 < len) {
+            bodyCutOff(le16(h));
+        }
+        out.type = le16(h);
+        out.offset = static_cast<uint32_t>(m_pos);
+        out.data = Bytes(bytes(m_pos, 4 + static_cast<size_t>(len)) + 4, len);
+        m_pos += 4 + static_cast<size_t>(len);
+        return true;
+    }
     // The type of the next record without moving, or 0 at the end.
     [[nodiscard]] uint16_t peekType();
     [[nodiscard]] size_t position() const { return m_pos; }
 
 private:
+    // The errors, kept out of line so that next() stays small.
+    [[noreturn]] void headerCutOff() const;
+    [[noreturn]] void bodyCutOff(uint16_t type) const;
     // Bytes [pos, pos + n) of the stream, from the window last used when
     // it holds them.
     const uint8_t* bytes(size_t pos, size_t n) {
@@ -77,6 +97,8 @@ public:
     bool u32(uint32_t& v);
     bool skip(size_t n);
     [[nodiscard]] bool atEnd();
+    // The unread bytes of the current piece; empty at the end.
+    [[nodiscard]] Bytes rest() { return nextPiece() ? m_pieces[m_index].subspan(m_off) : Bytes{}; }
     // How the option byte at a boundary inside a string's characters is
     // treated: Excel always writes it; Gnumeric leaves it out in the
     // CONTINUE of a STRING record, so Guess checks the piece's length.

@@ -30,6 +30,54 @@ size_t significantDigits(const char* p, const char* end) {
     return n;
 }
 
+// A value from 1E-4 to below 1E+15 with a few decimals (most stored
+// decimals: prices, measures), written without the general algorithm: the
+// fewest decimals k whose decimal m / 10^k reads back as the value. With 15
+// significant digits or fewer, that decimal is the shortest one (see
+// renderNumber). Returns the end of the text in buf, or buf when no such k
+// exists.
+char* fewDecimals(double value, char* buf) {
+    static constexpr double kPow10[] = {1,    1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                                        1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+    static constexpr double kTenths[] = {1e-1, 1e-2, 1e-3};
+    const double a = std::fabs(value);
+    // Decimals allowed: 15 less the integer digits, or more the zeros right
+    // after the point. (At a power of ten the count errs low, which only
+    // sends the value to the general path.)
+    int most = a >= 1 ? 14 : 15;
+    for (int i = 1; i <= 14 && a >= kPow10[i]; ++i) {
+        --most;
+    }
+    for (const double tenth : kTenths) {
+        most += a < tenth ? 1 : 0;
+    }
+    for (int k = 1; k <= most; ++k) {
+        // m < 10^15 < 2^53 and 10^k are exact: m / 10^k rounds once, as
+        // reading the decimal back does.
+        const auto m = static_cast<int64_t>(a * kPow10[k] + 0.5);
+        if (static_cast<double>(m) / kPow10[k] != a) {
+            continue;
+        }
+        char digits[24];
+        const auto n =
+            static_cast<int>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+        char* p = buf;
+        if (value < 0) {
+            *p++ = '-';
+        }
+        if (n <= k) {
+            *p++ = '0';
+            *p++ = '.';
+            p = std::fill_n(p, k - n, '0');
+            return std::copy(digits, digits + n, p);
+        }
+        p = std::copy(digits, digits + (n - k), p);
+        *p++ = '.';
+        return std::copy(digits + (n - k), digits + n, p);
+    }
+    return buf;
+}
+
 // Dates and times are composed in a small buffer, then copied in one go.
 struct TextBuffer {
     char16_t chars[32];
@@ -189,9 +237,16 @@ void renderNumber(double value, std::u16string& out) {
     // Only longer ones pay for rounding to 15 digits, and subnormal
     // numbers, whose resolution is coarser.
     const double magnitude = std::fabs(value);
-    const auto layout = magnitude < 1e-4 || magnitude >= 1e15 ? std::chars_format::scientific
-                                                              : std::chars_format::fixed;
-    auto r = std::to_chars(buf, buf + sizeof buf, value, layout);
+    const bool scientific = magnitude < 1e-4 || magnitude >= 1e15;
+    if (!scientific) {
+        const char* end = fewDecimals(value, buf);
+        if (end != buf) {
+            assignAscii(buf, end, out);
+            return;
+        }
+    }
+    auto r = std::to_chars(buf, buf + sizeof buf, value,
+                           scientific ? std::chars_format::scientific : std::chars_format::fixed);
     if (!std::isnormal(value) || significantDigits(buf, r.ptr) > 15) {
         r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
     }

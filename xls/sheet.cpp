@@ -53,6 +53,7 @@ private:
     }
     void dispatch(RecordCursor& cursor, const Record& r);
     void place(uint32_t row, const Cell& c);
+    void placeElsewhere(uint32_t row, const Cell& c);
     void gatherUnordered();
     void addNumber(uint32_t row, uint16_t col, uint16_t xf, double v);
     void addText(uint32_t row, uint16_t col, std::u16string_view s);
@@ -87,8 +88,20 @@ private:
     uint16_t m_pendingCol = 0;
 };
 
+// The common case, kept small enough to inline: the next cell to the right
+// in the current row, with room reserved for it.
+inline void SheetParser::place(uint32_t row, const Cell& c) {
+    auto& cells = m_out.cells;
+    if (m_ordered && !cells.empty() && row == m_out.rows.back().row && c.col > cells.back().col &&
+        cells.size() < cells.capacity()) {
+        cells.push_back(c);
+        return;
+    }
+    placeElsewhere(row, c);
+}
+
 // Appends in order; a cell written twice in a row keeps its last value.
-void SheetParser::place(uint32_t row, const Cell& c) {
+void SheetParser::placeElsewhere(uint32_t row, const Cell& c) {
     auto& cells = m_out.cells;
     auto& rows = m_out.rows;
     if (m_ordered) {

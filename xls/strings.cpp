@@ -5,8 +5,51 @@
 
 namespace xls::detail {
 
+namespace {
+
+struct StringHeader {
+    uint16_t cch = 0;
+    uint8_t flags = 0;
+    uint16_t runs = 0;
+    uint32_t phonetic = 0;
+};
+
+// The usual case, read in place: the whole header (at most the count, the
+// option byte, the run count and the phonetic size) lies in the current
+// piece. False, with nothing read, otherwise.
+bool headerInPlace(PieceReader& r, int lenBytes, StringHeader& h) {
+    const Bytes b = r.rest();
+    const auto fixed = static_cast<size_t>(lenBytes) + 1;
+    if (b.size() < fixed + 6) {
+        return false;
+    }
+    h.cch = lenBytes == 1 ? b[0] : le16(b.data());
+    h.flags = b[fixed - 1];
+    size_t used = fixed;
+    if (h.flags & 0x08) {
+        h.runs = le16(b.data() + used);
+        used += 2;
+    }
+    if (h.flags & 0x04) {
+        h.phonetic = le32(b.data() + used);
+        used += 4;
+    }
+    r.skip(used);
+    return true;
+}
+
+}  // namespace
+
 bool readUnicodeString(PieceReader& r, int lenBytes, PieceReader::Boundary boundary,
                        std::u16string& out) {
+    StringHeader h;
+    if (headerInPlace(r, lenBytes, h)) {
+        if (!r.chars(h.cch, (h.flags & 0x01) != 0, out, boundary)) {
+            return false;
+        }
+        return r.skip(4 * static_cast<size_t>(h.runs)) && r.skip(h.phonetic);
+    }
+    // The header crosses into the next piece, or the data ends inside it.
     uint16_t cch = 0;
     uint8_t flags = 0;
     if (lenBytes == 1) {
