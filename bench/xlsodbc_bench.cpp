@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -180,6 +182,13 @@ int main(int argc, char** argv) {
     setenv("ODBCSYSINI", TABROOK_BUILD_ETC, 0);
     const std::string workbook =
         argc > 1 ? argv[1] : std::string(TABROOK_BENCH_DIR) + "/cache/wide.xls";
+    if (argc < 2 && access(workbook.c_str(), R_OK) != 0) {
+        std::fprintf(stderr,
+                     "xlsodbc_bench: %s is missing; write it with /usr/bin/python3 "
+                     "bench/make_workbooks.py\n",
+                     workbook.c_str());
+        return 1;
+    }
     try {
         const Connection c(workbook);
         const std::string table = argc > 2 ? argv[2] : firstTable(c);
