@@ -24,9 +24,9 @@ if(TARGET xlsodbc)
 endif()
 
 # The environment of each discovered test: leak reports of unixODBC's own
-# allocations are suppressed in sanitizer builds (see lsan.supp).
+# allocations are suppressed in sanitizer builds (see tests/lsan.supp).
 set(TABROOK_TEST_ODBC_ENVIRONMENT
-  "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp")
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
 
 get_property(_tabrook_sandbox_written GLOBAL PROPERTY TABROOK_ODBC_SANDBOX_WRITTEN)
 if(NOT _tabrook_sandbox_written)
