@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 
 #include "tests/xls/test_util.h"
 
@@ -248,6 +249,40 @@ TEST(Sheets, DimensionOfTheWholeGridReservesNoMoreThanTheBytesHold) {
     const xls::Sheet sheet = book.sheet(0);
     EXPECT_EQ(sheet.cellCount(), 2U);
     EXPECT_LT(virtualBytes() - before, size_t{4} << 20);
+}
+
+// All of a workbook's cells as text, sheet by sheet.
+std::vector<std::string> allText(const xls::Workbook& book) {
+    std::vector<std::string> out;
+    std::u16string text;
+    for (size_t i = 0; i < book.sheets().size(); ++i) {
+        const xls::Sheet sheet = book.sheet(i);
+        for (uint32_t r = 0; sheet.usedRange() && r <= sheet.usedRange()->lastRow; ++r) {
+            for (const xls::Cell& c : sheet.row(r)) {
+                sheet.text(c, text);
+                out.push_back(utf8(text));
+            }
+        }
+    }
+    return out;
+}
+
+TEST(Sheets, ThreadsReadingOneWorkbookAtOnceSeeTheSameCells) {
+    // Each read gives the file pages of its records back while the other
+    // thread may be reading the same pages.
+    const xls::Workbook book = openFixture("lo_features.xls");
+    const std::vector<std::string> expected = allText(book);
+    ASSERT_FALSE(expected.empty());
+    auto readMany = [&book] {
+        std::vector<std::string> last;
+        for (int i = 0; i < 50; ++i) {
+            last = allText(book);
+        }
+        return last;
+    };
+    auto other = std::async(std::launch::async, readMany);
+    EXPECT_EQ(readMany(), expected);
+    EXPECT_EQ(other.get(), expected);
 }
 
 TEST(SharedStrings, StringsSplitAcrossContinueRecordsReadWhole) {
