@@ -17,12 +17,15 @@ struct Json {
     double number = 0;
     std::string text;  // UTF-8
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    // An object's members as two parallel lists: a pair holding Json would
+    // need Json complete here.
+    std::vector<std::string> keys;
+    std::vector<Json> values;
 
     [[nodiscard]] const Json* find(std::string_view key) const {
-        for (const auto& [k, v] : members) {
-            if (k == key) {
-                return &v;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) {
+                return &values[i];
             }
         }
         return nullptr;
@@ -163,7 +166,8 @@ private:
             while (true) {
                 std::string key = string();
                 expect(':');
-                v.members.emplace_back(std::move(key), value());
+                v.values.push_back(value());
+                v.keys.push_back(std::move(key));
                 if (peek() == ',') {
                     ++m_i;
                     continue;
