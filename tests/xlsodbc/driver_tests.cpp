@@ -148,6 +148,15 @@ TEST_P(Driver, DataSourceInOdbcIniCarriesDbqAndFirstRowHasNames) {
         << "\n[VelkorNoHeader]\nDriver = Velkor Excel Driver (*.xls)\nDBQ = " << fixture(kLo)
         << "\nFirstRowHasNames = 0\n[VelkorNoDbq]\nDriver = Velkor Excel Driver (*.xls)\n";
     setenv("ODBCINI", ini.c_str(), 1);
+    // Removes the file and the variable however the test ends.
+    struct Cleanup {
+        std::filesystem::path file;
+        ~Cleanup() {
+            unsetenv("ODBCINI");
+            std::error_code ec;
+            std::filesystem::remove(file, ec);
+        }
+    } cleanup{ini};
     {
         Env env(GetParam());
         Conn conn(env);
@@ -174,8 +183,6 @@ TEST_P(Driver, DataSourceInOdbcIniCarriesDbqAndFirstRowHasNames) {
         ASSERT_FALSE(conn.diags().empty());
         EXPECT_NE(conn.diags().front().message.find("VelkorNoDbq"), std::string::npos);
     }
-    unsetenv("ODBCINI");
-    std::filesystem::remove(ini);
 }
 
 // ---- catalogue --------------------------------------------------------------
