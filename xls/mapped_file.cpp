@@ -21,7 +21,7 @@ namespace {
     throw Error(ErrorKind::Io, "file: cannot open '" + path.string() + "': " + reason);
 }
 
-// Closes the descriptor when mapping is done (the mapping outlives it).
+// Closes the descriptor unless the mapping takes it over.
 struct Descriptor {
     int fd;
     ~Descriptor() {
@@ -29,12 +29,13 @@ struct Descriptor {
             ::close(fd);
         }
     }
+    int release() { return std::exchange(fd, -1); }
 };
 
 }  // namespace
 
 MappedFile::MappedFile(const std::filesystem::path& path) {
-    const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) {
         ioError(path, std::strerror(errno));
     }
@@ -60,6 +61,12 @@ MappedFile::MappedFile(const std::filesystem::path& path) {
     ::madvise(p, size, MADV_SEQUENTIAL);
     m_data = static_cast<const uint8_t*>(p);
     m_size = size;
+    m_fd = file.release();
+}
+
+bool MappedFile::intact() const noexcept {
+    struct stat st {};
+    return m_fd < 0 || (::fstat(m_fd, &st) == 0 && static_cast<uint64_t>(st.st_size) >= m_size);
 }
 
 MappedFile::~MappedFile() {
@@ -67,13 +74,16 @@ MappedFile::~MappedFile() {
 }
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+    : m_data(std::exchange(other.m_data, nullptr)),
+      m_size(std::exchange(other.m_size, 0)),
+      m_fd(std::exchange(other.m_fd, -1)) {}
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     if (this != &other) {
         reset();
         m_data = std::exchange(other.m_data, nullptr);
         m_size = std::exchange(other.m_size, 0);
+        m_fd = std::exchange(other.m_fd, -1);
     }
     return *this;
 }
@@ -83,6 +93,10 @@ void MappedFile::reset() noexcept {
         ::munmap(const_cast<uint8_t*>(m_data), m_size);
         m_data = nullptr;
         m_size = 0;
+    }
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
 }
 

@@ -1,6 +1,8 @@
 // A file mapped read-only into memory for as long as its owner lives. The
-// workbook stream is read in place from the mapping when its sectors lie end
-// to end, so a large workbook is neither copied nor read twice.
+// workbook stream is read in place from the mapping, so a large workbook is
+// neither copied nor read twice. A mapped file that another program cuts
+// short would fault on the next read of a page past its new end, so readers
+// check intact() before each pass over the mapping.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +25,8 @@ public:
     MappedFile& operator=(const MappedFile&) = delete;
 
     [[nodiscard]] std::span<const uint8_t> bytes() const { return {m_data, m_size}; }
+    // False when the file has become shorter than the mapping.
+    [[nodiscard]] bool intact() const noexcept;
     // Gives the pages of [begin, begin + size) back to the system; they read
     // the same on the next access (the mapping is private and never written).
     void release(const uint8_t* begin, size_t size) const noexcept;
@@ -31,6 +35,7 @@ public:
 private:
     const uint8_t* m_data = nullptr;
     size_t m_size = 0;
+    int m_fd = -1;  // kept open to see whether the file shrinks
 };
 
 }  // namespace xls::detail

@@ -544,6 +544,10 @@ size_t sheetBytes(const Workbook::Data& book, size_t offset) {
 }  // namespace
 
 std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index) {
+    if (!book.stream.intact()) {
+        throw Error(ErrorKind::Io,
+                    "file: the workbook file was cut short after it was opened; open it again");
+    }
     auto data = std::make_shared<Sheet::Data>();
     data->date1904 = book.date1904;
     data->sst = book.sst;

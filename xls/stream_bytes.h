@@ -47,6 +47,9 @@ public:
     [[nodiscard]] Window window(size_t pos, size_t n) const;
     [[nodiscard]] uint16_t u16At(size_t pos) const;
     [[nodiscard]] std::vector<uint8_t> copy() const;
+    // False when the mapped file has been cut short since it was opened
+    // (reading on would fault); bytes in memory are always intact.
+    [[nodiscard]] bool intact() const noexcept { return m_file.intact(); }
     // Stream bytes [from, to) will not be needed soon: the pages of the
     // mapped file that hold them leave the resident set (they read the same
     // when touched again). Nothing happens for bytes in memory.

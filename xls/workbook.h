@@ -106,7 +106,9 @@ private:
 class Workbook {
 public:
     // Opens and checks the container and the workbook globals (sheet list,
-    // shared strings, formats, names). Throws Error.
+    // shared strings, formats, names). Throws Error. The file stays mapped
+    // and is read in place until the Workbook goes; a sheet read after
+    // another program has cut the file short is refused with Error(Io).
     static Workbook open(const std::filesystem::path& path);
     // The same from bytes in memory (fuzzing, tests).
     static Workbook fromBytes(std::vector<uint8_t> bytes);

@@ -408,6 +408,24 @@ TEST(Open, MissingFileAndFolderAreIoErrorsWithTheReason) {
     }
 }
 
+TEST(Open, FileCutShortWhileOpenIsAnIoErrorNotACrash) {
+    // The workbook is read in place from the mapped file: reading pages past
+    // its new end would kill the process.
+    const auto copy = std::filesystem::temp_directory_path() /
+                      ("xls_cut_short_" + std::to_string(::getpid()) + ".xls");
+    std::filesystem::copy_file(kFixtures / "xlwt_types.xls", copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    const xls::Workbook book = xls::Workbook::open(copy);
+    std::filesystem::resize_file(copy, 512);
+    try {
+        (void)book.sheet(0);
+        ADD_FAILURE() << "read a sheet of a file cut short";
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::Io);
+    }
+    std::filesystem::remove(copy);
+}
+
 TEST(Open, TextFileIsNotAWorkbook) {
     try {
         (void)xls::Workbook::fromBytes({'a', ',', 'b', '\n', '1', ',', '2', '\n', '3', '4'});
