@@ -13,6 +13,7 @@ namespace {
 // would cost more than they save.
 constexpr size_t kMaxRuns = 64;
 constexpr size_t kBridgeAllowance = size_t{1} << 20;
+constexpr size_t kMinRelease = size_t{256} << 10;
 
 }  // namespace
 
@@ -119,7 +120,9 @@ std::vector<uint8_t> StreamBytes::copy() const {
 }
 
 void StreamBytes::release(size_t from, size_t to) const noexcept {
-    if (m_file.bytes().empty()) {
+    // A small range is not worth the system call (and the faults if it is
+    // read again).
+    if (m_file.bytes().empty() || to < from + kMinRelease) {
         return;
     }
     for (size_t i = 0; i < m_runs.size(); ++i) {
