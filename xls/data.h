@@ -1,5 +1,5 @@
 // The reader's storage behind Workbook and Sheet: the workbook stream (read
-// in place from the mapped file where it can be), the shared-string table (shared by every
+// in place from the file's bytes where it can be), the shared-string table (shared by every
 // sheet read from it), the per-XF cell kinds, and one sheet's cells as a sorted vector with a row
 // index. Private to the reader.
 #pragma once

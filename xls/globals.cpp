@@ -373,9 +373,6 @@ std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Dat
         }
     }
     parser.finish();
-    // Sheets are read from their own offsets later; the globals' pages are
-    // not needed until then.
-    book->stream.release(0, cursor.position());
     return book;
 }
 

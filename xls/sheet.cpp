@@ -21,7 +21,6 @@ struct Placed {
 };
 
 // How far the parser reads before it gives the pages behind it back.
-constexpr size_t kReleaseStep = size_t{4} << 20;
 
 // The smallest cell record, per stored cell: MULRK's 6 bytes (xf and RK).
 constexpr size_t kMinCellBytes = 6;
@@ -379,17 +378,10 @@ void SheetParser::run(size_t offset) {
     }
     // Embedded sub-streams (a chart inside a sheet) nest BOF..EOF.
     int depth = 1;
-    size_t released = offset;
     while (depth > 0) {
         if (!cursor.next(r)) {
             damaged("records: sheet at offset " + hex(offset) + " ends at offset " +
                     hex(cursor.position()) + " without an EOF record (the stream is cut short)");
-        }
-        // The records behind are done with: their file pages need not stay
-        // resident beside the cells made from them.
-        if (cursor.position() - released >= kReleaseStep) {
-            m_book.stream.release(released, r.offset);
-            released = r.offset;
         }
         if (r.type == rec::kBof) {
             ++depth;
@@ -399,7 +391,6 @@ void SheetParser::run(size_t offset) {
             dispatch(cursor, r);
         }
     }
-    m_book.stream.release(released, cursor.position());
     finish();
 }
 
@@ -544,10 +535,6 @@ size_t sheetBytes(const Workbook::Data& book, size_t offset) {
 }  // namespace
 
 std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index) {
-    if (!book.stream.intact()) {
-        throw Error(ErrorKind::Io,
-                    "file: the workbook file was cut short after it was opened; open it again");
-    }
     auto data = std::make_shared<Sheet::Data>();
     data->date1904 = book.date1904;
     data->sst = book.sst;

@@ -13,7 +13,6 @@ namespace {
 // would cost more than they save.
 constexpr size_t kMaxRuns = 64;
 constexpr size_t kBridgeAllowance = size_t{1} << 20;
-constexpr size_t kMinRelease = size_t{256} << 10;
 
 }  // namespace
 
@@ -22,11 +21,6 @@ StreamBytes::StreamBytes(std::vector<uint8_t> bytes) : m_owned(std::move(bytes))
     if (m_size > 0) {
         m_runs.push_back({0, m_owned.data()});
     }
-}
-
-StreamBytes::StreamBytes(MappedFile file, const std::vector<Extent>& extents)
-    : m_file(std::move(file)) {
-    build(m_file.bytes(), extents);
 }
 
 StreamBytes::StreamBytes(std::vector<uint8_t> fileBytes, const std::vector<Extent>& extents)
@@ -117,21 +111,6 @@ std::vector<uint8_t> StreamBytes::copy() const {
     std::vector<uint8_t> out(m_size);
     copyRange(0, m_size, out.data());
     return out;
-}
-
-void StreamBytes::release(size_t from, size_t to) const noexcept {
-    // A small range is not worth the system call (and the faults if it is
-    // read again).
-    if (m_file.bytes().empty() || to < from + kMinRelease) {
-        return;
-    }
-    for (size_t i = 0; i < m_runs.size(); ++i) {
-        const size_t begin = std::max(from, m_runs[i].begin);
-        const size_t end = std::min(to, runEnd(i));
-        if (begin < end) {
-            m_file.release(m_runs[i].data + (begin - m_runs[i].begin), end - begin);
-        }
-    }
 }
 
 }  // namespace xls::detail

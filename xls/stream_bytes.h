@@ -1,6 +1,6 @@
-// The workbook stream's bytes, wherever they live: runs of the mapped file
-// (a writer stores a stream's sectors in a few contiguous runs), bytes handed
-// in, or a copy the reader owns. Records are read as contiguous spans: a
+// The workbook stream's bytes, wherever they live: runs of the file's bytes
+// (a writer stores a stream's sectors in a few contiguous runs), or a copy
+// of the stream the reader owns. Records are read as contiguous spans: a
 // record that crosses from one run into the next is read from a bridge, a
 // copy of the bytes around that seam made once, so the stream itself is
 // never assembled.
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "xls/bytes.h"
-#include "xls/mapped_file.h"
 
 namespace xls::detail {
 
@@ -38,7 +37,6 @@ public:
     // A stream held whole in memory.
     explicit StreamBytes(std::vector<uint8_t> bytes);
     // The stream is `extents` of the file, in order (each within the file).
-    StreamBytes(MappedFile file, const std::vector<Extent>& extents);
     StreamBytes(std::vector<uint8_t> fileBytes, const std::vector<Extent>& extents);
 
     [[nodiscard]] size_t size() const { return m_size; }
@@ -47,13 +45,6 @@ public:
     [[nodiscard]] Window window(size_t pos, size_t n) const;
     [[nodiscard]] uint16_t u16At(size_t pos) const;
     [[nodiscard]] std::vector<uint8_t> copy() const;
-    // False when the mapped file has been cut short since it was opened
-    // (reading on would fault); bytes in memory are always intact.
-    [[nodiscard]] bool intact() const noexcept { return m_file.intact(); }
-    // Stream bytes [from, to) will not be needed soon: the pages of the
-    // mapped file that hold them leave the resident set (they read the same
-    // when touched again). Nothing happens for bytes in memory.
-    void release(size_t from, size_t to) const noexcept;
 
 private:
     struct Run {
@@ -68,7 +59,6 @@ private:
     [[nodiscard]] size_t runEnd(size_t i) const;
     void copyRange(size_t from, size_t to, uint8_t* out) const;
 
-    MappedFile m_file;
     std::vector<uint8_t> m_owned;  // the file's bytes or the stream's
     std::vector<Run> m_runs;
     std::vector<Bridge> m_bridges;  // m_bridges[i] spans the seam before m_runs[i + 1]

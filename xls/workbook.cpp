@@ -5,6 +5,7 @@
 
 #include "xls/cfb.h"
 #include "xls/data.h"
+#include "xls/file_bytes.h"
 #include "xls/records.h"
 
 namespace xls {
@@ -55,10 +56,9 @@ std::vector<detail::Extent> findStream(detail::Bytes bytes, std::vector<uint8_t>
     return extents;
 }
 
-// The file's bytes stay (mapped or in memory) when the stream is read in
-// place; otherwise only the copy is kept.
-template <typename FileBytes>
-Workbook load(FileBytes file, detail::Bytes bytes) {
+// The file's bytes stay in memory when the stream is read in place from
+// them; otherwise only the stream's copy is kept.
+Workbook load(std::vector<uint8_t> file, detail::Bytes bytes) {
     std::vector<uint8_t> copy;
     const std::vector<detail::Extent> extents = findStream(bytes, copy);
     auto book = std::make_shared<Workbook::Data>();
@@ -70,8 +70,8 @@ Workbook load(FileBytes file, detail::Bytes bytes) {
 }  // namespace
 
 Workbook Workbook::open(const std::filesystem::path& path) {
-    detail::MappedFile file(path);
-    const detail::Bytes bytes = file.bytes();
+    std::vector<uint8_t> file = detail::readFile(path);
+    const detail::Bytes bytes = file;
     return load(std::move(file), bytes);
 }
 

@@ -106,9 +106,9 @@ private:
 class Workbook {
 public:
     // Opens and checks the container and the workbook globals (sheet list,
-    // shared strings, formats, names). Throws Error. The file stays mapped
-    // and is read in place until the Workbook goes; a sheet read after
-    // another program has cut the file short is refused with Error(Io).
+    // shared strings, formats, names). Throws Error. The file is read once,
+    // whole: sheets are read later from that snapshot, whatever another
+    // program does to the file meanwhile.
     static Workbook open(const std::filesystem::path& path);
     // The same from bytes in memory (fuzzing, tests).
     static Workbook fromBytes(std::vector<uint8_t> bytes);

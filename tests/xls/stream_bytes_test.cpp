@@ -89,11 +89,4 @@ TEST(StreamBytes, ManySmallRunsAreCopiedWholeAndReadTheSame) {
     EXPECT_EQ(stream.window(1000, 100).end - stream.window(1000, 100).begin, want.size());
 }
 
-TEST(StreamBytes, ReleasingPagesOfBytesInMemoryChangesNothing) {
-    const std::vector<uint8_t> bytes = patternFile(100000);
-    const StreamBytes stream{std::vector<uint8_t>(bytes)};
-    stream.release(0, bytes.size());
-    EXPECT_EQ(stream.copy(), bytes);
-}
-
 }  // namespace

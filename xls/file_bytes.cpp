@@ -1,0 +1,72 @@
+// Whole-file reads with the errors a user understands (see file_bytes.h).
+#include "xls/file_bytes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "xls/workbook.h"
+
+namespace xls::detail {
+namespace {
+
+[[noreturn]] void ioError(const std::filesystem::path& path, const std::string& reason) {
+    throw Error(ErrorKind::Io, "file: cannot open '" + path.string() + "': " + reason);
+}
+
+struct Descriptor {
+    explicit Descriptor(int descriptor) : fd(descriptor) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    int fd;
+};
+
+}  // namespace
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0) {
+        ioError(path, std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) {
+        ioError(path, std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ioError(path, "it is a folder");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ioError(path, "it is not a regular file");
+    }
+    // Sized from fstat, then read to the real end: a file that grows or
+    // shrinks meanwhile gives what was there.
+    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::read(file.fd, bytes.data() + have, bytes.size() - have);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ioError(path, std::strerror(errno));
+        }
+        if (n == 0) {
+            break;
+        }
+        have += static_cast<size_t>(n);
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+}  // namespace xls::detail
