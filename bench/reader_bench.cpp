@@ -5,8 +5,8 @@
 // ns/cell, both as wall time and as the process's CPU time (which the load
 // of other processes on a shared machine disturbs less), and peak memory.
 // Usage: xls_reader_bench [workbook] [runs]
-//   (default: bench/cache/bench_65535x26.xls, made by
-//   bench/make-bench-workbook.py; 5 runs)
+//   (default: bench/cache/wide.xls, 65,535 rows x 26 mixed columns made by
+//   bench/make_workbooks.py with LibreOffice; 5 runs)
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -54,10 +54,10 @@ double peakRssMb() {
 
 int main(int argc, char** argv) {
     const std::filesystem::path path =
-        argc > 1 ? argv[1] : std::filesystem::path(TABROOK_BENCH_DIR) / "cache/bench_65535x26.xls";
+        argc > 1 ? argv[1] : std::filesystem::path(TABROOK_BENCH_DIR) / "cache/wide.xls";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     if (!std::filesystem::exists(path)) {
-        std::fprintf(stderr, "no workbook %s: run bench/make-bench-workbook.py first\n",
+        std::fprintf(stderr, "no workbook %s: run /usr/bin/python3 bench/make_workbooks.py first\n",
                      path.c_str());
         return 1;
     }
