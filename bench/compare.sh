@@ -17,30 +17,36 @@ export ODBCSYSINI="$top/build/release/etc"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-# measure NAME RUNS CMD...: prints "median_seconds peak_kb"
+# measure RUNS CMD...: prints "median_seconds peak_kb". Every command runs
+# through sh -c (the same small overhead for each), after its output files
+# are removed, so that no run pays for truncating the previous one's file.
 measure() {
-  local n=$2; shift 2
-  local times=() peak=0
+  local n=$1; shift
+  local times=() peak=0 t0 t1 m
   for _ in $(seq "$n"); do
-    /usr/bin/time -f "%e %M" -o "$out/time" "$@" >/dev/null 2>&1 || true
-    read -r t m < <(tail -n 1 "$out/time")
-    times+=("$t"); [ "$m" -gt "$peak" ] && peak=$m
+    rm -f "$out"/*.csv
+    t0=$EPOCHREALTIME
+    /usr/bin/time -f "%M" -o "$out/time" sh -c "$*" >/dev/null 2>&1 || true
+    t1=$EPOCHREALTIME
+    m=$(tail -n 1 "$out/time")
+    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f", b - a}')")
+    [ "$m" -gt "$peak" ] && peak=$m
   done
-  printf '%s\n' "${times[@]}" | sort -g | awk -v p="$peak" '{a[NR]=$1} END {printf "%.3f %d\n", (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2), p}'
+  printf '%s\n' "${times[@]}" | sort -g | awk -v p="$peak" '{a[NR]=$1} END {printf "%.4f %d\n", (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2), p}'
 }
 
 printf '%s\n' "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), runs: $runs (median)"
 for wb in wide narrow small; do
   xls="bench/cache/$wb.xls"
   printf '\n%s (%s bytes)\n' "$xls" "$(stat -c %s "$xls")"
-  printf '%-28s %10s %12s %8s\n' converter "median s" "peak MB" "ratio"
-  read -r base basemem < <(measure tabrook "$runs" build/release/app/tabrook "$xls" "$out/t.csv" "$wb" UTF-8 , Unix)
-  row() { awk -v n="$1" -v t="$2" -v m="$3" -v b="$base" 'BEGIN {printf "%-28s %10.3f %12.1f %7.1fx\n", n, t, m/1024, (b>0 ? t/b : 0)}'; }
-  row "cat (floor)" $(measure cat "$runs" cat "$xls")
+  printf '%-28s %10s %12s %8s\n' converter "median ms" "peak MB" "ratio"
+  read -r base basemem < <(measure "$runs" "build/release/app/tabrook '$xls' '$out/t.csv' '$wb' UTF-8 , Unix")
+  row() { awk -v n="$1" -v t="$2" -v m="$3" -v b="$base" 'BEGIN {printf "%-28s %10.1f %12.1f %7.1fx\n", n, t*1000, m/1024, (b>0 ? t/b : 0)}'; }
+  row "cat (floor)" $(measure "$runs" "cat '$xls' > '$out/c.csv'")
   row "tabrook" "$base" "$basemem"
-  row "xls2csv (catdoc)" $(measure x "$runs" sh -c "xls2csv -d utf-8 '$xls' > '$out/x.csv'")
-  row "ssconvert (gnumeric)" $(measure s "$runs" ssconvert "$xls" "$out/s.csv")
-  row "xlrd + csv (python3)" $(measure p "$runs" /usr/bin/python3 bench/xlrd_to_csv.py "$xls" "$out/p.csv")
+  row "xls2csv (catdoc)" $(measure "$runs" "xls2csv -d utf-8 '$xls' > '$out/x.csv'")
+  row "ssconvert (gnumeric)" $(measure "$runs" "ssconvert '$xls' '$out/s.csv'")
+  row "xlrd + csv (python3)" $(measure "$runs" "/usr/bin/python3 bench/xlrd_to_csv.py '$xls' '$out/p.csv'")
   lo_runs=$(( runs < 3 ? runs : 3 ))
-  row "libreoffice --convert-to" $(measure l "$lo_runs" soffice "-env:UserInstallation=file://$out/lo" --headless --norestore --convert-to csv --outdir "$out" "$xls")
+  row "libreoffice --convert-to" $(measure "$lo_runs" "soffice '-env:UserInstallation=file://$out/lo' --headless --norestore --convert-to csv --outdir '$out' '$xls'")
 done
