@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "xls/huge_pages.h"
 #include "xls/workbook.h"
 
 namespace xls::detail {
@@ -50,7 +51,9 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path) {
     }
     // Sized from fstat, then read to the real end: a file that grows or
     // shrinks meanwhile gives what was there.
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    std::vector<uint8_t> bytes;
+    reserveLarge(bytes, static_cast<size_t>(st.st_size));
+    bytes.resize(static_cast<size_t>(st.st_size));
     size_t have = 0;
     while (have < bytes.size()) {
         const ssize_t n = ::read(file.fd, bytes.data() + have, bytes.size() - have);

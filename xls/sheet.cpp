@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "xls/data.h"
+#include "xls/huge_pages.h"
 #include "xls/render.h"
 #include "xls/strings.h"
 
@@ -181,8 +182,8 @@ void SheetParser::onDimension(const Record& r) {
     }
     const uint64_t most = m_bytes / kMinCellBytes;
     if (m_out.cells.empty() && m_out.rows.empty()) {
-        m_out.cells.reserve(static_cast<size_t>(std::min(rows * cols, most)));
-        m_out.rows.reserve(static_cast<size_t>(std::min(rows, most)) + 1);
+        reserveLarge(m_out.cells, static_cast<size_t>(std::min(rows * cols, most)));
+        reserveLarge(m_out.rows, static_cast<size_t>(std::min(rows, most)) + 1);
     }
 }
 
