@@ -29,7 +29,9 @@ void MapCodePoints(std::u16string& s, Map map) {
     s.swap(out);
 }
 
-bool IsWhite(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
+bool IsWhite(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
 
 }  // namespace
 
@@ -39,7 +41,8 @@ CString CString::FromUtf8(std::string_view utf8) {
     UErrorCode status = U_ZERO_ERROR;
     u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, utf8.data(),
                          static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status)) return {};
+    if (U_FAILURE(status))
+        return {};
     out.resize(static_cast<size_t>(length));
     return CString(std::move(out));
 }
@@ -50,7 +53,8 @@ std::string CString::ToUtf8() const {
     UErrorCode status = U_ZERO_ERROR;
     u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, m_s.data(),
                        static_cast<int32_t>(m_s.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status)) return {};
+    if (U_FAILURE(status))
+        return {};
     out.resize(static_cast<size_t>(length));
     return out;
 }
@@ -76,12 +80,14 @@ CString& CString::MakeLower() {
 }
 
 CString CString::Left(int n) const {
-    if (n <= 0) return {};
+    if (n <= 0)
+        return {};
     return CString(m_s.substr(0, static_cast<size_t>(n)));
 }
 
 CString CString::Right(int n) const {
-    if (n <= 0) return {};
+    if (n <= 0)
+        return {};
     const size_t take = std::min(m_s.size(), static_cast<size_t>(n));
     return CString(m_s.substr(m_s.size() - take));
 }
@@ -91,19 +97,23 @@ CString CString::Mid(int first) const {
 }
 
 CString CString::Mid(int first, int n) const {
-    if (first < 0) first = 0;
-    if (n <= 0 || static_cast<size_t>(first) >= m_s.size()) return {};
+    if (first < 0)
+        first = 0;
+    if (n <= 0 || static_cast<size_t>(first) >= m_s.size())
+        return {};
     return CString(m_s.substr(static_cast<size_t>(first), static_cast<size_t>(n)));
 }
 
 int CString::Find(char16_t ch, int start) const {
-    if (start < 0) start = 0;
+    if (start < 0)
+        start = 0;
     const size_t pos = m_s.find(ch, static_cast<size_t>(start));
     return pos == std::u16string::npos ? -1 : static_cast<int>(pos);
 }
 
 int CString::Find(const char16_t* sub, int start) const {
-    if (start < 0) start = 0;
+    if (start < 0)
+        start = 0;
     const size_t pos = m_s.find(sub ? sub : u"", static_cast<size_t>(start));
     return pos == std::u16string::npos ? -1 : static_cast<int>(pos);
 }
@@ -116,16 +126,23 @@ int CString::ReverseFind(char16_t ch) const {
 int CString::Replace(const char16_t* oldText, const char16_t* newText) {
     const std::u16string_view from = oldText ? oldText : u"";
     const std::u16string_view to = newText ? newText : u"";
-    if (from.empty()) return 0;
+    if (from.empty())
+        return 0;
     std::u16string out;
     int count = 0;
     size_t pos = 0;
     for (size_t hit; (hit = m_s.find(from, pos)) != std::u16string::npos; pos = hit + from.size()) {
+        if (count == 0) {
+            // One allocation for the common case of a replacement no longer
+            // than what it replaces (line ends in a whole chunk of records).
+            out.reserve(m_s.size());
+        }
         out.append(m_s, pos, hit - pos);
         out += to;
         ++count;
     }
-    if (count == 0) return 0;
+    if (count == 0)
+        return 0;
     out.append(m_s, pos);
     m_s.swap(out);
     return count;
@@ -157,14 +174,16 @@ CString& CString::TrimRight() {
 }
 
 char16_t* CString::GetBuffer(int minLength) {
-    if (minLength > GetLength()) m_s.resize(static_cast<size_t>(minLength));
+    if (minLength > GetLength())
+        m_s.resize(static_cast<size_t>(minLength));
     return m_s.data();
 }
 
 void CString::ReleaseBuffer(int newLength) {
     if (newLength < 0) {
         const size_t nul = m_s.find(u'\0');
-        if (nul != std::u16string::npos) m_s.resize(nul);
+        if (nul != std::u16string::npos)
+            m_s.resize(nul);
     } else {
         m_s.resize(static_cast<size_t>(newLength));
     }
@@ -182,7 +201,8 @@ void CString::FormatImpl(const char16_t* format, const FormatArg* args, size_t c
             m_s += u'%';
             continue;
         }
-        if (next >= count) throw std::invalid_argument("CString::Format: too few arguments");
+        if (next >= count)
+            throw std::invalid_argument("CString::Format: too few arguments");
         const FormatArg& arg = args[next++];
         if (*p == u's') {
             m_s += arg.text;
