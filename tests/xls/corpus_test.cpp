@@ -312,7 +312,10 @@ TEST(Corpus, EveryWorkbookOpensOrIsRefusedAndMatchesTheOracle) {
                           << ", first: " << places[0];
         }
     }
-    EXPECT_GT(t.filesCompared, 400U);
+    // Most workbooks are read by both (468 of the 563 in the whole corpus,
+    // 70 of the 132 in the repository's sample, which favours refusals):
+    // far fewer means the walk or the oracle lookup went wrong.
+    EXPECT_GT(t.filesCompared * 3, files.size());
 }
 
 // Excel's own CSV exports of some corpus workbooks (excel-csv/): Excel
