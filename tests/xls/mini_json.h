@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/xls/test_util.h"
+
 namespace xls_test {
 
 struct Json {
@@ -83,23 +85,6 @@ private:
         m_i += 4;
         return v;
     }
-    static void utf8(unsigned cp, std::string& out) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
     std::string string() {
         expect('"');
         std::string out;
@@ -140,11 +125,11 @@ private:
                         if (lo >= 0xDC00 && lo < 0xE000) {
                             cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
                         } else {
-                            utf8(cp, out);
+                            appendUtf8(cp, out);
                             cp = lo;
                         }
                     }
-                    utf8(cp, out);
+                    appendUtf8(cp, out);
                     break;
                 }
                 default:
