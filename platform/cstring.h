@@ -18,8 +18,8 @@ public:
     CString(const char16_t* psz) : m_s(psz ? psz : u"") {}  // NOLINT(google-explicit-constructor)
     CString(const char16_t* p, int n) : m_s(p, static_cast<size_t>(n > 0 ? n : 0)) {}
     CString(char16_t ch, int repeat = 1) : m_s(static_cast<size_t>(repeat > 0 ? repeat : 0), ch) {}
-    CString(std::u16string s) : m_s(std::move(s)) {}      // NOLINT(google-explicit-constructor)
-    CString(std::u16string_view s) : m_s(s) {}            // NOLINT(google-explicit-constructor)
+    CString(std::u16string s) : m_s(std::move(s)) {}  // NOLINT(google-explicit-constructor)
+    CString(std::u16string_view s) : m_s(s) {}        // NOLINT(google-explicit-constructor)
 
     // UTF-8 edges (argv, environment, diagnostics of the C library).
     static CString FromUtf8(std::string_view utf8);
@@ -46,7 +46,8 @@ public:
         return *this;
     }
     CString& operator+=(const char16_t* psz) {
-        if (psz) m_s += psz;
+        if (psz)
+            m_s += psz;
         return *this;
     }
     CString& operator+=(char16_t ch) {
@@ -106,9 +107,9 @@ public:
 private:
     struct FormatArg {
         FormatArg() = default;
-        FormatArg(const CString& s) : text(s.view()) {}                  // NOLINT
-        FormatArg(const char16_t* s) : text(s ? s : u"") {}              // NOLINT
-        FormatArg(std::u16string_view s) : text(s) {}                    // NOLINT
+        FormatArg(const CString& s) : text(s.view()) {}      // NOLINT
+        FormatArg(const char16_t* s) : text(s ? s : u"") {}  // NOLINT
+        FormatArg(std::u16string_view s) : text(s) {}        // NOLINT
         template <std::integral T>
         FormatArg(T n) : number(static_cast<long long>(n)), isNumber(true) {}  // NOLINT
         std::u16string_view text;

@@ -66,4 +66,5 @@ public:
 
 [[noreturn]] void AfxThrowMemoryException();
 [[noreturn]] void AfxThrowInvalidArgException();
-[[noreturn]] void AfxThrowFileException(int cause, int osError = -1, const char16_t* fileName = nullptr);
+[[noreturn]] void AfxThrowFileException(int cause, int osError = -1,
+                                        const char16_t* fileName = nullptr);
