@@ -82,7 +82,7 @@ struct Run {
     double executeMs = 0;
     double fetchMs = 0;
     size_t rows = 0;
-    size_t columns = 0;
+    SQLUSMALLINT columns = 0;
     size_t checksum = 0;  // keeps the reads from being optimised away
 };
 
@@ -94,7 +94,7 @@ void execute(Statement& s, const std::string& table, Run& run) {
           SQL_HANDLE_STMT, s.handle, "execute");
     SQLSMALLINT columns = 0;
     SQLNumResultCols(s.handle, &columns);
-    run.columns = static_cast<size_t>(columns);
+    run.columns = static_cast<SQLUSMALLINT>(columns);
     // Describing the columns is part of opening a result for every client.
     for (SQLUSMALLINT c = 1; c <= columns; ++c) {
         SQLWCHAR name[256];
@@ -161,7 +161,7 @@ void report(const char* name, const Run& best) {
         "%-34s open %7.1f ms  fetch %7.1f ms  %9.0f rows/s  %6.1f ns/field  (%zu rows x %zu "
         "cols)\n",
         name, best.executeMs, best.fetchMs, best.rows / (best.fetchMs / 1000.0),
-        best.fetchMs * 1e6 / fields, best.rows, best.columns);
+        best.fetchMs * 1e6 / fields, best.rows, static_cast<size_t>(best.columns));
 }
 
 template <typename F>

@@ -210,8 +210,10 @@ void AfxThrowDBException(RETCODE nRetCode, CDatabase* pdb, SQLHSTMT hstmt) {
 
 CDatabase::CDatabase() = default;
 
+// The destructors close through their own class's Close: a derived
+// object's part is gone by then.
 CDatabase::~CDatabase() {
-    Close();
+    CDatabase::Close();
 }
 
 void CDatabase::AllocEnvironment() {
@@ -435,7 +437,7 @@ CRecordset::CRecordset(CDatabase* pDatabase)
     : m_pDatabase(pDatabase), m_pFetch(std::make_unique<FetchState>()) {}
 
 CRecordset::~CRecordset() {
-    Close();
+    CRecordset::Close();
 }
 
 BOOL CRecordset::Open(UINT nOpenType, const char16_t* lpszSQL, DWORD dwOptions) {
@@ -540,7 +542,7 @@ void CRecordset::AllocAndCacheFieldInfo() {
         ThrowDBException(rc);
     m_rgODBCFieldInfos.resize(static_cast<size_t>(std::max<SQLSMALLINT>(count, 0)));
     SQLWCHAR name[kNameBufferChars + 1] = {};
-    for (SQLUSMALLINT n = 1; n <= m_rgODBCFieldInfos.size(); ++n) {
+    for (SQLUSMALLINT n = 1; n <= static_cast<SQLUSMALLINT>(m_rgODBCFieldInfos.size()); ++n) {
         CODBCFieldInfo& info = m_rgODBCFieldInfos[n - 1];
         SQLSMALLINT nameLength = 0;
         rc = Repeat([&] {

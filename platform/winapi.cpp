@@ -39,6 +39,7 @@ CString CommandLineFromProc() {
         start = end == std::string::npos ? raw.size() : end + 1;
     }
     std::vector<const char*> argv;
+    argv.reserve(arguments.size());
     for (const std::string& a : arguments) argv.push_back(a.c_str());
     return BuildCommandLine(static_cast<int>(argv.size()), argv.data());
 }

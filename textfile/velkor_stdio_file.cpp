@@ -208,25 +208,29 @@ BOOL CVelkorStdioFile::Open(const char16_t* fileName, UINT openFlags, CFileExcep
 
 // ------------------------------------------------------------- writing
 
+void CVelkorStdioFile::WriteDirect(const void* buffer, UINT count) {
+    CFile::Write(buffer, count);  // NOLINT(bugprone-parent-virtual-call): the direct write
+}
+
 void CVelkorStdioFile::WriteByteOrderMark() {
     if (m_bUnicode && GetPosition() == 0)
-        CFile::Write(kUtf16Mark, sizeof kUtf16Mark);
+        WriteDirect(kUtf16Mark, sizeof kUtf16Mark);
     if (m_bUTF8 && GetPosition() == 0)
-        CFile::Write(kUtf8Mark, sizeof kUtf8Mark);
+        WriteDirect(kUtf8Mark, sizeof kUtf8Mark);
 }
 
 void CVelkorStdioFile::WriteUtf16(const char16_t* text, size_t units) {
     if (units > std::numeric_limits<UINT>::max() / 2)
         AfxThrowInvalidArgException();
     if constexpr (std::endian::native == std::endian::little) {
-        CFile::Write(text, static_cast<UINT>(units * 2));
+        WriteDirect(text, static_cast<UINT>(units * 2));
     } else {
         auto bytes = AllocateTemporary<unsigned char>(units * 2);
         for (size_t i = 0; i < units; ++i) {
             bytes[2 * i] = static_cast<unsigned char>(text[i] & 0xFF);
             bytes[2 * i + 1] = static_cast<unsigned char>(text[i] >> 8);
         }
-        CFile::Write(bytes.get(), static_cast<UINT>(units * 2));
+        WriteDirect(bytes.get(), static_cast<UINT>(units * 2));
     }
 }
 
@@ -239,7 +243,7 @@ void CVelkorStdioFile::WriteConverted(const char16_t* text, size_t units) {
     auto narrow = AllocateTemporary<char>(static_cast<size_t>(std::max(size, 1)));
     const int written = WideToMultiByte(wide.get(), narrow.get(), size, m_nCodePage);
     if (written > 0)
-        CFile::Write(narrow.get(), static_cast<UINT>(written));
+        WriteDirect(narrow.get(), static_cast<UINT>(written));
 }
 
 void CVelkorStdioFile::WriteString(const char16_t* text) {

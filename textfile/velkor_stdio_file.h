@@ -65,6 +65,8 @@ protected:
     char m_szReadBuffer[kReadBufferUnits];
 
 private:
+    // Bytes straight to the descriptor, past the stream's text handling.
+    void WriteDirect(const void* buffer, UINT count);
     void WriteByteOrderMark();
     void WriteUtf16(const char16_t* text, size_t units);
     void WriteConverted(const char16_t* text, size_t units);

@@ -109,7 +109,7 @@ void CompoundFile::readFat() {
     fatCount = std::min(fatCount, total);
     std::vector<uint32_t> fatSectors;
     for (uint32_t i = 0; i < 109 && fatSectors.size() < fatCount; ++i) {
-        const uint32_t s = le32(h + 0x4C + 4 * i);
+        const uint32_t s = le32(h + 0x4C + size_t{4} * i);
         if (s != kFreeSect && s != kEndOfChain) {
             fatSectors.push_back(s);
         }
@@ -131,12 +131,12 @@ void CompoundFile::readFat() {
         std::vector<uint8_t> sec;
         appendSector(sec, difat, "DIFAT");
         for (uint32_t i = 0; i < perSector && fatSectors.size() < fatCount; ++i) {
-            const uint32_t s = le32(sec.data() + 4 * i);
+            const uint32_t s = le32(sec.data() + size_t{4} * i);
             if (s != kFreeSect && s != kEndOfChain) {
                 fatSectors.push_back(s);
             }
         }
-        difat = le32(sec.data() + 4 * perSector);
+        difat = le32(sec.data() + size_t{4} * perSector);
     }
     if (fatSectors.empty()) {
         containerError("the FAT is empty");

@@ -54,7 +54,9 @@ char* fewDecimals(double value, char* buf) {
     for (int k = 1; k <= most; ++k) {
         // m < 10^15 < 2^53 and 10^k are exact: m / 10^k rounds once, as
         // reading the decimal back does.
-        const auto m = static_cast<int64_t>(a * kPow10[k] + 0.5);
+        // a is not negative, so adding a half rounds to nearest.
+        const auto m =
+            static_cast<int64_t>(a * kPow10[k] + 0.5);  // NOLINT(bugprone-incorrect-roundings)
         if (static_cast<double>(m) / kPow10[k] != a) {
             continue;
         }
@@ -222,7 +224,7 @@ void renderNumber(double value, std::u16string& out) {
         out.assign(u"#NUM!");  // infinities and NaN
         return;
     }
-    char buf[40];
+    char buf[40] = {};
     // Integers below 10^15 print exactly; the rest like %.15g.
     if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
         const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));

@@ -36,6 +36,7 @@ struct ColumnSpec {
 std::unique_ptr<ResultSet> fixedResult(const std::vector<ColumnSpec>& specs, std::vector<Row> rows,
                                        bool odbc2) {
     std::vector<ColumnInfo> columns;
+    columns.reserve(specs.size());
     for (const ColumnSpec& s : specs) {
         columns.push_back({u16(odbc2 ? s.odbc2 : s.odbc3), s.type, s.size, s.size,
                            static_cast<SQLSMALLINT>(

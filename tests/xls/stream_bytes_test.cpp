@@ -78,7 +78,7 @@ TEST(StreamBytes, RunsShorterThanASpanAndAdjoiningExtents) {
 }
 
 TEST(StreamBytes, ManySmallRunsAreCopiedWholeAndReadTheSame) {
-    const std::vector<uint8_t> file = patternFile(200 * 512);
+    const std::vector<uint8_t> file = patternFile(size_t{200} * 512);
     std::vector<Extent> extents;
     for (uint64_t s = 200; s-- > 0;) {
         extents.push_back({s * 512, 512});  // sectors in reverse order
