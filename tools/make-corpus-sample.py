@@ -6,8 +6,8 @@ checkout; elsewhere (a fresh CI machine) it walks this sample, so the
 comparison with the independent reader and with Excel's own CSV exports
 always runs. The sample holds every workbook that has an Excel CSV export,
 the smallest two of every (writer, expected outcome) class of the manifest
-(up to 200 KB each),
-and the workbooks whose known differences the test allows.
+(up to 200 KB each), and the workbooks whose known differences the test
+allows.
 
     tools/make-corpus-sample.py [CORPUS] [OUT]
 """
