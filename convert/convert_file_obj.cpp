@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "odbc/connect_string.h"
 #include "textfile/velkor_stdio_file.h"
 
 namespace {
@@ -133,8 +134,7 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
         m_strDelimiter = u" ";
     }
     const int nEncoding = EncodingIndex(m_strEncoding);
-    CString strConnect;
-    strConnect.Format(u"ODBC;DRIVER={%s};DSN='';DBQ=%s", m_strDriver, m_strExcelFile);
+    const CString strConnect = ExcelConnectString(m_strDriver, m_strExcelFile);
     try {
         m_pDatabase->Open(nullptr, FALSE, FALSE, strConnect, TRUE);
         {

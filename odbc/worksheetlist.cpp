@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "odbc/connect_string.h"
 #include "odbc/tables.h"
 
 namespace {
@@ -24,8 +25,7 @@ BOOL CWorksheetList::Load(const CString& strDriver, const CString& strWorkbook) 
     m_bReplaced = FALSE;
     m_arrNames.clear();
     m_strError.Empty();
-    CString connect;
-    connect.Format(u"ODBC;DRIVER={%s};DSN='';DBQ=%s", strDriver, strWorkbook);
+    const CString connect = ExcelConnectString(strDriver, strWorkbook);
     try {
         CDatabase database;
         // The catalogue is bound to this connection and goes before it.

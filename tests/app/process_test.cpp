@@ -152,4 +152,41 @@ TEST_F(TabrookProcess, MissingWorksheetFailsTheRun) {
     EXPECT_NE(log.find("Nope$"), std::string::npos) << log;
 }
 
+// Connection-string injection: a ";" in a path must not add connection keys
+// (here a DRIVER= that would load any library), and real files with the
+// characters of the connection-string syntax in their names convert.
+TEST_F(TabrookProcess, APathCannotAddConnectionKeys) {
+    const fs::path marker = dir / "evil-was-loaded";
+    setenv("TABROOK_EVIL_MARKER", marker.c_str(), 1);
+    const std::string evil = EVIL_DRIVER;
+    fs::create_directories(dir / "q1;DRIVER=.");
+    fs::copy_file(evil, dir / "q1;DRIVER=." / "evil.so");
+    for (const std::string& workbook : std::vector<std::string>{
+             "book.xls;DRIVER=" + evil, "book.xls;DRIVER={" + evil + "}", "q1;DRIVER=./evil.so",
+             "x.xls};DRIVER={" + evil, SAMPLE_XLS + std::string(";FirstRowHasNames=0")}) {
+        const Result r =
+            RunTabrook(dir, TABROOK_ETC, {workbook, "o.txt", "Sheet1", "UTF-8", ",", "Unix"});
+        EXPECT_EQ(r.status, 1) << workbook;
+        EXPECT_FALSE(fs::exists(marker)) << workbook;
+        EXPECT_FALSE(fs::exists(dir / "o.txt")) << workbook;
+    }
+    unsetenv("TABROOK_EVIL_MARKER");
+}
+
+TEST_F(TabrookProcess, NamesWithConnectionStringSyntaxConvert) {
+    for (const char* name : {"a;b.xls", "{b}.xls", "c=d e.xls", "x}y{z.xls", "}}.xls",
+                             "q1;DRIVER=./sales.xls", " lead;DSN=x;.xls"}) {
+        const fs::path workbook = dir / "in" / name;
+        fs::create_directories(workbook.parent_path());
+        fs::copy_file(SAMPLE_XLS, workbook, fs::copy_options::overwrite_existing);
+        const fs::path out = dir / "out.csv";
+        const Result r = RunTabrook(
+            dir, TABROOK_ETC, {workbook.string(), out.string(), "Sheet1", "ANSI", ",", "Unix"});
+        EXPECT_EQ(r.status, 0) << name << ": " << ReadBytes(dir / "DravikErrlog.txt");
+        EXPECT_EQ(ReadBytes(out).rfind("Region,Product,Units,Unit price,Ordered,Shipped\n", 0), 0u)
+            << name;
+        fs::remove_all(dir / "in");
+    }
+}
+
 }  // namespace
