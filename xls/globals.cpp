@@ -15,7 +15,9 @@ namespace {
 struct PendingName {
     std::u16string name;
     uint16_t itab = 0;  // 1-based sheet of a local name, 0 for a global one
-    Bytes formula;
+    // A copy: a FILEPASS later in the globals replaces the stream's bytes
+    // with their decrypted copy, and names are resolved only at the end.
+    std::vector<uint8_t> formula;
 };
 
 struct GlobalsParser {
@@ -170,7 +172,8 @@ void GlobalsParser::onName(const Record& r) {
     if (d.size() < pos + cce) {
         return;
     }
-    p.formula = d.subspan(pos, cce);
+    const Bytes formula = d.subspan(pos, cce);
+    p.formula.assign(formula.begin(), formula.end());
     names.push_back(std::move(p));
 }
 
@@ -188,7 +191,7 @@ void GlobalsParser::onExternSheet(const Record& r) {
 // A name lists as a table when its formula is one reference to a
 // rectangle of one worksheet of this workbook.
 bool GlobalsParser::resolveName(const PendingName& p, DefinedName& out) const {
-    const Bytes f = p.formula;
+    const Bytes f(p.formula);
     if (f.empty()) {
         return false;
     }

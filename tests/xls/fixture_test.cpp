@@ -396,6 +396,16 @@ TEST(Tolerance, StreamNameInCapitalsIsFound) {
                     openFixture("malformed/stream_name_in_capitals.xls"));
 }
 
+// Inputs that once broke the reader (found by fuzzing), kept as they were
+// found; the sanitizer builds replay them.
+TEST(FuzzFindings, NameBeforeFilePassIsResolvedAfterTheStreamIsDecrypted) {
+    // A NAME record, resolved once the globals end, and a FILEPASS after it
+    // that replaces the stream's bytes with their decrypted copy.
+    const xls::Workbook book = openFixture("fuzz-findings/name-before-filepass.xls");
+    EXPECT_EQ(book.biffVersion(), 5);
+    EXPECT_TRUE(book.names().empty());
+}
+
 TEST(Open, MissingFileAndFolderAreIoErrorsWithTheReason) {
     for (const char* path : {"/nonexistent/book.xls", "/tmp"}) {
         try {
