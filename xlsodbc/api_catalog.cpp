@@ -10,14 +10,23 @@ std::optional<std::u16string> argument(const TextArg& arg) {
     return arg.isNull() ? std::nullopt : std::optional(arg.str());
 }
 
-void openCatalogResult(Statement& s, std::unique_ptr<ResultSet> result) {
-    if (s.executed) {
-        throw DriverError(State::InvalidCursorState,
-                          "A result is still open on this statement; close it first");
+// Opens the result that `make` builds. As with a statement, a failure
+// leaves no cursor open (the driver manager assumes none is).
+template <typename Make>
+void openCatalogResult(Statement& s, Make&& make) {
+    try {
+        if (s.executed) {
+            throw DriverError(State::InvalidCursorState,
+                              "A result is still open on this statement; close it first");
+        }
+        s.result = make();
+        s.closeCursor();
+        s.executed = true;
+    } catch (...) {
+        s.closeCursor();
+        s.result.reset();
+        throw;
     }
-    s.result = std::move(result);
-    s.closeCursor();
-    s.executed = true;
 }
 
 }  // namespace
@@ -25,9 +34,11 @@ void openCatalogResult(Statement& s, std::unique_ptr<ResultSet> result) {
 SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, const TextArg& table,
                  const TextArg& type) {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const TablesQuery query{argument(catalog), argument(schema), argument(table),
-                                argument(type)};
-        openCatalogResult(s, tablesResult(s.connection, query, s.odbc2()));
+        openCatalogResult(s, [&] {
+            const TablesQuery query{argument(catalog), argument(schema), argument(table),
+                                    argument(type)};
+            return tablesResult(s.connection, query, s.odbc2());
+        });
         return SQL_SUCCESS;
     });
 }
@@ -35,16 +46,18 @@ SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, c
 SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
                   const TextArg& table, const TextArg& column) {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const ColumnsQuery query{argument(catalog), argument(schema), argument(table),
-                                 argument(column)};
-        openCatalogResult(s, columnsResult(s.connection, query, s.odbc2()));
+        openCatalogResult(s, [&] {
+            const ColumnsQuery query{argument(catalog), argument(schema), argument(table),
+                                     argument(column)};
+            return columnsResult(s.connection, query, s.odbc2());
+        });
         return SQL_SUCCESS;
     });
 }
 
 SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) {
     return guard<Statement>(stmt, [&](Statement& s) {
-        openCatalogResult(s, typeInfoResult(type, s.odbc2()));
+        openCatalogResult(s, [&] { return typeInfoResult(type, s.odbc2()); });
         return SQL_SUCCESS;
     });
 }

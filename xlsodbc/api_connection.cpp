@@ -35,8 +35,7 @@ SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
         const std::u16string text = in.str();
         open(c, parseConnectionString(text), text);
         const Written w = writeText(text, out);
-        storeLength(outLength, w.length);
-        if (w.truncated) {
+        if (!storeLength(outLength, w.length) || w.truncated) {
             c.diagnostics.add(State::Truncated,
                               "The completed connection string was cut to fit its buffer");
         }

@@ -51,8 +51,8 @@ SQLRETURN storeValue(SQLPOINTER value, T v, SQLSMALLINT* length) {
 SQLRETURN storeText(std::u16string_view text, SQLPOINTER value, SQLSMALLINT capacity,
                     SQLSMALLINT* length, Encoding enc) {
     const Written w = writeText(text, TextBuffer{value, capacity, enc, true});
-    storeLength(length, w.length);
-    return w.truncated ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    const bool fits = storeLength(length, w.length);
+    return w.truncated || !fits ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
 }  // namespace
@@ -96,8 +96,8 @@ SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
     storeLength(native, 0);
     try {
         const Written w = writeText(r.message, message);
-        storeLength(messageLength, w.length);
-        return w.truncated ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+        const bool fits = storeLength(messageLength, w.length);
+        return w.truncated || !fits ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
     } catch (...) {
         return SQL_ERROR;
     }

@@ -207,8 +207,7 @@ std::optional<std::u16string> connectionText(const Connection& c, SQLUSMALLINT t
 SQLRETURN answerText(Connection& c, std::u16string_view text, SQLPOINTER value,
                      SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc) {
     const Written w = writeText(text, TextBuffer{value, capacity, enc, true});
-    storeLength(length, w.length);
-    if (w.truncated) {
+    if (!storeLength(length, w.length) || w.truncated) {
         c.diagnostics.add(State::Truncated, "The answer was cut to fit its buffer");
     }
     return SQL_SUCCESS;

@@ -17,10 +17,21 @@ void requireNoCursor(const Statement& s) {
     }
 }
 
-void prepareText(Statement& s, const std::u16string& text) {
-    requireNoCursor(s);
-    s.result.reset();
-    s.result = tableResult(s.connection, parseSelect(text));
+// Prepares the statement's text. A failure leaves the statement with
+// neither a cursor nor a prepared result, also when the failure is the
+// cursor left open: the driver manager moves the statement back to its
+// allocated state after any failed prepare or execute, so a cursor kept
+// open here could never be closed again through it.
+void prepareText(Statement& s, const TextArg& text) {
+    try {
+        requireNoCursor(s);
+        s.result.reset();
+        s.result = tableResult(s.connection, parseSelect(text.str()));
+    } catch (...) {
+        s.closeCursor();
+        s.result.reset();
+        throw;
+    }
 }
 
 ResultSet& describedResult(Statement& s) {
@@ -142,7 +153,7 @@ SQLULEN integerValue(SQLPOINTER value) {
 
 SQLRETURN prepare(SQLHSTMT stmt, const TextArg& text) {
     return guard<Statement>(stmt, [&](Statement& s) {
-        prepareText(s, text.str());
+        prepareText(s, text);
         return SQL_SUCCESS;
     });
 }
@@ -159,7 +170,7 @@ SQLRETURN execute(SQLHSTMT stmt) {
 
 SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text) {
     return guard<Statement>(stmt, [&](Statement& s) {
-        prepareText(s, text.str());
+        prepareText(s, text);
         s.closeCursor();
         s.executed = true;
         return SQL_SUCCESS;
@@ -179,12 +190,12 @@ SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name
     return guard<Statement>(stmt, [&](Statement& s) {
         const ColumnInfo& c = describedColumn(s, column);
         const Written w = writeText(c.name, name);
-        storeLength(nameLength, w.length);
+        const bool lengthFits = storeLength(nameLength, w.length);
         storeLength(type, c.sqlType);
         storeLength(size, static_cast<SQLLEN>(c.size));
         storeLength(digits, 0);
         storeLength(nullable, c.nullable);
-        if (w.truncated) {
+        if (w.truncated || !lengthFits) {
             s.diagnostics.add(State::Truncated, "The column name was cut to fit its buffer");
         }
         return SQL_SUCCESS;
@@ -200,8 +211,7 @@ SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
         }
         if (const auto t = textAttribute(s, column, field)) {
             const Written w = writeText(*t, text);
-            storeLength(textLength, w.length);
-            if (w.truncated) {
+            if (!storeLength(textLength, w.length) || w.truncated) {
                 s.diagnostics.add(State::Truncated,
                                   "The attribute's text was cut to fit its buffer");
             }
@@ -242,8 +252,13 @@ SQLRETURN closeCursor(SQLHSTMT stmt) {
 }
 
 SQLRETURN cancel(SQLHSTMT stmt) {
-    // Every call completes before it returns: there is nothing to cancel.
-    return guard<Statement>(stmt, [](Statement&) { return SQL_SUCCESS; });
+    // Every call completes before it returns, so there is never a call in
+    // progress to stop: ODBC then makes SQLCancel close the cursor, as
+    // SQLFreeStmt(SQL_CLOSE) does, and the driver manager counts on it.
+    return guard<Statement>(stmt, [](Statement& s) {
+        s.closeCursor();
+        return SQL_SUCCESS;
+    });
 }
 
 SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,

@@ -7,8 +7,10 @@
 #include "xlsodbc/odbc.h"
 
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace xlsodbc {
 
@@ -71,12 +73,25 @@ inline TextBuffer wideBytes(void* data, SQLLEN capacity) {
     return {data, capacity, Encoding::Utf16, true};
 }
 
-// Stores a length into an optional output pointer of any integer width.
+// Stores a length into an optional output pointer of any integer width. A
+// length too large for the type (a text of 32,767 units or more in an
+// SQLSMALLINT) is stored as one less than the type's largest value, so that
+// an application that allocates length + 1 for the terminator still passes
+// a valid buffer length, and the result is false: the caller reports the
+// text as truncated (01004), which it always is, since no buffer that such
+// a length can describe holds it.
 template <typename T>
-void storeLength(T* out, SQLLEN value) {
-    if (out != nullptr) {
-        *out = static_cast<T>(value);
+bool storeLength(T* out, SQLLEN value) {
+    if (out == nullptr) {
+        return true;
     }
+    constexpr T kLargest = std::numeric_limits<T>::max() - 1;
+    if (std::cmp_greater(value, kLargest)) {
+        *out = kLargest;
+        return false;
+    }
+    *out = static_cast<T>(value);
+    return true;
 }
 
 // ASCII-only case-insensitive comparison; sheet and column names compare so.

@@ -724,6 +724,93 @@ TEST_P(Driver, DisconnectFreesStatementsLeftOpen) {
     EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
 }
 
+// ---- lengths and cursor states that clients rely on ---------------------------------------
+
+// A real workbook whose first cell holds 32,770 characters: a length that does
+// not fit an SQLSMALLINT is clamped (to 32,766, so that length + 1 is still a
+// buffer length) and reported as truncation, never wrapped to a negative number.
+TEST_P(Driver, LengthsPastTheSmallIntegerRangeAreClampedAsTruncated) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, "poi__46368.xls");
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    SQLSMALLINT length = 0;
+    SQLCHAR narrow[300];
+    EXPECT_EQ(SQLDescribeCol(stmt.handle, 1, narrow, sizeof narrow, &length, nullptr, nullptr,
+                             nullptr, nullptr),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(length, 32766);
+    EXPECT_EQ(stmt.diags().at(0).state, "01004");
+    EXPECT_EQ(
+        SQLDescribeColW(stmt.handle, 1, nullptr, 0, &length, nullptr, nullptr, nullptr, nullptr),
+        SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(length, 32766);
+    SQLWCHAR wide[300];
+    EXPECT_EQ(SQLColAttributeW(stmt.handle, 1, SQL_DESC_NAME, wide, sizeof wide, &length, nullptr),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(length, 32766);
+
+    // A 40,000-character statement names its table in the diagnostic.
+    Stmt bad(conn);
+    ASSERT_EQ(bad.exec("select * from [" + std::string(40000, 'x') + "$]"), SQL_ERROR);
+    SQLWCHAR state[6];
+    SQLINTEGER native = 0;
+    EXPECT_EQ(SQLGetDiagRecW(SQL_HANDLE_STMT, bad.handle, 1, state, &native, wide, 300, &length),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(length, 32766);
+    EXPECT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, bad.handle, 1, SQL_DIAG_MESSAGE_TEXT, narrow,
+                              sizeof narrow, &length),
+              SQL_SUCCESS_WITH_INFO);
+#ifdef XLSODBC_DIRECT
+    EXPECT_EQ(length, 32766);
+#else
+    EXPECT_GT(length, 300);  // the driver manager converts the wide field and its length
+#endif
+}
+
+// SQLCancel with no call in progress closes the cursor as SQLFreeStmt(SQL_CLOSE)
+// does: the driver manager then lets the application execute again.
+TEST_P(Driver, CancelClosesTheCursor) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+    EXPECT_EQ(SQLCancel(stmt.handle), SQL_SUCCESS);
+    EXPECT_EQ(stmt.exec("select * from [Offset$]"), SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(stmt.rows().size(), 2U);
+    ASSERT_EQ(SQLCloseCursor(stmt.handle), SQL_SUCCESS);
+
+    std::u16string text = u"select * from [Offset$]";
+    ASSERT_EQ(SQLPrepareW(stmt.handle, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLExecute(stmt.handle), SQL_SUCCESS);
+    EXPECT_EQ(SQLCancel(stmt.handle), SQL_SUCCESS);
+    EXPECT_EQ(SQLExecute(stmt.handle), SQL_SUCCESS) << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(stmt.rows().size(), 2U);
+}
+
+#ifdef XLSODBC_DIRECT
+// Without a driver manager in front, a statement executed over an open cursor
+// fails (24000) and leaves no cursor open, as the driver manager would assume.
+TEST_P(Driver, AFailedStatementLeavesNoCursorOpen) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    EXPECT_EQ(stmt.exec("select * from [Offset$]"), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, "24000");
+    EXPECT_EQ(SQLCloseCursor(stmt.handle), SQL_ERROR);
+    EXPECT_EQ(SQLFetch(stmt.handle), SQL_ERROR);
+    EXPECT_EQ(stmt.exec("select * from [Offset$]"), SQL_SUCCESS);
+    EXPECT_EQ(stmt.rows().size(), 2U);
+}
+#endif
+
 // ---- threads ----------------------------------------------------------------------------
 
 TEST_P(Driver, TwoConnectionsOnTwoThreadsAtOnce) {
