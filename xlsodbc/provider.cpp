@@ -25,12 +25,16 @@ std::vector<Grid::Extent> Grid::longestTexts(uint32_t fromRow) {
         seek(r);
         for (uint16_t c = 0; c < columnCount(); ++c) {
             if (const auto text = field(c)) {
-                longest[c].units = std::max(longest[c].units, text->size());
-                longest[c].utf8 = std::max(longest[c].utf8, utf8Length(*text));
+                measure(longest[c], *text);
             }
         }
     }
     return longest;
+}
+
+void Grid::measure(Extent& longest, std::u16string_view text) {
+    longest.units = std::max(longest.units, text.size());
+    longest.utf8 = std::max(longest.utf8, utf8Length(text));
 }
 
 std::optional<std::u16string_view> TableGrid::field(uint16_t col) {

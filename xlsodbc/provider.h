@@ -47,6 +47,10 @@ public:
         size_t utf8 = 0;
     };
     virtual std::vector<Extent> longestTexts(uint32_t fromRow);
+
+protected:
+    // Widens `longest` to hold `text`.
+    static void measure(Extent& longest, std::u16string_view text);
 };
 
 // A grid held in memory (catalogue results).

@@ -4,13 +4,18 @@
 #include "xlsodbc/text.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace xlsodbc {
 namespace {
 
-bool taken(const std::vector<std::u16string>& names, std::u16string_view name) {
-    return std::any_of(names.begin(), names.end(),
-                       [&](const std::u16string& n) { return equalsNoCase(n, name); });
+std::u16string folded(std::u16string_view s) {
+    std::u16string out(s);
+    for (char16_t& c : out) {
+        c = foldCase(c);
+    }
+    return out;
 }
 
 std::u16string number(size_t n) {
@@ -58,19 +63,31 @@ std::optional<std::u16string_view> ResultSet::field(uint16_t col) {
     return m_grid->field(col);
 }
 
+// The names taken so far are kept case-folded in a hash set, and each
+// repeated name remembers the number it reached: names are only ever added,
+// so the smallest free number for a name never goes down. Each header then
+// costs time in proportion to its length, however long and however often
+// repeated the headers are.
 std::vector<std::u16string> columnNames(const std::vector<std::optional<std::u16string>>& headers) {
     std::vector<std::u16string> names;
     names.reserve(headers.size());
+    std::unordered_set<std::u16string> taken;
+    taken.reserve(headers.size());
+    std::unordered_map<std::u16string, size_t> nextNumber;
     for (size_t i = 0; i < headers.size(); ++i) {
         std::u16string name =
             headers[i] && !headers[i]->empty() ? *headers[i] : u"F" + number(i + 1);
-        if (taken(names, name)) {
-            size_t n = 1;
-            while (taken(names, name + number(n))) {
+        std::u16string key = folded(name);
+        if (taken.contains(key)) {
+            size_t& n = nextNumber.try_emplace(key, 1).first->second;
+            while (taken.contains(key + number(n))) {
                 ++n;
             }
             name += number(n);
+            key += number(n);
+            ++n;
         }
+        taken.insert(std::move(key));
         names.push_back(std::move(name));
     }
     return names;

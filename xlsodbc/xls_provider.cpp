@@ -92,6 +92,24 @@ public:
         return text.empty() ? std::nullopt : std::optional(text);
     }
 
+    // Visits only the cells that hold a value: a range as wide and tall as
+    // a worksheet allows may hold a handful of them.
+    std::vector<Extent> longestTexts(uint32_t fromRow) override {
+        std::vector<Extent> longest(columnCount());
+        for (uint32_t r = fromRow; r < rowCount(); ++r) {
+            seek(r);
+            for (const xls::Cell& cell : m_cells) {
+                if (inColumns(cell.col)) {
+                    const auto col = static_cast<uint16_t>(cell.col - m_range.firstCol);
+                    if (const auto text = field(col)) {
+                        measure(longest[col], *text);
+                    }
+                }
+            }
+        }
+        return longest;
+    }
+
 private:
     [[nodiscard]] bool inColumns(uint16_t col) const {
         return col >= m_range.firstCol && col <= m_range.lastCol;
