@@ -150,7 +150,12 @@ void SheetParser::addNumber(uint32_t row, uint16_t col, uint16_t xf, double v) {
     place(row, c);
 }
 
+// A stored empty string is an empty cell: no one sees it, and it must not
+// widen the used range.
 void SheetParser::addText(uint32_t row, uint16_t col, std::u16string_view s) {
+    if (s.empty()) {
+        return;
+    }
     Cell c;
     c.col = col;
     c.type = CellType::Text;
@@ -219,6 +224,9 @@ void SheetParser::onLabelSst(const Record& r) {
     if (index >= m_book.sst->size()) {
         damaged("records: LABELSST at offset " + hex(r.offset) + " refers to string " +
                 std::to_string(index) + " of " + std::to_string(m_book.sst->size()));
+    }
+    if (m_book.sst->at(index).empty()) {
+        return;  // an empty string: an empty cell
     }
     Cell c;
     c.col = le16(d + 2);
@@ -304,9 +312,7 @@ void SheetParser::onString(RecordCursor& cursor, const Record& r) {
     } else {
         readByteString(r.data, 0, 2, m_cp, m_scratch);
     }
-    if (!m_scratch.empty()) {
-        addText(m_pendingRow, m_pendingCol, m_scratch);
-    }
+    addText(m_pendingRow, m_pendingCol, m_scratch);
 }
 
 void SheetParser::onMerged(const Record& r) {

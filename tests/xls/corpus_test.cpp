@@ -90,9 +90,19 @@ struct Tally {
     size_t matched = 0;
     size_t filesCompared = 0;
     size_t filesMatching = 0;
+    size_t sheetsCompared = 0;
+    size_t sheetsMatching = 0;
     std::map<std::string, std::vector<std::string>> differences;  // category -> places
     std::vector<std::string> outcomeErrors;
 };
+
+size_t countDifferences(const Tally& t) {
+    size_t n = 0;
+    for (const auto& [category, places] : t.differences) {
+        n += places.size();
+    }
+    return n;
+}
 
 // Compares one oracle cell with ours; returns the difference category or "".
 std::string compareCell(const xls::Sheet& sheet, bool date1904, const Json& cell,
@@ -176,6 +186,8 @@ void compareSheets(const std::string& name, const xls::Workbook& book, const Jso
         const auto index = static_cast<size_t>(s.find("index")->number);
         const Json& cells = *s.find("cells");
         t.oracleCells += cells.items.size();
+        ++t.sheetsCompared;
+        const size_t differencesBefore = countDifferences(t);
         if (index >= worksheets.size() ||
             utf8(book.sheets()[worksheets[index]].name) != s.find("name")->text) {
             t.differences["sheet-list"].push_back(name + " sheet " + s.find("name")->text);
@@ -203,6 +215,7 @@ void compareSheets(const std::string& name, const xls::Workbook& book, const Jso
                                                      e.what());
             allMatch = false;
         }
+        t.sheetsMatching += countDifferences(t) == differencesBefore ? 1 : 0;
     }
     ++t.filesCompared;
     t.filesMatching += allMatch ? 1 : 0;
@@ -243,8 +256,8 @@ void printReport(const Tally& t) {
               << (t.oracleCells
                       ? 100.0 * static_cast<double>(t.matched) / static_cast<double>(t.oracleCells)
                       : 0)
-              << "%); " << t.filesMatching << " of " << t.filesCompared
-              << " workbooks match in every cell\n";
+              << "%); " << t.filesMatching << " of " << t.filesCompared << " workbooks and "
+              << t.sheetsMatching << " of " << t.sheetsCompared << " sheets match in every cell\n";
     for (const auto& [category, places] : t.differences) {
         std::cout << "  " << category << ": " << places.size() << "\n";
         const size_t shown = std::getenv("XLS_CORPUS_VERBOSE") ? places.size() : 8;

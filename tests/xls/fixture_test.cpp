@@ -312,12 +312,18 @@ TEST(SharedStrings, PiecesThatSwitchBetween8BitAndUtf16JoinUp) {
     }
 }
 
-TEST(SharedStrings, EmptyStringIsATextCell) {
-    const xls::Sheet sheet = openFixture("xlwt_sst_empty.xls").sheet(0);
-    const xls::Cell* c = findCell(sheet, 0, 1);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->type, xls::CellType::Text);
-    EXPECT_EQ(cellText(sheet, 1, 1), "1");
+TEST(EmptyStrings, StoredEmptyStringIsAnEmptyCellThatDoesNotWidenTheRange) {
+    // An empty SST string (xlwt) and an empty text (LibreOffice), each in a
+    // column that holds nothing else.
+    const xls::Sheet sst = openFixture("xlwt_sst_empty.xls").sheet(0);
+    EXPECT_EQ(findCell(sst, 0, 1), nullptr);
+    EXPECT_EQ(cellText(sst, 1, 1), "1");
+    const xls::Sheet lo = openFixture("lo_empty_text.xls").sheet(0);
+    EXPECT_EQ(findCell(lo, 0, 1), nullptr);
+    EXPECT_EQ(cellText(lo, 0, 2), "1");
+    // Excel: "" in A1 beside FALSE in B1 (from calamine's test files).
+    const xls::Sheet excel = openFixture("excel_empty_string.xls").sheet(0);
+    EXPECT_EQ(excel.usedRange(), (xls::Range{0, 0, 1, 1}));
 }
 
 TEST(SharedStrings, WriterCountingCodePointsIsRefusedAsDamagedNotMisread) {
