@@ -95,6 +95,15 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQL
 SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                       SQLINTEGER* length);
 
+// Parameters (api_params.cpp): statements have none.
+SQLRETURN numParams(SQLHSTMT stmt, SQLSMALLINT* count) noexcept;
+SQLRETURN bindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT ioType, SQLSMALLINT cType,
+                        SQLPOINTER value, SQLLEN capacity, SQLLEN* indicator) noexcept;
+SQLRETURN describeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type, SQLULEN* size,
+                        SQLSMALLINT* digits, SQLSMALLINT* nullable) noexcept;
+SQLRETURN paramData(SQLHSTMT stmt, SQLPOINTER* value) noexcept;
+SQLRETURN putData(SQLHSTMT stmt, SQLPOINTER data, SQLLEN length) noexcept;
+
 // Fetching (api_fetch.cpp).
 SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
                   SQLLEN capacity, SQLLEN* indicator);

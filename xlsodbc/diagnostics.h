@@ -20,6 +20,7 @@ enum class State : unsigned char {
     OptionChanged,           // 01S02
     FractionTruncated,       // 01S07
     InvalidColumnNumber,     // 07009
+    InvalidParameterNumber,  // 07009 (ODBC 2: S1093)
     UnableToConnect,         // 08001
     ConnectionInUse,         // 08002
     NotConnected,            // 08003
@@ -40,6 +41,7 @@ enum class State : unsigned char {
     InvalidDescriptorField,  // HY091
     InvalidAttribute,        // HY092
     InvalidInfoType,         // HY096
+    InvalidParameterType,    // HY105
     InvalidFetchType,        // HY106
     NotImplemented,          // HYC00
     NotSupported,            // IM001

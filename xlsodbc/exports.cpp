@@ -217,6 +217,30 @@ SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cTy
     return bindCol(stmt, column, cType, data, capacity, indicator);
 }
 
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT stmt, SQLSMALLINT* count) {
+    return numParams(stmt, count);
+}
+
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT ioType,
+                                   SQLSMALLINT cType, SQLSMALLINT /*sqlType*/, SQLULEN /*size*/,
+                                   SQLSMALLINT /*digits*/, SQLPOINTER value, SQLLEN capacity,
+                                   SQLLEN* indicator) {
+    return bindParameter(stmt, number, ioType, cType, value, capacity, indicator);
+}
+
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type,
+                                   SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+    return describeParam(stmt, number, type, size, digits, nullable);
+}
+
+SQLRETURN SQL_API SQLParamData(SQLHSTMT stmt, SQLPOINTER* value) {
+    return paramData(stmt, value);
+}
+
+SQLRETURN SQL_API SQLPutData(SQLHSTMT stmt, SQLPOINTER data, SQLLEN length) {
+    return putData(stmt, data, length);
+}
+
 SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) {
     return fetch(stmt);
 }

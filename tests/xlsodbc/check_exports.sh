@@ -11,7 +11,7 @@ SQLFreeStmt SQLGetConnectAttr SQLGetConnectAttrW SQLGetData SQLGetDiagField SQLG
 SQLGetDiagRecW SQLGetEnvAttr SQLGetFunctions SQLGetInfo SQLGetInfoW SQLGetStmtAttr SQLGetStmtAttrW
 SQLGetTypeInfo SQLGetTypeInfoW SQLMoreResults SQLNativeSql SQLNativeSqlW SQLNumResultCols SQLPrepare
 SQLPrepareW SQLRowCount SQLSetConnectAttr SQLSetConnectAttrW SQLSetEnvAttr SQLSetStmtAttr SQLSetStmtAttrW
-SQLTables SQLTablesW"
+SQLTables SQLTablesW SQLNumParams SQLBindParameter SQLDescribeParam SQLParamData SQLPutData"
 actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWi]$/ {print $3}' | sort)
 want=$(echo $expected | tr ' ' '\n' | sort)
 if [ "$actual" != "$want" ]; then

@@ -793,6 +793,51 @@ TEST_P(Driver, CancelClosesTheCursor) {
     EXPECT_EQ(stmt.rows().size(), 2U);
 }
 
+// Clients count, describe and bind parameters on every statement they prepare
+// (pyodbc's fast_executemany, the npm odbc package): the statement has none.
+TEST_P(Driver, ParameterFunctionsAnswerForAStatementWithoutParameters) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    for (const SQLUSMALLINT f :
+         {SQL_API_SQLNUMPARAMS, SQL_API_SQLBINDPARAMETER, SQL_API_SQLDESCRIBEPARAM,
+          SQL_API_SQLPARAMDATA, SQL_API_SQLPUTDATA}) {
+        SQLUSMALLINT supported = SQL_FALSE;
+        ASSERT_EQ(SQLGetFunctions(conn.handle, f, &supported), SQL_SUCCESS);
+        EXPECT_EQ(supported, SQL_TRUE) << f;
+    }
+    Stmt stmt(conn);
+    SQLSMALLINT count = -1;
+    EXPECT_EQ(SQLNumParams(stmt.handle, &count), SQL_ERROR);  // nothing prepared
+    std::u16string text = u"select * from [Offset$]";
+    ASSERT_EQ(SQLPrepareW(stmt.handle, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS),
+              SQL_SUCCESS);
+    EXPECT_EQ(SQLNumParams(stmt.handle, &count), SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(count, 0);
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    EXPECT_EQ(SQLDescribeParam(stmt.handle, 1, &type, &size, &digits, &nullable), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, state("07009", "S1093"));
+
+    SQLINTEGER value = 1;
+    SQLLEN indicator = 0;
+    EXPECT_EQ(SQLBindParameter(stmt.handle, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                               &value, 0, &indicator),
+              SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(SQLBindParameter(stmt.handle, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                               nullptr, 0, nullptr),
+              SQL_ERROR);
+    EXPECT_EQ(SQLExecute(stmt.handle), SQL_SUCCESS) << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(stmt.rows().size(), 2U);
+    SQLPOINTER token = nullptr;
+    EXPECT_EQ(SQLParamData(stmt.handle, &token), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, state("HY010", "S1010"));
+    EXPECT_EQ(SQLPutData(stmt.handle, &value, sizeof value), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, state("HY010", "S1010"));
+}
+
 #ifdef XLSODBC_DIRECT
 // Without a driver manager in front, a statement executed over an open cursor
 // fails (24000) and leaves no cursor open, as the driver manager would assume.
