@@ -10,6 +10,7 @@
 #include "xlsodbc/odbc.h"
 #include "xlsodbc/text.h"
 
+#include <mutex>
 #include <new>
 
 namespace xlsodbc {
@@ -32,18 +33,20 @@ inline Statement* handleCast<Statement>(SQLHANDLE handle) {
 // Records the exception that is being handled as a diagnostic of `handle`.
 void recordCurrentException(Handle& handle) noexcept;
 
-// Runs body(handle) for the live handle of type H: SQL_INVALID_HANDLE for
-// anything else; SQL_SUCCESS_WITH_INFO when the body succeeded but left
-// records (warnings, or errors of single rows of a rowset); SQL_ERROR when
-// it threw. Nothing crosses the C ABI as an exception.
+// Runs body(handle) for the live handle of type H, holding the handle's
+// lock: SQL_INVALID_HANDLE for anything else; SQL_SUCCESS_WITH_INFO when the body succeeded but
+// left records (warnings, or errors of single rows of a rowset); SQL_ERROR when it threw. Nothing
+// crosses the C ABI as an exception.
 template <typename H, typename Body>
 SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
     H* handle = handleCast<H>(raw);
     if (handle == nullptr) {
         return SQL_INVALID_HANDLE;
     }
-    handle->diagnostics.clear();
+    std::unique_lock lock(handle->mutex, std::defer_lock);
     try {
+        lock.lock();
+        handle->diagnostics.clear();
         const SQLRETURN rc = body(*handle);
         return rc == SQL_SUCCESS && !handle->diagnostics.empty() ? SQL_SUCCESS_WITH_INFO : rc;
     } catch (...) {
@@ -53,47 +56,50 @@ SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
 }
 
 // Handles and environment (api_handles.cpp).
-SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output);
-SQLRETURN freeHandle(SQLSMALLINT type, SQLHANDLE handle);
-SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option);
-SQLRETURN setEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);
+SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) noexcept;
+SQLRETURN freeHandle(SQLSMALLINT type, SQLHANDLE handle) noexcept;
+SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option) noexcept;
+SQLRETURN setEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
+                     SQLINTEGER length) noexcept;
 SQLRETURN getEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
-                     SQLINTEGER* length);
+                     SQLINTEGER* length) noexcept;
 
 // Connections (api_connection.cpp).
 SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
-                        SQLSMALLINT* outLength, SQLUSMALLINT completion);
-SQLRETURN connect(SQLHDBC dbc, const TextArg& dsn);
-SQLRETURN disconnect(SQLHDBC dbc);
+                        SQLSMALLINT* outLength, SQLUSMALLINT completion) noexcept;
+SQLRETURN connect(SQLHDBC dbc, const TextArg& dsn) noexcept;
+SQLRETURN disconnect(SQLHDBC dbc) noexcept;
 SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length,
-                         Encoding enc);
+                         Encoding enc) noexcept;
 SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
-                         SQLINTEGER* length, Encoding enc);
-SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion);
-SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, SQLINTEGER* outLength);
+                         SQLINTEGER* length, Encoding enc) noexcept;
+SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) noexcept;
+SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
+                    SQLINTEGER* outLength) noexcept;
 
 // What the driver supports (api_info.cpp).
 SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity,
-                  SQLSMALLINT* length, Encoding enc);
-SQLRETURN getFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported);
+                  SQLSMALLINT* length, Encoding enc) noexcept;
+SQLRETURN getFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported) noexcept;
 
 // Statements and result descriptions (api_statement.cpp).
-SQLRETURN prepare(SQLHSTMT stmt, const TextArg& text);
-SQLRETURN execute(SQLHSTMT stmt);
-SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text);
-SQLRETURN numResultCols(SQLHSTMT stmt, SQLSMALLINT* count);
+SQLRETURN prepare(SQLHSTMT stmt, const TextArg& text) noexcept;
+SQLRETURN execute(SQLHSTMT stmt) noexcept;
+SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text) noexcept;
+SQLRETURN numResultCols(SQLHSTMT stmt, SQLSMALLINT* count) noexcept;
 SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name,
                       SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLULEN* size,
-                      SQLSMALLINT* digits, SQLSMALLINT* nullable);
+                      SQLSMALLINT* digits, SQLSMALLINT* nullable) noexcept;
 SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
-                       const TextBuffer& text, SQLSMALLINT* textLength, SQLLEN* number);
-SQLRETURN rowCount(SQLHSTMT stmt, SQLLEN* count);
-SQLRETURN moreResults(SQLHSTMT stmt);
-SQLRETURN closeCursor(SQLHSTMT stmt);
-SQLRETURN cancel(SQLHSTMT stmt);
-SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);
+                       const TextBuffer& text, SQLSMALLINT* textLength, SQLLEN* number) noexcept;
+SQLRETURN rowCount(SQLHSTMT stmt, SQLLEN* count) noexcept;
+SQLRETURN moreResults(SQLHSTMT stmt) noexcept;
+SQLRETURN closeCursor(SQLHSTMT stmt) noexcept;
+SQLRETURN cancel(SQLHSTMT stmt) noexcept;
+SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
+                      SQLINTEGER length) noexcept;
 SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
-                      SQLINTEGER* length);
+                      SQLINTEGER* length) noexcept;
 
 // Parameters (api_params.cpp): statements have none.
 SQLRETURN numParams(SQLHSTMT stmt, SQLSMALLINT* count) noexcept;
@@ -106,24 +112,25 @@ SQLRETURN putData(SQLHSTMT stmt, SQLPOINTER data, SQLLEN length) noexcept;
 
 // Fetching (api_fetch.cpp).
 SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
-                  SQLLEN capacity, SQLLEN* indicator);
-SQLRETURN fetch(SQLHSTMT stmt);
-SQLRETURN fetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset);
+                  SQLLEN capacity, SQLLEN* indicator) noexcept;
+SQLRETURN fetch(SQLHSTMT stmt) noexcept;
+SQLRETURN fetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset) noexcept;
 SQLRETURN getData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
-                  SQLLEN capacity, SQLLEN* indicator);
+                  SQLLEN capacity, SQLLEN* indicator) noexcept;
 
 // The catalogue (api_catalog.cpp).
 SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, const TextArg& table,
-                 const TextArg& type);
+                 const TextArg& type) noexcept;
 SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
-                  const TextArg& table, const TextArg& column);
-SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type);
+                  const TextArg& table, const TextArg& column) noexcept;
+SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) noexcept;
 
 // Diagnostics (api_diag.cpp).
 SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
                      const TextBuffer& state, SQLINTEGER* native, const TextBuffer& message,
-                     SQLSMALLINT* messageLength);
+                     SQLSMALLINT* messageLength) noexcept;
 SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
-                       SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc);
+                       SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length,
+                       Encoding enc) noexcept;
 
 }  // namespace xlsodbc

@@ -32,7 +32,7 @@ void openCatalogResult(Statement& s, Make&& make) {
 }  // namespace
 
 SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, const TextArg& table,
-                 const TextArg& type) {
+                 const TextArg& type) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         openCatalogResult(s, [&] {
             const TablesQuery query{argument(catalog), argument(schema), argument(table),
@@ -44,7 +44,7 @@ SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, c
 }
 
 SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
-                  const TextArg& table, const TextArg& column) {
+                  const TextArg& table, const TextArg& column) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         openCatalogResult(s, [&] {
             const ColumnsQuery query{argument(catalog), argument(schema), argument(table),
@@ -55,7 +55,7 @@ SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
     });
 }
 
-SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) {
+SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         openCatalogResult(s, [&] { return typeInfoResult(type, s.odbc2()); });
         return SQL_SUCCESS;

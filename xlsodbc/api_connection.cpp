@@ -28,10 +28,13 @@ SQLUINTEGER integerValue(SQLPOINTER value) {
 }  // namespace
 
 SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
-                        SQLSMALLINT* outLength, SQLUSMALLINT /*completion*/) {
+                        SQLSMALLINT* outLength, SQLUSMALLINT /*completion*/) noexcept {
     // The driver cannot prompt: every completion mode connects with what
     // the string (and its DSN) gives, or fails.
     return guard<Connection>(dbc, [&](Connection& c) {
+        if (out.capacity < 0) {
+            throw DriverError(State::InvalidLength, "The output buffer length is negative");
+        }
         const std::u16string text = in.str();
         open(c, parseConnectionString(text), text);
         const Written w = writeText(text, out);
@@ -43,7 +46,7 @@ SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
     });
 }
 
-SQLRETURN connect(SQLHDBC dbc, const TextArg& dsn) {
+SQLRETURN connect(SQLHDBC dbc, const TextArg& dsn) noexcept {
     return guard<Connection>(dbc, [&](Connection& c) {
         const std::u16string name = dsn.str();
         open(c, Attributes{{u"DSN", name}}, u"DSN=" + name);
@@ -51,7 +54,7 @@ SQLRETURN connect(SQLHDBC dbc, const TextArg& dsn) {
     });
 }
 
-SQLRETURN disconnect(SQLHDBC dbc) {
+SQLRETURN disconnect(SQLHDBC dbc) noexcept {
     return guard<Connection>(dbc, [](Connection& c) {
         if (!c.connected()) {
             throw DriverError(State::NotConnected, "The connection is not open");
@@ -62,7 +65,7 @@ SQLRETURN disconnect(SQLHDBC dbc) {
 }
 
 SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*length*/,
-                         Encoding /*enc*/) {
+                         Encoding /*enc*/) noexcept {
     return guard<Connection>(dbc, [&](Connection& c) {
         switch (attribute) {
             case SQL_ATTR_AUTOCOMMIT:
@@ -97,7 +100,7 @@ SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
 }
 
 SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
-                         SQLINTEGER* length, Encoding enc) {
+                         SQLINTEGER* length, Encoding enc) noexcept {
     return guard<Connection>(dbc, [&](Connection& c) {
         SQLUINTEGER v = 0;
         switch (attribute) {
@@ -145,7 +148,7 @@ SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
     });
 }
 
-SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT /*completion*/) {
+SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT /*completion*/) noexcept {
     // Nothing is ever written, so commit and rollback have nothing to do.
     if (type == SQL_HANDLE_ENV) {
         return guard<Environment>(handle, [](Environment&) { return SQL_SUCCESS; });
@@ -153,7 +156,8 @@ SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT /*completion*/
     return guard<Connection>(handle, [](Connection&) { return SQL_SUCCESS; });
 }
 
-SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out, SQLINTEGER* outLength) {
+SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
+                    SQLINTEGER* outLength) noexcept {
     // The driver runs statements as written: the native form is the text.
     return guard<Connection>(dbc, [&](Connection& c) {
         if (in.isNull()) {

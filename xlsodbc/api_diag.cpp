@@ -3,6 +3,7 @@
 #include "xlsodbc/api.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace xlsodbc {
 namespace {
@@ -76,40 +77,28 @@ void recordCurrentException(Handle& handle) noexcept {
     }
 }
 
-SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
-                     const TextBuffer& state, SQLINTEGER* native, const TextBuffer& message,
-                     SQLSMALLINT* messageLength) {
-    // Reading diagnostics leaves them in place: no boundary that clears.
-    const Handle* h = anyHandle(type, handle);
-    if (h == nullptr) {
-        return SQL_INVALID_HANDLE;
-    }
+namespace {
+
+SQLRETURN diagRec(const Handle& h, SQLSMALLINT record, const TextBuffer& state, SQLINTEGER* native,
+                  const TextBuffer& message, SQLSMALLINT* messageLength) {
     if (record < 1 || message.capacity < 0) {
         return SQL_ERROR;
     }
-    const auto& records = h->diagnostics.records();
+    const auto& records = h.diagnostics.records();
     if (static_cast<size_t>(record) > records.size()) {
         return SQL_NO_DATA;
     }
     const DiagRecord& r = records[static_cast<size_t>(record) - 1];
-    writeText(u16(sqlState(r.state, h->odbc2())), state);
+    writeText(u16(sqlState(r.state, h.odbc2())), state);
     storeLength(native, 0);
-    try {
-        const Written w = writeText(r.message, message);
-        const bool fits = storeLength(messageLength, w.length);
-        return w.truncated || !fits ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
-    } catch (...) {
-        return SQL_ERROR;
-    }
+    const Written w = writeText(r.message, message);
+    const bool fits = storeLength(messageLength, w.length);
+    return w.truncated || !fits ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
-SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
-                       SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc) {
-    const Handle* h = anyHandle(type, handle);
-    if (h == nullptr) {
-        return SQL_INVALID_HANDLE;
-    }
-    const auto& records = h->diagnostics.records();
+SQLRETURN diagField(const Handle& h, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
+                    SQLSMALLINT capacity, SQLSMALLINT* length, Encoding enc) {
+    const auto& records = h.diagnostics.records();
     switch (field) {
         case SQL_DIAG_NUMBER:
             return storeValue(value, static_cast<SQLINTEGER>(records.size()), length);
@@ -130,32 +119,62 @@ SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, S
         return SQL_NO_DATA;
     }
     const DiagRecord& r = records[static_cast<size_t>(record) - 1];
-    const char* state = sqlState(r.state, h->odbc2());
+    const char* state = sqlState(r.state, h.odbc2());
+    switch (field) {
+        case SQL_DIAG_SQLSTATE:
+            return storeText(u16(state), value, capacity, length, enc);
+        case SQL_DIAG_MESSAGE_TEXT:
+            return storeText(r.message, value, capacity, length, enc);
+        case SQL_DIAG_NATIVE:
+            return storeValue(value, static_cast<SQLINTEGER>(0), length);
+        case SQL_DIAG_CLASS_ORIGIN:
+            return storeText(u16(classOrigin(state)), value, capacity, length, enc);
+        case SQL_DIAG_SUBCLASS_ORIGIN:
+            return storeText(u16(subclassOrigin(state)), value, capacity, length, enc);
+        case SQL_DIAG_CONNECTION_NAME:
+        case SQL_DIAG_SERVER_NAME:
+            return storeText(u"", value, capacity, length, enc);
+        case SQL_DIAG_ROW_NUMBER:
+            return storeValue(value, r.row, length);
+        case SQL_DIAG_COLUMN_NUMBER:
+            return storeValue(value, r.column, length);
+        default:
+            return SQL_ERROR;
+    }
+}
+
+// Reading diagnostics leaves them in place (no boundary that clears them)
+// and posts none of its own: a failure is only the return code.
+template <typename Read>
+SQLRETURN readDiagnostics(SQLSMALLINT type, SQLHANDLE handle, Read&& read) noexcept {
+    Handle* h = anyHandle(type, handle);
+    if (h == nullptr) {
+        return SQL_INVALID_HANDLE;
+    }
     try {
-        switch (field) {
-            case SQL_DIAG_SQLSTATE:
-                return storeText(u16(state), value, capacity, length, enc);
-            case SQL_DIAG_MESSAGE_TEXT:
-                return storeText(r.message, value, capacity, length, enc);
-            case SQL_DIAG_NATIVE:
-                return storeValue(value, static_cast<SQLINTEGER>(0), length);
-            case SQL_DIAG_CLASS_ORIGIN:
-                return storeText(u16(classOrigin(state)), value, capacity, length, enc);
-            case SQL_DIAG_SUBCLASS_ORIGIN:
-                return storeText(u16(subclassOrigin(state)), value, capacity, length, enc);
-            case SQL_DIAG_CONNECTION_NAME:
-            case SQL_DIAG_SERVER_NAME:
-                return storeText(u"", value, capacity, length, enc);
-            case SQL_DIAG_ROW_NUMBER:
-                return storeValue(value, r.row, length);
-            case SQL_DIAG_COLUMN_NUMBER:
-                return storeValue(value, r.column, length);
-            default:
-                return SQL_ERROR;
-        }
+        const std::lock_guard lock(h->mutex);
+        return read(*h);
     } catch (...) {
         return SQL_ERROR;
     }
+}
+
+}  // namespace
+
+SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
+                     const TextBuffer& state, SQLINTEGER* native, const TextBuffer& message,
+                     SQLSMALLINT* messageLength) noexcept {
+    return readDiagnostics(type, handle, [&](const Handle& h) {
+        return diagRec(h, record, state, native, message, messageLength);
+    });
+}
+
+SQLRETURN getDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT field,
+                       SQLPOINTER value, SQLSMALLINT capacity, SQLSMALLINT* length,
+                       Encoding enc) noexcept {
+    return readDiagnostics(type, handle, [&](const Handle& h) {
+        return diagField(h, record, field, value, capacity, length, enc);
+    });
 }
 
 }  // namespace xlsodbc

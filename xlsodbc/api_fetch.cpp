@@ -116,7 +116,7 @@ SQLRETURN fetchRowset(Statement& s) {
 }  // namespace
 
 SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
-                  SQLLEN capacity, SQLLEN* indicator) {
+                  SQLLEN capacity, SQLLEN* indicator) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         if (column == 0) {
             throw DriverError(State::InvalidColumnNumber, "Bookmark columns are not supported");
@@ -144,11 +144,11 @@ SQLRETURN bindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOIN
     });
 }
 
-SQLRETURN fetch(SQLHSTMT stmt) {
+SQLRETURN fetch(SQLHSTMT stmt) noexcept {
     return guard<Statement>(stmt, fetchRowset);
 }
 
-SQLRETURN fetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN /*offset*/) {
+SQLRETURN fetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN /*offset*/) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         if (orientation != SQL_FETCH_NEXT) {
             throw DriverError(State::InvalidFetchType,
@@ -159,7 +159,7 @@ SQLRETURN fetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN /*offset*/)
 }
 
 SQLRETURN getData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
-                  SQLLEN capacity, SQLLEN* indicator) {
+                  SQLLEN capacity, SQLLEN* indicator) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) -> SQLRETURN {
         ResultSet& r = openResult(s);
         if (!s.currentRow) {

@@ -8,22 +8,36 @@
 namespace xlsodbc {
 namespace {
 
-SQLHANDLE toHandle(Handle& handle) {
-    return static_cast<SQLHANDLE>(&handle);
+SQLRETURN allocEnvironment(SQLHANDLE* output) noexcept {
+    if (output == nullptr) {
+        return SQL_ERROR;
+    }
+    *output = SQL_NULL_HENV;
+    try {
+        // An environment's slot has no owner: freeing the environment frees it.
+        auto slot = std::make_unique<HandleSlot>();
+        slot->handle = std::make_unique<Environment>();
+        slot->tag = HandleTag::Environment;
+        *output = toHandle(*slot.release());
+        return SQL_SUCCESS;
+    } catch (...) {
+        return SQL_ERROR;
+    }
 }
 
-SQLRETURN allocConnection(SQLHANDLE env, SQLHANDLE* output) {
+SQLRETURN allocConnection(SQLHANDLE env, SQLHANDLE* output) noexcept {
     return guard<Environment>(env, [&](Environment& e) {
         if (output == nullptr) {
             throw DriverError(State::InvalidNullPointer,
                               "No place for the new connection handle was given");
         }
-        *output = toHandle(*std::make_unique<Connection>(e).release());
+        *output =
+            toHandle(e.connections.add(HandleTag::Connection, std::make_unique<Connection>(e)));
         return SQL_SUCCESS;
     });
 }
 
-SQLRETURN allocStatement(SQLHANDLE dbc, SQLHANDLE* output) {
+SQLRETURN allocStatement(SQLHANDLE dbc, SQLHANDLE* output) noexcept {
     return guard<Connection>(dbc, [&](Connection& c) {
         if (output == nullptr) {
             throw DriverError(State::InvalidNullPointer,
@@ -37,21 +51,54 @@ SQLRETURN allocStatement(SQLHANDLE dbc, SQLHANDLE* output) {
     });
 }
 
+// The handle is freed only after its own call lock is let go: a mutex must
+// not be destroyed while it is held.
+SQLRETURN freeEnvironment(SQLHANDLE handle) noexcept {
+    const SQLRETURN rc = guard<Environment>(handle, [](Environment& e) {
+        if (e.connections.anyInUse()) {
+            throw DriverError(State::SequenceError,
+                              "The environment still has connections; free them first");
+        }
+        return SQL_SUCCESS;
+    });
+    if (rc == SQL_SUCCESS) {
+        const std::unique_ptr<HandleSlot> slot(slotOf(handle));
+        slot->tag = HandleTag::Free;
+    }
+    return rc;
+}
+
+SQLRETURN freeConnection(SQLHANDLE handle) noexcept {
+    Environment* env = nullptr;
+    const SQLRETURN rc = guard<Connection>(handle, [&](Connection& c) {
+        if (c.connected()) {
+            throw DriverError(State::SequenceError,
+                              "The connection is still open; disconnect it first");
+        }
+        env = &c.environment;
+        return SQL_SUCCESS;
+    });
+    if (rc == SQL_SUCCESS) {
+        env->connections.release(*slotOf(handle));
+    }
+    return rc;
+}
+
+SQLRETURN freeStatement(SQLHANDLE handle) noexcept {
+    Statement* stmt = asStatement(handle);
+    if (stmt == nullptr) {
+        return SQL_INVALID_HANDLE;
+    }
+    stmt->connection.statements.release(*slotOf(handle));
+    return SQL_SUCCESS;
+}
+
 }  // namespace
 
-SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
+SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) noexcept {
     switch (type) {
         case SQL_HANDLE_ENV:
-            if (output == nullptr) {
-                return SQL_ERROR;
-            }
-            try {
-                *output = toHandle(*std::make_unique<Environment>().release());
-                return SQL_SUCCESS;
-            } catch (...) {
-                *output = SQL_NULL_HENV;
-                return SQL_ERROR;
-            }
+            return allocEnvironment(output);
         case SQL_HANDLE_DBC:
             return allocConnection(input, output);
         case SQL_HANDLE_STMT:
@@ -65,44 +112,20 @@ SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
     }
 }
 
-SQLRETURN freeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+SQLRETURN freeHandle(SQLSMALLINT type, SQLHANDLE handle) noexcept {
     switch (type) {
-        case SQL_HANDLE_ENV: {
-            Environment* env = asEnvironment(handle);
-            if (env == nullptr) {
-                return SQL_INVALID_HANDLE;
-            }
-            const std::unique_ptr<Environment> owner(env);
-            return SQL_SUCCESS;
-        }
-        case SQL_HANDLE_DBC: {
-            Connection* dbc = asConnection(handle);
-            if (dbc == nullptr) {
-                return SQL_INVALID_HANDLE;
-            }
-            if (dbc->connected()) {
-                dbc->diagnostics.clear();
-                dbc->diagnostics.add(State::SequenceError,
-                                     "The connection is still open; disconnect it first");
-                return SQL_ERROR;
-            }
-            const std::unique_ptr<Connection> owner(dbc);
-            return SQL_SUCCESS;
-        }
-        case SQL_HANDLE_STMT: {
-            Statement* stmt = asStatement(handle);
-            if (stmt == nullptr) {
-                return SQL_INVALID_HANDLE;
-            }
-            stmt->connection.removeStatement(*stmt);
-            return SQL_SUCCESS;
-        }
+        case SQL_HANDLE_ENV:
+            return freeEnvironment(handle);
+        case SQL_HANDLE_DBC:
+            return freeConnection(handle);
+        case SQL_HANDLE_STMT:
+            return freeStatement(handle);
         default:
             return SQL_INVALID_HANDLE;
     }
 }
 
-SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
+SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option) noexcept {
     if (option == SQL_DROP) {
         return freeHandle(SQL_HANDLE_STMT, stmt);
     }
@@ -123,7 +146,8 @@ SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
     });
 }
 
-SQLRETURN setEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*length*/) {
+SQLRETURN setEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
+                     SQLINTEGER /*length*/) noexcept {
     return guard<Environment>(env, [&](Environment& e) {
         const auto v = static_cast<SQLINTEGER>(reinterpret_cast<SQLLEN>(value));
         switch (attribute) {
@@ -150,7 +174,7 @@ SQLRETURN setEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINT
 }
 
 SQLRETURN getEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*capacity*/,
-                     SQLINTEGER* length) {
+                     SQLINTEGER* length) noexcept {
     return guard<Environment>(env, [&](Environment& e) {
         SQLINTEGER v = 0;
         switch (attribute) {

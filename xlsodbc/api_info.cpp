@@ -216,7 +216,7 @@ SQLRETURN answerText(Connection& c, std::u16string_view text, SQLPOINTER value,
 }  // namespace
 
 SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity,
-                  SQLSMALLINT* length, Encoding enc) {
+                  SQLSMALLINT* length, Encoding enc) noexcept {
     return guard<Connection>(dbc, [&](Connection& c) -> SQLRETURN {
         if (const auto text = connectionText(c, type)) {
             return answerText(c, *text, value, capacity, length, enc);
@@ -246,7 +246,7 @@ SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT 
     });
 }
 
-SQLRETURN getFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported) {
+SQLRETURN getFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported) noexcept {
     return guard<Connection>(dbc, [&](Connection&) {
         if (supported == nullptr) {
             throw DriverError(State::InvalidNullPointer, "No place for the answer was given");

@@ -151,14 +151,14 @@ SQLULEN integerValue(SQLPOINTER value) {
 
 }  // namespace
 
-SQLRETURN prepare(SQLHSTMT stmt, const TextArg& text) {
+SQLRETURN prepare(SQLHSTMT stmt, const TextArg& text) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         prepareText(s, text);
         return SQL_SUCCESS;
     });
 }
 
-SQLRETURN execute(SQLHSTMT stmt) {
+SQLRETURN execute(SQLHSTMT stmt) noexcept {
     return guard<Statement>(stmt, [](Statement& s) {
         describedResult(s);
         requireNoCursor(s);
@@ -168,7 +168,7 @@ SQLRETURN execute(SQLHSTMT stmt) {
     });
 }
 
-SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text) {
+SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         prepareText(s, text);
         s.closeCursor();
@@ -177,7 +177,7 @@ SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text) {
     });
 }
 
-SQLRETURN numResultCols(SQLHSTMT stmt, SQLSMALLINT* count) {
+SQLRETURN numResultCols(SQLHSTMT stmt, SQLSMALLINT* count) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         storeLength(count, describedResult(s).columnCount());
         return SQL_SUCCESS;
@@ -186,7 +186,7 @@ SQLRETURN numResultCols(SQLHSTMT stmt, SQLSMALLINT* count) {
 
 SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name,
                       SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLULEN* size,
-                      SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+                      SQLSMALLINT* digits, SQLSMALLINT* nullable) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         const ColumnInfo& c = describedColumn(s, column);
         const Written w = writeText(c.name, name);
@@ -203,7 +203,7 @@ SQLRETURN describeCol(SQLHSTMT stmt, SQLUSMALLINT column, const TextBuffer& name
 }
 
 SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
-                       const TextBuffer& text, SQLSMALLINT* textLength, SQLLEN* number) {
+                       const TextBuffer& text, SQLSMALLINT* textLength, SQLLEN* number) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         if (const auto n = numericAttribute(s, column, field)) {
             storeLength(number, *n);
@@ -222,7 +222,7 @@ SQLRETURN colAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
     });
 }
 
-SQLRETURN rowCount(SQLHSTMT stmt, SQLLEN* count) {
+SQLRETURN rowCount(SQLHSTMT stmt, SQLLEN* count) noexcept {
     // The number of rows of the result, known as soon as it is executed.
     return guard<Statement>(stmt, [&](Statement& s) {
         SQLLEN rows = s.result ? static_cast<SQLLEN>(s.result->rowCount()) : -1;
@@ -234,14 +234,14 @@ SQLRETURN rowCount(SQLHSTMT stmt, SQLLEN* count) {
     });
 }
 
-SQLRETURN moreResults(SQLHSTMT stmt) {
+SQLRETURN moreResults(SQLHSTMT stmt) noexcept {
     return guard<Statement>(stmt, [](Statement& s) -> SQLRETURN {
         s.closeCursor();
         return SQL_NO_DATA;
     });
 }
 
-SQLRETURN closeCursor(SQLHSTMT stmt) {
+SQLRETURN closeCursor(SQLHSTMT stmt) noexcept {
     return guard<Statement>(stmt, [](Statement& s) {
         if (!s.executed) {
             throw DriverError(State::InvalidCursorState, "No result is open on this statement");
@@ -251,7 +251,7 @@ SQLRETURN closeCursor(SQLHSTMT stmt) {
     });
 }
 
-SQLRETURN cancel(SQLHSTMT stmt) {
+SQLRETURN cancel(SQLHSTMT stmt) noexcept {
     // Every call completes before it returns, so there is never a call in
     // progress to stop: ODBC then makes SQLCancel close the cursor, as
     // SQLFreeStmt(SQL_CLOSE) does, and the driver manager counts on it.
@@ -262,7 +262,7 @@ SQLRETURN cancel(SQLHSTMT stmt) {
 }
 
 SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                      SQLINTEGER /*length*/) {
+                      SQLINTEGER /*length*/) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         const SQLULEN v = integerValue(value);
         auto fixed = [&](SQLULEN only, const char* what) {
@@ -336,7 +336,7 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
 }
 
 SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                      SQLINTEGER /*capacity*/, SQLINTEGER* length) {
+                      SQLINTEGER /*capacity*/, SQLINTEGER* length) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         SQLULEN v = 0;
         SQLPOINTER p = nullptr;

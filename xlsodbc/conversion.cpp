@@ -257,28 +257,37 @@ Converted writePiece(std::basic_string_view<Unit> units, const Target& target, P
     const size_t capacity =
         target.capacity > 0 ? static_cast<size_t>(target.capacity) / sizeof(Unit) : 0;
     const size_t room = terminate ? (capacity > 0 ? capacity - 1 : 0) : capacity;
+    if (target.data == nullptr) {
+        return Converted::Truncated;  // a length query: nothing written, nothing consumed
+    }
     if (rest <= room) {
-        if (target.data != nullptr) {
-            std::memcpy(target.data, units.data() + piece.offset, rest * sizeof(Unit));
-            if (terminate) {
-                static_cast<Unit*>(target.data)[rest] = 0;
-            }
+        std::memcpy(target.data, units.data() + piece.offset, rest * sizeof(Unit));
+        if (terminate) {
+            static_cast<Unit*>(target.data)[rest] = 0;
         }
         piece.done = true;
         return Converted::Ok;
     }
+    // A piece ends on a character boundary (a surrogate pair or a UTF-8
+    // sequence stays whole) when at least one whole character fits. When
+    // none does, the piece takes the bytes that fit, so that every call
+    // moves on and the pieces still join into the value; a buffer with no
+    // room at all (only the terminator) is a length query and moves nothing.
     size_t n = room;
     if constexpr (sizeof(Unit) == 2) {
-        if (n > 0 && units[piece.offset + n - 1] >= 0xD800 &&
+        if (n > 1 && units[piece.offset + n - 1] >= 0xD800 &&
             units[piece.offset + n - 1] <= 0xDBFF) {
             --n;  // keep a surrogate pair together
         }
     } else if (terminate) {
-        while (n > 0 && (static_cast<unsigned char>(units[piece.offset + n]) & 0xC0) == 0x80) {
-            --n;  // keep a UTF-8 sequence together
+        size_t whole = n;
+        while (whole > 0 &&
+               (static_cast<unsigned char>(units[piece.offset + whole]) & 0xC0) == 0x80) {
+            --whole;  // keep a UTF-8 sequence together
         }
+        n = whole > 0 ? whole : n;
     }
-    if (target.data != nullptr && capacity > 0) {
+    if (capacity > 0) {
         std::memcpy(target.data, units.data() + piece.offset, n * sizeof(Unit));
         if (terminate) {
             static_cast<Unit*>(target.data)[n] = 0;

@@ -1,4 +1,6 @@
-// The exported ODBC entry points. Each one only forwards to the driver's
+// The exported ODBC entry points. Each one is noexcept and only forwards to
+// a noexcept implementation, which runs its work inside the boundary of
+// api.h, so no exception ever reaches the C caller. Each one forwards to the driver's
 // implementation (api.h); a narrow function and its wide twin reach the same
 // implementation, differing in how their texts are read and written
 // (UTF-8 bytes or UTF-16 SQLWCHARs). The version script exports exactly
@@ -9,10 +11,10 @@ using namespace xlsodbc;
 
 namespace {
 
-TextArg narrowArg16(SQLCHAR* text, SQLSMALLINT length) {
+TextArg narrowArg16(SQLCHAR* text, SQLSMALLINT length) noexcept {
     return narrowArg(text, length);
 }
-TextArg wideArg16(SQLWCHAR* text, SQLSMALLINT length) {
+TextArg wideArg16(SQLWCHAR* text, SQLSMALLINT length) noexcept {
     return wideArg(text, length);
 }
 
@@ -20,293 +22,301 @@ TextArg wideArg16(SQLWCHAR* text, SQLSMALLINT length) {
 
 extern "C" {
 
-SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
+SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) noexcept {
     return allocHandle(type, input, output);
 }
 
-SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) noexcept {
     return freeHandle(type, handle);
 }
 
-SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
+SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) noexcept {
     return freeStmt(stmt, option);
 }
 
 SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
-                                SQLINTEGER length) {
+                                SQLINTEGER length) noexcept {
     return setEnvAttr(env, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
-                                SQLINTEGER capacity, SQLINTEGER* length) {
+                                SQLINTEGER capacity, SQLINTEGER* length) noexcept {
     return getEnvAttr(env, attribute, value, capacity, length);
 }
 
 SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND /*window*/, SQLCHAR* in,
                                    SQLSMALLINT inLength, SQLCHAR* out, SQLSMALLINT outCapacity,
-                                   SQLSMALLINT* outLength, SQLUSMALLINT completion) {
+                                   SQLSMALLINT* outLength, SQLUSMALLINT completion) noexcept {
     return driverConnect(dbc, narrowArg16(in, inLength), narrowChars(out, outCapacity), outLength,
                          completion);
 }
 
 SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC dbc, SQLHWND /*window*/, SQLWCHAR* in,
                                     SQLSMALLINT inLength, SQLWCHAR* out, SQLSMALLINT outCapacity,
-                                    SQLSMALLINT* outLength, SQLUSMALLINT completion) {
+                                    SQLSMALLINT* outLength, SQLUSMALLINT completion) noexcept {
     return driverConnect(dbc, wideArg16(in, inLength), wideChars(out, outCapacity), outLength,
                          completion);
 }
 
 SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR* /*user*/,
                              SQLSMALLINT /*userLength*/, SQLCHAR* /*password*/,
-                             SQLSMALLINT /*passwordLength*/) {
+                             SQLSMALLINT /*passwordLength*/) noexcept {
     return connect(dbc, narrowArg16(dsn, dsnLength));
 }
 
 SQLRETURN SQL_API SQLConnectW(SQLHDBC dbc, SQLWCHAR* dsn, SQLSMALLINT dsnLength, SQLWCHAR* /*user*/,
                               SQLSMALLINT /*userLength*/, SQLWCHAR* /*password*/,
-                              SQLSMALLINT /*passwordLength*/) {
+                              SQLSMALLINT /*passwordLength*/) noexcept {
     return connect(dbc, wideArg16(dsn, dsnLength));
 }
 
-SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) noexcept {
     return disconnect(dbc);
 }
 
 SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity,
-                             SQLSMALLINT* length) {
+                             SQLSMALLINT* length) noexcept {
     return getInfo(dbc, type, value, capacity, length, Encoding::Utf8);
 }
 
 SQLRETURN SQL_API SQLGetInfoW(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value,
-                              SQLSMALLINT capacity, SQLSMALLINT* length) {
+                              SQLSMALLINT capacity, SQLSMALLINT* length) noexcept {
     return getInfo(dbc, type, value, capacity, length, Encoding::Utf16);
 }
 
-SQLRETURN SQL_API SQLGetFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported) {
+SQLRETURN SQL_API SQLGetFunctions(SQLHDBC dbc, SQLUSMALLINT function,
+                                  SQLUSMALLINT* supported) noexcept {
     return getFunctions(dbc, function, supported);
 }
 
 SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
-                                    SQLINTEGER length) {
+                                    SQLINTEGER length) noexcept {
     return setConnectAttr(dbc, attribute, value, length, Encoding::Utf8);
 }
 
 SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
-                                     SQLINTEGER length) {
+                                     SQLINTEGER length) noexcept {
     return setConnectAttr(dbc, attribute, value, length, Encoding::Utf16);
 }
 
 SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
-                                    SQLINTEGER capacity, SQLINTEGER* length) {
+                                    SQLINTEGER capacity, SQLINTEGER* length) noexcept {
     return getConnectAttr(dbc, attribute, value, capacity, length, Encoding::Utf8);
 }
 
 SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
-                                     SQLINTEGER capacity, SQLINTEGER* length) {
+                                     SQLINTEGER capacity, SQLINTEGER* length) noexcept {
     return getConnectAttr(dbc, attribute, value, capacity, length, Encoding::Utf16);
 }
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                                 SQLINTEGER length) {
+                                 SQLINTEGER length) noexcept {
     return setStmtAttr(stmt, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                                  SQLINTEGER length) {
+                                  SQLINTEGER length) noexcept {
     return setStmtAttr(stmt, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                                 SQLINTEGER capacity, SQLINTEGER* length) {
+                                 SQLINTEGER capacity, SQLINTEGER* length) noexcept {
     return getStmtAttr(stmt, attribute, value, capacity, length);
 }
 
 SQLRETURN SQL_API SQLGetStmtAttrW(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                                  SQLINTEGER capacity, SQLINTEGER* length) {
+                                  SQLINTEGER capacity, SQLINTEGER* length) noexcept {
     return getStmtAttr(stmt, attribute, value, capacity, length);
 }
 
 SQLRETURN SQL_API SQLTables(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
                             SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
-                            SQLSMALLINT tableLength, SQLCHAR* type, SQLSMALLINT typeLength) {
+                            SQLSMALLINT tableLength, SQLCHAR* type,
+                            SQLSMALLINT typeLength) noexcept {
     return tables(stmt, narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
                   narrowArg16(table, tableLength), narrowArg16(type, typeLength));
 }
 
 SQLRETURN SQL_API SQLTablesW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
                              SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                             SQLSMALLINT tableLength, SQLWCHAR* type, SQLSMALLINT typeLength) {
+                             SQLSMALLINT tableLength, SQLWCHAR* type,
+                             SQLSMALLINT typeLength) noexcept {
     return tables(stmt, wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
                   wideArg16(table, tableLength), wideArg16(type, typeLength));
 }
 
 SQLRETURN SQL_API SQLColumns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
                              SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
-                             SQLSMALLINT tableLength, SQLCHAR* column, SQLSMALLINT columnLength) {
+                             SQLSMALLINT tableLength, SQLCHAR* column,
+                             SQLSMALLINT columnLength) noexcept {
     return columns(stmt, narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
                    narrowArg16(table, tableLength), narrowArg16(column, columnLength));
 }
 
 SQLRETURN SQL_API SQLColumnsW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
                               SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                              SQLSMALLINT tableLength, SQLWCHAR* column, SQLSMALLINT columnLength) {
+                              SQLSMALLINT tableLength, SQLWCHAR* column,
+                              SQLSMALLINT columnLength) noexcept {
     return columns(stmt, wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
                    wideArg16(table, tableLength), wideArg16(column, columnLength));
 }
 
-SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) {
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) noexcept {
     return getTypeInfo(stmt, type);
 }
 
-SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT stmt, SQLSMALLINT type) {
+SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT stmt, SQLSMALLINT type) noexcept {
     return getTypeInfo(stmt, type);
 }
 
-SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) noexcept {
     return execDirect(stmt, narrowArg(text, length));
 }
 
-SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT stmt, SQLWCHAR* text, SQLINTEGER length) {
+SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT stmt, SQLWCHAR* text, SQLINTEGER length) noexcept {
     return execDirect(stmt, wideArg(text, length));
 }
 
-SQLRETURN SQL_API SQLPrepare(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) noexcept {
     return prepare(stmt, narrowArg(text, length));
 }
 
-SQLRETURN SQL_API SQLPrepareW(SQLHSTMT stmt, SQLWCHAR* text, SQLINTEGER length) {
+SQLRETURN SQL_API SQLPrepareW(SQLHSTMT stmt, SQLWCHAR* text, SQLINTEGER length) noexcept {
     return prepare(stmt, wideArg(text, length));
 }
 
-SQLRETURN SQL_API SQLExecute(SQLHSTMT stmt) {
+SQLRETURN SQL_API SQLExecute(SQLHSTMT stmt) noexcept {
     return execute(stmt);
 }
 
-SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT stmt, SQLSMALLINT* count) {
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT stmt, SQLSMALLINT* count) noexcept {
     return numResultCols(stmt, count);
 }
 
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name,
                                  SQLSMALLINT capacity, SQLSMALLINT* nameLength, SQLSMALLINT* type,
-                                 SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+                                 SQLULEN* size, SQLSMALLINT* digits,
+                                 SQLSMALLINT* nullable) noexcept {
     return describeCol(stmt, column, narrowChars(name, capacity), nameLength, type, size, digits,
                        nullable);
 }
 
 SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT stmt, SQLUSMALLINT column, SQLWCHAR* name,
                                   SQLSMALLINT capacity, SQLSMALLINT* nameLength, SQLSMALLINT* type,
-                                  SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+                                  SQLULEN* size, SQLSMALLINT* digits,
+                                  SQLSMALLINT* nullable) noexcept {
     return describeCol(stmt, column, wideChars(name, capacity), nameLength, type, size, digits,
                        nullable);
 }
 
 SQLRETURN SQL_API SQLColAttribute(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
                                   SQLPOINTER text, SQLSMALLINT capacity, SQLSMALLINT* textLength,
-                                  SQLLEN* number) {
+                                  SQLLEN* number) noexcept {
     return colAttribute(stmt, column, field, narrowBytes(text, capacity), textLength, number);
 }
 
 SQLRETURN SQL_API SQLColAttributeW(SQLHSTMT stmt, SQLUSMALLINT column, SQLUSMALLINT field,
                                    SQLPOINTER text, SQLSMALLINT capacity, SQLSMALLINT* textLength,
-                                   SQLLEN* number) {
+                                   SQLLEN* number) noexcept {
     return colAttribute(stmt, column, field, wideBytes(text, capacity), textLength, number);
 }
 
 SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
-                             SQLLEN capacity, SQLLEN* indicator) {
+                             SQLLEN capacity, SQLLEN* indicator) noexcept {
     return bindCol(stmt, column, cType, data, capacity, indicator);
 }
 
-SQLRETURN SQL_API SQLNumParams(SQLHSTMT stmt, SQLSMALLINT* count) {
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT stmt, SQLSMALLINT* count) noexcept {
     return numParams(stmt, count);
 }
 
 SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT ioType,
                                    SQLSMALLINT cType, SQLSMALLINT /*sqlType*/, SQLULEN /*size*/,
                                    SQLSMALLINT /*digits*/, SQLPOINTER value, SQLLEN capacity,
-                                   SQLLEN* indicator) {
+                                   SQLLEN* indicator) noexcept {
     return bindParameter(stmt, number, ioType, cType, value, capacity, indicator);
 }
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type,
-                                   SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+                                   SQLULEN* size, SQLSMALLINT* digits,
+                                   SQLSMALLINT* nullable) noexcept {
     return describeParam(stmt, number, type, size, digits, nullable);
 }
 
-SQLRETURN SQL_API SQLParamData(SQLHSTMT stmt, SQLPOINTER* value) {
+SQLRETURN SQL_API SQLParamData(SQLHSTMT stmt, SQLPOINTER* value) noexcept {
     return paramData(stmt, value);
 }
 
-SQLRETURN SQL_API SQLPutData(SQLHSTMT stmt, SQLPOINTER data, SQLLEN length) {
+SQLRETURN SQL_API SQLPutData(SQLHSTMT stmt, SQLPOINTER data, SQLLEN length) noexcept {
     return putData(stmt, data, length);
 }
 
-SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) {
+SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) noexcept {
     return fetch(stmt);
 }
 
-SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset) {
+SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset) noexcept {
     return fetchScroll(stmt, orientation, offset);
 }
 
 SQLRETURN SQL_API SQLGetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER data,
-                             SQLLEN capacity, SQLLEN* indicator) {
+                             SQLLEN capacity, SQLLEN* indicator) noexcept {
     return getData(stmt, column, cType, data, capacity, indicator);
 }
 
-SQLRETURN SQL_API SQLRowCount(SQLHSTMT stmt, SQLLEN* count) {
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT stmt, SQLLEN* count) noexcept {
     return rowCount(stmt, count);
 }
 
-SQLRETURN SQL_API SQLMoreResults(SQLHSTMT stmt) {
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT stmt) noexcept {
     return moreResults(stmt);
 }
 
-SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) {
+SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) noexcept {
     return closeCursor(stmt);
 }
 
-SQLRETURN SQL_API SQLCancel(SQLHSTMT stmt) {
+SQLRETURN SQL_API SQLCancel(SQLHSTMT stmt) noexcept {
     return cancel(stmt);
 }
 
-SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) {
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) noexcept {
     return endTran(type, handle, completion);
 }
 
 SQLRETURN SQL_API SQLNativeSql(SQLHDBC dbc, SQLCHAR* in, SQLINTEGER inLength, SQLCHAR* out,
-                               SQLINTEGER outCapacity, SQLINTEGER* outLength) {
+                               SQLINTEGER outCapacity, SQLINTEGER* outLength) noexcept {
     return nativeSql(dbc, narrowArg(in, inLength), narrowChars(out, outCapacity), outLength);
 }
 
 SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC dbc, SQLWCHAR* in, SQLINTEGER inLength, SQLWCHAR* out,
-                                SQLINTEGER outCapacity, SQLINTEGER* outLength) {
+                                SQLINTEGER outCapacity, SQLINTEGER* outLength) noexcept {
     return nativeSql(dbc, wideArg(in, inLength), wideChars(out, outCapacity), outLength);
 }
 
 SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
                                 SQLCHAR* state, SQLINTEGER* native, SQLCHAR* message,
-                                SQLSMALLINT capacity, SQLSMALLINT* length) {
+                                SQLSMALLINT capacity, SQLSMALLINT* length) noexcept {
     return getDiagRec(type, handle, record, narrowChars(state, 6), native,
                       narrowChars(message, capacity), length);
 }
 
 SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
                                  SQLWCHAR* state, SQLINTEGER* native, SQLWCHAR* message,
-                                 SQLSMALLINT capacity, SQLSMALLINT* length) {
+                                 SQLSMALLINT capacity, SQLSMALLINT* length) noexcept {
     return getDiagRec(type, handle, record, wideChars(state, 6), native,
                       wideChars(message, capacity), length);
 }
 
 SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
                                   SQLSMALLINT field, SQLPOINTER value, SQLSMALLINT capacity,
-                                  SQLSMALLINT* length) {
+                                  SQLSMALLINT* length) noexcept {
     return getDiagField(type, handle, record, field, value, capacity, length, Encoding::Utf8);
 }
 
 SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
                                    SQLSMALLINT field, SQLPOINTER value, SQLSMALLINT capacity,
-                                   SQLSMALLINT* length) {
+                                   SQLSMALLINT* length) noexcept {
     return getDiagField(type, handle, record, field, value, capacity, length, Encoding::Utf16);
 }
 

@@ -1,24 +1,56 @@
-// Handle ownership: a connection's statements live in the connection.
+// Handle ownership: slots of connections in their environment, slots of
+// statements in their connection.
 #include "xlsodbc/handles.h"
 
 #include <algorithm>
 
 namespace xlsodbc {
 
-Connection::~Connection() = default;
-
-Statement& Connection::addStatement() {
-    m_statements.push_back(std::make_unique<Statement>(*this));
-    return *m_statements.back();
+HandleSlot& SlotList::add(HandleTag tag, std::unique_ptr<Handle> handle) {
+    const std::lock_guard lock(m_mutex);
+    auto free = std::find_if(m_slots.begin(), m_slots.end(),
+                             [](const auto& slot) { return slot->tag == HandleTag::Free; });
+    if (free == m_slots.end()) {
+        m_slots.push_back(std::make_unique<HandleSlot>());
+        free = std::prev(m_slots.end());
+    }
+    HandleSlot& slot = **free;
+    slot.handle = std::move(handle);
+    slot.tag = tag;
+    return slot;
 }
 
-void Connection::removeStatement(Statement& statement) {
-    std::erase_if(m_statements,
-                  [&](const std::unique_ptr<Statement>& s) { return s.get() == &statement; });
+void SlotList::release(HandleSlot& slot) noexcept {
+    std::unique_ptr<Handle> handle;
+    {
+        const std::lock_guard lock(m_mutex);
+        slot.tag = HandleTag::Free;
+        handle = std::move(slot.handle);
+    }
+}
+
+void SlotList::releaseAll() noexcept {
+    const std::lock_guard lock(m_mutex);
+    for (const auto& slot : m_slots) {
+        slot->tag = HandleTag::Free;
+        slot->handle.reset();
+    }
+}
+
+bool SlotList::anyInUse() {
+    const std::lock_guard lock(m_mutex);
+    return std::any_of(m_slots.begin(), m_slots.end(),
+                       [](const auto& slot) { return slot->tag != HandleTag::Free; });
+}
+
+Connection::~Connection() = default;
+
+HandleSlot& Connection::addStatement() {
+    return statements.add(HandleTag::Statement, std::make_unique<Statement>(*this));
 }
 
 void Connection::disconnect() {
-    m_statements.clear();
+    statements.releaseAll();
     workbook.reset();
     path.clear();
     connectionString.clear();
@@ -37,11 +69,11 @@ namespace {
 
 template <typename T>
 T* checked(SQLHANDLE handle, HandleTag tag) {
-    auto* h = static_cast<Handle*>(handle);
-    if (h == nullptr || h->tag() != tag) {
+    const HandleSlot* slot = slotOf(handle);
+    if (slot == nullptr || slot->tag != tag) {
         return nullptr;
     }
-    return static_cast<T*>(h);
+    return static_cast<T*>(slot->handle.get());
 }
 
 }  // namespace

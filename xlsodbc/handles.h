@@ -1,8 +1,14 @@
-// The driver's handle classes. A handle crossing the C ABI is a pointer to
-// one of these; each carries a tag so that a stray pointer of the wrong
-// kind is refused with SQL_INVALID_HANDLE. A connection owns its
-// statements (SQLDisconnect frees them); nothing is shared between
-// connections, so different connections may run on different threads.
+// The driver's handle classes. A handle crossing the C ABI is the address of
+// a HandleSlot, which holds the handle and a tag saying what kind it is, so
+// that a stray pointer of the wrong kind is refused with SQL_INVALID_HANDLE.
+// An environment owns the slots of its connections, a connection those of
+// its statements (SQLDisconnect frees them): a slot outlives the handle
+// freed in it for as long as its owner lives, so a freed statement or
+// connection handle is refused too instead of being read from freed memory,
+// and later allocations reuse the slot. Nothing is shared between
+// connections, so different connections run on different threads at once;
+// every call locks the handle it is made on, and the lists of slots have
+// their own locks, so one handle may also be used from several threads.
 #pragma once
 
 #include "xlsodbc/conversion.h"
@@ -15,6 +21,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +29,7 @@
 namespace xlsodbc {
 
 enum class HandleTag : uint32_t {
+    Free = 0,
     Environment = 0x56454e56,
     Connection = 0x5644424b,
     Statement = 0x56535454
@@ -29,40 +37,64 @@ enum class HandleTag : uint32_t {
 
 class Handle {
 public:
-    explicit Handle(HandleTag tag) : m_tag(tag) {}
+    Handle() = default;
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
-    virtual ~Handle() { m_tag = HandleTag{0}; }
+    virtual ~Handle() = default;
 
-    [[nodiscard]] HandleTag tag() const { return m_tag; }
     Diagnostics diagnostics;
+    // Held for the length of each call on the handle (and while its
+    // diagnostics are read): a driver manager with threading off, or an
+    // application linked to the driver, may call on one handle from two
+    // threads at once.
+    std::mutex mutex;
     // The ODBC version the application declared (ODBC 2 states and
     // catalogue column names for SQL_OV_ODBC2).
     [[nodiscard]] virtual bool odbc2() const = 0;
+};
+
+// What the application holds for a handle (see above).
+struct HandleSlot {
+    HandleTag tag = HandleTag::Free;
+    std::unique_ptr<Handle> handle;
+};
+
+// The slots of one owner's handles, behind their own lock: two threads may
+// allocate and free statements of one connection (or connections of one
+// environment) at once.
+class SlotList {
+public:
+    // Puts the handle in a free slot (or a new one) and returns the slot.
+    HandleSlot& add(HandleTag tag, std::unique_ptr<Handle> handle);
+    // Frees the handle of `slot`; the slot stays for reuse. The handle is
+    // destroyed after the lock is let go.
+    void release(HandleSlot& slot) noexcept;
+    void releaseAll() noexcept;
+    [[nodiscard]] bool anyInUse();
 
 private:
-    HandleTag m_tag;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<HandleSlot>> m_slots;
 };
 
 class Environment final : public Handle {
 public:
-    Environment() : Handle(HandleTag::Environment) {}
     [[nodiscard]] bool odbc2() const override { return odbcVersion == SQL_OV_ODBC2; }
     SQLINTEGER odbcVersion = SQL_OV_ODBC3;
+    SlotList connections;
 };
-
-class Statement;
 
 class Connection final : public Handle {
 public:
-    explicit Connection(Environment& env) : Handle(HandleTag::Connection), environment(env) {}
+    explicit Connection(Environment& env) : environment(env) {}
     ~Connection() override;
     [[nodiscard]] bool odbc2() const override { return environment.odbc2(); }
     [[nodiscard]] bool connected() const { return workbook != nullptr; }
 
-    Statement& addStatement();
-    void removeStatement(Statement& statement);
+    // The slot of a new statement of this connection.
+    HandleSlot& addStatement();
     void disconnect();
+    SlotList statements;
 
     Environment& environment;
     std::unique_ptr<WorkbookSource> workbook;
@@ -75,9 +107,6 @@ public:
     SQLUINTEGER loginTimeout = 0;
     SQLUINTEGER connectionTimeout = 0;
     SQLUINTEGER txnIsolation = 0;
-
-private:
-    std::vector<std::unique_ptr<Statement>> m_statements;
 };
 
 // One bound column (SQLBindCol).
@@ -90,7 +119,7 @@ struct Binding {
 
 class Statement final : public Handle {
 public:
-    explicit Statement(Connection& conn) : Handle(HandleTag::Statement), connection(conn) {}
+    explicit Statement(Connection& conn) : connection(conn) {}
     [[nodiscard]] bool odbc2() const override { return connection.odbc2(); }
 
     void closeCursor();
@@ -123,6 +152,14 @@ public:
     Piece piece;
     std::string scratch;
 };
+
+// The slot of a handle given to the application.
+inline SQLHANDLE toHandle(HandleSlot& slot) {
+    return static_cast<SQLHANDLE>(&slot);
+}
+inline HandleSlot* slotOf(SQLHANDLE handle) {
+    return static_cast<HandleSlot*>(handle);
+}
 
 // Handle checks: nullptr when the pointer is not a live handle of the kind.
 Environment* asEnvironment(SQLHANDLE handle);

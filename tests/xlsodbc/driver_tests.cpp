@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -489,6 +490,37 @@ TEST_P(Driver, GetDataUtf8PiecesNeverSplitACharacter) {
     EXPECT_EQ(whole, "Ünïcödé ☃ 𝄞");
 }
 
+// A buffer too small for the next whole character still moves on: the piece
+// takes the bytes (or UTF-16 units) that fit, so the loop ends and the
+// pieces join into the value.
+TEST_P(Driver, GetDataIntoABufferSmallerThanOneCharacterEnds) {
+    ValueRow row(GetParam(), "unicode");
+    std::string narrow;
+    char piece[4];  // 3 bytes and the terminator, before a 4-byte character
+    SQLLEN ind = 0;
+    SQLRETURN rc;
+    int calls = 0;
+    while ((rc = SQLGetData(row.stmt.handle, 2, SQL_C_CHAR, piece, sizeof piece, &ind)) !=
+               SQL_NO_DATA &&
+           ++calls < 100) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc));
+        narrow += piece;
+    }
+    EXPECT_EQ(narrow, "Ünïcödé ☃ 𝄞");
+
+    ValueRow again(GetParam(), "unicode");
+    std::u16string wide;
+    SQLWCHAR unit[2];  // one UTF-16 unit and the terminator, before a surrogate pair
+    calls = 0;
+    while ((rc = SQLGetData(again.stmt.handle, 2, SQL_C_WCHAR, unit, sizeof unit, &ind)) !=
+               SQL_NO_DATA &&
+           ++calls < 100) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc));
+        wide += reinterpret_cast<char16_t*>(unit);
+    }
+    EXPECT_EQ(utf8(wide), "Ünïcödé ☃ 𝄞");
+}
+
 TEST_P(Driver, GetDataBinaryIsUtf16AndNullNeedsAnIndicator) {
     {
         ValueRow row(GetParam(), "int");
@@ -856,6 +888,219 @@ TEST_P(Driver, AFailedStatementLeavesNoCursorOpen) {
 }
 #endif
 
+// ---- the C boundary -------------------------------------------------------------------------
+
+using StatementCall = SQLRETURN (*)(SQLHSTMT);
+using ConnectionCall = SQLRETURN (*)(SQLHDBC);
+
+SQLCHAR gNarrow[64] = "x";
+SQLWCHAR gWide[64] = {u'x', 0};
+SQLSMALLINT gSmall = 0;
+SQLINTEGER gInteger = 0;
+SQLLEN gLength = 0;
+SQLULEN gSize = 0;
+SQLPOINTER gPointer = nullptr;
+
+// Every exported function that takes a statement handle.
+const StatementCall kStatementCalls[] = {
+    [](SQLHSTMT h) { return SQLFreeStmt(h, SQL_CLOSE); },
+    [](SQLHSTMT h) { return SQLFreeHandle(SQL_HANDLE_STMT, h); },
+    [](SQLHSTMT h) { return SQLBindCol(h, 1, SQL_C_CHAR, gNarrow, 64, &gLength); },
+    [](SQLHSTMT h) { return SQLCancel(h); },
+    [](SQLHSTMT h) { return SQLCloseCursor(h); },
+    [](SQLHSTMT h) { return SQLColAttribute(h, 1, SQL_DESC_NAME, gNarrow, 64, &gSmall, &gLength); },
+    [](SQLHSTMT h) { return SQLColAttributeW(h, 1, SQL_DESC_NAME, gWide, 64, &gSmall, &gLength); },
+    [](SQLHSTMT h) { return SQLColumns(h, nullptr, 0, nullptr, 0, gNarrow, SQL_NTS, nullptr, 0); },
+    [](SQLHSTMT h) { return SQLColumnsW(h, nullptr, 0, nullptr, 0, gWide, SQL_NTS, nullptr, 0); },
+    [](SQLHSTMT h) {
+        return SQLDescribeCol(h, 1, gNarrow, 64, &gSmall, &gSmall, &gSize, &gSmall, &gSmall);
+    },
+    [](SQLHSTMT h) {
+        return SQLDescribeColW(h, 1, gWide, 64, &gSmall, &gSmall, &gSize, &gSmall, &gSmall);
+    },
+    [](SQLHSTMT h) { return SQLExecDirect(h, gNarrow, SQL_NTS); },
+    [](SQLHSTMT h) { return SQLExecDirectW(h, gWide, SQL_NTS); },
+    [](SQLHSTMT h) { return SQLExecute(h); },
+    [](SQLHSTMT h) { return SQLFetch(h); },
+    [](SQLHSTMT h) { return SQLFetchScroll(h, SQL_FETCH_NEXT, 0); },
+    [](SQLHSTMT h) { return SQLGetData(h, 1, SQL_C_CHAR, gNarrow, 64, &gLength); },
+    [](SQLHSTMT h) {
+        return SQLGetDiagField(SQL_HANDLE_STMT, h, 1, SQL_DIAG_MESSAGE_TEXT, gNarrow, 64, &gSmall);
+    },
+    [](SQLHSTMT h) {
+        return SQLGetDiagFieldW(SQL_HANDLE_STMT, h, 1, SQL_DIAG_MESSAGE_TEXT, gWide, 64, &gSmall);
+    },
+    [](SQLHSTMT h) {
+        return SQLGetDiagRec(SQL_HANDLE_STMT, h, 1, gNarrow, &gInteger, gNarrow + 8, 32, &gSmall);
+    },
+    [](SQLHSTMT h) {
+        return SQLGetDiagRecW(SQL_HANDLE_STMT, h, 1, gWide, &gInteger, gWide + 8, 32, &gSmall);
+    },
+    [](SQLHSTMT h) { return SQLGetStmtAttr(h, SQL_ATTR_MAX_ROWS, &gSize, 0, &gInteger); },
+    [](SQLHSTMT h) { return SQLGetStmtAttrW(h, SQL_ATTR_MAX_ROWS, &gSize, 0, &gInteger); },
+    [](SQLHSTMT h) { return SQLGetTypeInfo(h, SQL_ALL_TYPES); },
+    [](SQLHSTMT h) { return SQLGetTypeInfoW(h, SQL_ALL_TYPES); },
+    [](SQLHSTMT h) { return SQLMoreResults(h); },
+    [](SQLHSTMT h) { return SQLNumResultCols(h, &gSmall); },
+    [](SQLHSTMT h) { return SQLPrepare(h, gNarrow, SQL_NTS); },
+    [](SQLHSTMT h) { return SQLPrepareW(h, gWide, SQL_NTS); },
+    [](SQLHSTMT h) { return SQLRowCount(h, &gLength); },
+    [](SQLHSTMT h) {
+        return SQLSetStmtAttr(h, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(1), 0);
+    },
+    [](SQLHSTMT h) {
+        return SQLSetStmtAttrW(h, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(1), 0);
+    },
+    [](SQLHSTMT h) { return SQLTables(h, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); },
+    [](SQLHSTMT h) { return SQLTablesW(h, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); },
+    [](SQLHSTMT h) { return SQLNumParams(h, &gSmall); },
+    [](SQLHSTMT h) {
+        return SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, gNarrow, 64,
+                                &gLength);
+    },
+    [](SQLHSTMT h) { return SQLDescribeParam(h, 1, &gSmall, &gSize, &gSmall, &gSmall); },
+    [](SQLHSTMT h) { return SQLParamData(h, &gPointer); },
+    [](SQLHSTMT h) { return SQLPutData(h, gNarrow, 1); },
+};
+
+// Every exported function that takes a connection handle.
+const ConnectionCall kConnectionCalls[] = {
+    [](SQLHDBC h) {
+        SQLHANDLE out = nullptr;
+        return SQLAllocHandle(SQL_HANDLE_STMT, h, &out);
+    },
+    [](SQLHDBC h) { return SQLConnect(h, gNarrow, SQL_NTS, nullptr, 0, nullptr, 0); },
+    [](SQLHDBC h) { return SQLConnectW(h, gWide, SQL_NTS, nullptr, 0, nullptr, 0); },
+    [](SQLHDBC h) {
+        return SQLDriverConnect(h, nullptr, gNarrow, SQL_NTS, nullptr, 0, &gSmall,
+                                SQL_DRIVER_NOPROMPT);
+    },
+    [](SQLHDBC h) {
+        return SQLDriverConnectW(h, nullptr, gWide, SQL_NTS, nullptr, 0, &gSmall,
+                                 SQL_DRIVER_NOPROMPT);
+    },
+    [](SQLHDBC h) { return SQLDisconnect(h); },
+    [](SQLHDBC h) { return SQLEndTran(SQL_HANDLE_DBC, h, SQL_COMMIT); },
+    [](SQLHDBC h) { return SQLGetConnectAttr(h, SQL_ATTR_AUTOCOMMIT, &gInteger, 0, nullptr); },
+    [](SQLHDBC h) { return SQLGetConnectAttrW(h, SQL_ATTR_AUTOCOMMIT, &gInteger, 0, nullptr); },
+    [](SQLHDBC h) {
+        return SQLSetConnectAttr(h, SQL_ATTR_AUTOCOMMIT,
+                                 reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    },
+    [](SQLHDBC h) {
+        return SQLSetConnectAttrW(h, SQL_ATTR_AUTOCOMMIT,
+                                  reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    },
+    [](SQLHDBC h) { return SQLGetInfo(h, SQL_DRIVER_NAME, gNarrow, 64, &gSmall); },
+    [](SQLHDBC h) { return SQLGetInfoW(h, SQL_DRIVER_NAME, gWide, 64, &gSmall); },
+    [](SQLHDBC h) {
+        SQLUSMALLINT supported = 0;
+        return SQLGetFunctions(h, SQL_API_SQLFETCH, &supported);
+    },
+    [](SQLHDBC h) { return SQLNativeSql(h, gNarrow, SQL_NTS, gNarrow + 8, 32, &gInteger); },
+    [](SQLHDBC h) { return SQLNativeSqlW(h, gWide, SQL_NTS, gWide + 8, 32, &gInteger); },
+    [](SQLHDBC h) {
+        return SQLGetDiagRec(SQL_HANDLE_DBC, h, 1, gNarrow, &gInteger, gNarrow + 8, 32, &gSmall);
+    },
+    [](SQLHDBC h) {
+        return SQLGetDiagField(SQL_HANDLE_DBC, h, 0, SQL_DIAG_NUMBER, &gInteger, 0, &gSmall);
+    },
+    [](SQLHDBC h) { return SQLFreeHandle(SQL_HANDLE_DBC, h); },
+};
+
+// Without a driver manager in front, the driver itself refuses a null handle,
+// and a statement or connection freed before (its owner still alive), with
+// SQL_INVALID_HANDLE.
+TEST_P(Driver, EveryEntryPointRefusesNullAndFreedHandles) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    SQLHDBC freedDbc = SQL_NULL_HDBC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env.handle, &freedDbc), SQL_SUCCESS);
+    ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, freedDbc), SQL_SUCCESS);
+    SQLHSTMT freedStmt = SQL_NULL_HSTMT;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, conn.handle, &freedStmt), SQL_SUCCESS);
+    ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, freedStmt), SQL_SUCCESS);
+
+    for (const SQLHSTMT h : std::array<SQLHSTMT, 2>{nullptr, freedStmt}) {
+        for (size_t i = 0; i < std::size(kStatementCalls); ++i) {
+            EXPECT_EQ(kStatementCalls[i](h), SQL_INVALID_HANDLE) << "statement call " << i;
+        }
+    }
+    for (const SQLHDBC h : std::array<SQLHDBC, 2>{nullptr, freedDbc}) {
+        for (size_t i = 0; i < std::size(kConnectionCalls); ++i) {
+            EXPECT_EQ(kConnectionCalls[i](h), SQL_INVALID_HANDLE) << "connection call " << i;
+        }
+    }
+    SQLINTEGER version = 0;
+    EXPECT_EQ(SQLGetEnvAttr(SQL_NULL_HENV, SQL_ATTR_ODBC_VERSION, &version, 0, nullptr),
+              SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLSetEnvAttr(SQL_NULL_HENV, SQL_ATTR_ODBC_VERSION,
+                            reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+              SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_ENV, SQL_NULL_HENV, SQL_COMMIT), SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, SQL_NULL_HENV), SQL_INVALID_HANDLE);
+    // The live connection still works.
+    Stmt stmt(conn);
+    EXPECT_EQ(stmt.exec("select * from [Offset$]"), SQL_SUCCESS);
+}
+
+// Negative lengths and buffer sizes are errors (HY090), never an exception
+// or a write through a negative size; the handle stays usable.
+TEST_P(Driver, NegativeLengthsAreErrors) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+    SQLCHAR buffer[64] = "select * from [Sheet1$]";
+    SQLSMALLINT small = 0;
+    SQLLEN length = 0;
+    SQLINTEGER integer = 0;
+    for (const SQLSMALLINT field : {SQL_DIAG_DYNAMIC_FUNCTION, SQL_DIAG_MESSAGE_TEXT}) {
+        const SQLRETURN rc =
+            SQLGetDiagField(SQL_HANDLE_STMT, stmt.handle, 1, field, buffer, -1, &small);
+        EXPECT_TRUE(rc == SQL_ERROR || rc == SQL_NO_DATA) << rc;
+    }
+    EXPECT_EQ(SQLGetInfo(conn.handle, SQL_DRIVER_NAME, buffer, -1, &small), SQL_ERROR);
+    EXPECT_EQ(
+        SQLDescribeCol(stmt.handle, 1, buffer, -1, &small, nullptr, nullptr, nullptr, nullptr),
+        SQL_ERROR);
+    EXPECT_EQ(SQLColAttribute(stmt.handle, 1, SQL_DESC_NAME, buffer, -1, &small, nullptr),
+              SQL_ERROR);
+    EXPECT_EQ(SQLGetData(stmt.handle, 1, SQL_C_CHAR, buffer, -1, &length), SQL_ERROR);
+    EXPECT_EQ(SQLNativeSql(conn.handle, buffer, -5, buffer, 64, &integer), SQL_ERROR);
+    EXPECT_EQ(SQLNativeSql(conn.handle, buffer, SQL_NTS, buffer, -1, &integer), SQL_ERROR);
+#ifdef XLSODBC_DIRECT  // the driver manager answers this one from its own copy of the records
+    EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, stmt.handle, 1, buffer, &integer, buffer, -1, &small),
+              SQL_ERROR);
+#endif
+    ASSERT_EQ(SQLCloseCursor(stmt.handle), SQL_SUCCESS);
+    EXPECT_EQ(SQLExecDirect(stmt.handle, buffer, -5), SQL_ERROR);
+    EXPECT_EQ(SQLTables(stmt.handle, nullptr, 0, nullptr, 0, buffer, -7, nullptr, 0), SQL_ERROR);
+
+    Conn other(env);
+    std::string cs = connectionString(kLo);
+    EXPECT_EQ(SQLDriverConnect(other.handle, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()),
+                               SQL_NTS, buffer, -1, &small, SQL_DRIVER_NOPROMPT),
+              SQL_ERROR);
+    EXPECT_EQ(SQLDisconnect(other.handle), SQL_ERROR);  // the failed call left it closed
+
+    EXPECT_EQ(stmt.exec("select * from [Offset$]"), SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+}
+
+// An environment with a connection is not freed (HY010): its memory is in use.
+TEST_P(Driver, AnEnvironmentWithConnectionsIsNotFreed) {
+    Env env(GetParam());
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env.handle, &dbc), SQL_SUCCESS);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env.handle), SQL_ERROR);
+    EXPECT_EQ(describe(SQL_HANDLE_ENV, env.handle).substr(0, 5), state("HY010", "S1010"));
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
+}
+
 // ---- threads ----------------------------------------------------------------------------
 
 TEST_P(Driver, TwoConnectionsOnTwoThreadsAtOnce) {
@@ -879,6 +1124,42 @@ TEST_P(Driver, TwoConnectionsOnTwoThreadsAtOnce) {
     ASSERT_EQ(a.size(), 2000U);
     EXPECT_EQ(a, b);
     EXPECT_EQ(a[1999][1], s("row 2000"));
+}
+
+// One connection used from several threads at once, as an application
+// linked to the driver (or a driver manager with threading off) does it:
+// statements of the connection are allocated, run and freed on every
+// thread while the others ask the connection about itself.
+TEST_P(Driver, OneConnectionFromSeveralThreads) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kXlwt);
+    auto work = [&](Table& out) {
+        for (int pass = 0; pass < 8; ++pass) {
+            Stmt stmt(conn);
+            EXPECT_EQ(stmt.exec("select * from [Rows$]"), SQL_SUCCESS);
+            out = stmt.rows(64);
+            char name[64] = {};
+            SQLSMALLINT length = 0;
+            EXPECT_EQ(SQLGetInfo(conn.handle, SQL_DRIVER_NAME, name, sizeof name, &length),
+                      SQL_SUCCESS);
+            Stmt failing(conn);
+            EXPECT_EQ(failing.exec("select * from [Nope$]"), SQL_ERROR);
+            EXPECT_EQ(failing.diags().size(), 1U);
+        }
+    };
+    std::array<Table, 3> results;
+    std::vector<std::thread> threads;
+    for (Table& result : results) {
+        threads.emplace_back(work, std::ref(result));
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (const Table& result : results) {
+        ASSERT_EQ(result.size(), 2000U);
+        EXPECT_EQ(result, results[0]);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(OdbcVersions, Driver, ::testing::Values(SQL_OV_ODBC3, SQL_OV_ODBC2),
