@@ -39,6 +39,8 @@ struct Workbook::Data {
     int biff = 8;
     bool date1904 = false;
     uint16_t codePage = 1252;
+    uint16_t country = 0;  // of the Excel that wrote it, where its built-in formats differ
+    std::u16string worksheetFileName = u"Sheet1";  // names an Excel 2.x-4.0 worksheet file's sheet
     std::vector<SheetInfo> sheets;
     std::vector<uint32_t> sheetOffsets;  // stream offset of each sheet's BOF
     std::vector<DefinedName> names;

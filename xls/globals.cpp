@@ -1,16 +1,23 @@
 // The workbook globals sub-stream: BOF, sheet list, code page, date system,
 // shared strings, number formats, XF records and defined names. One small
 // function per record type; each checks its record's length.
+//
+// An Excel 2.x-4.0 worksheet file is one worksheet sub-stream that also
+// carries what later versions keep in the globals (code page, date system,
+// formats): it is read here as the globals of a workbook of one sheet. An
+// Excel 4.0 workbook (BIFF4W) has globals whose SHEETHDR records each
+// precede one sheet's sub-stream, nested before the globals' EOF.
 #include <algorithm>
-#include <map>
 
 #include "xls/crypto.h"
 #include "xls/data.h"
-#include "xls/render.h"
+#include "xls/formats.h"
 #include "xls/strings.h"
 
 namespace xls::detail {
 namespace {
+
+void decrypt(Workbook::Data& book, const Record& filePass);
 
 struct PendingName {
     std::u16string name;
@@ -22,8 +29,7 @@ struct PendingName {
 
 struct GlobalsParser {
     Workbook::Data& book;
-    std::map<uint16_t, CellType> formats;
-    std::vector<uint16_t> xfFormats;
+    FormatTable formats;
     std::vector<PendingName> names;
     std::vector<bool> supBookIsSelf;
     struct Xti {
@@ -31,6 +37,8 @@ struct GlobalsParser {
     };
     std::vector<Xti> externSheets;
     std::unique_ptr<CodePage> codePage;
+    bool codePageRecord = false;  // a CODEPAGE record named the code page
+    uint16_t countryRecord[2] = {0, 0};
 
     const CodePage& cp() {
         if (!codePage) {
@@ -44,16 +52,22 @@ struct GlobalsParser {
     }
 
     void onBoundSheet(const Record& r);
+    void onSheetHeader(const Record& r, size_t next);
+    void onCodePage(const Record& r);
+    void onFont(const Record& r);
     void onSst(RecordCursor& cursor, const Record& r);
-    void onFormat(const Record& r);
-    void onXf(const Record& r);
     void onName(const Record& r);
     void onExternSheet(const Record& r);
+    void onRecord(RecordCursor& cursor, const Record& r);
+    [[nodiscard]] uint16_t country() const;
     void finish();
     bool resolveName(const PendingName& p, DefinedName& out) const;
 };
 
 void GlobalsParser::onBoundSheet(const Record& r) {
+    if (book.biff < 5) {
+        return;  // BIFF4W lists names only; its SHEETHDR records place the sheets
+    }
     if (r.data.size() < 7) {
         tooShort(r, "BOUNDSHEET");
     }
@@ -82,6 +96,38 @@ void GlobalsParser::onBoundSheet(const Record& r) {
     }
     book.sheets.push_back(std::move(info));
     book.sheetOffsets.push_back(le32(r.data.data()));
+}
+
+// BIFF4W: the sheet sub-stream's length, the sheet's name; the sheet's BOF
+// follows at `next`.
+void GlobalsParser::onSheetHeader(const Record& r, size_t next) {
+    if (book.biff != 4 || r.data.size() < 5) {
+        return;
+    }
+    SheetInfo info;
+    readByteString(r.data, 4, 1, cp(), info.name);
+    book.sheets.push_back(std::move(info));
+    book.sheetOffsets.push_back(static_cast<uint32_t>(next));
+}
+
+void GlobalsParser::onCodePage(const Record& r) {
+    if (r.data.size() >= 2) {
+        book.codePage = le16(r.data.data());
+        codePageRecord = true;
+        codePage.reset();
+    }
+}
+
+// Excel 5/95 without a CODEPAGE record: the first font that declares a
+// character set other than ANSI gives the code page of the 8-bit text.
+void GlobalsParser::onFont(const Record& r) {
+    if (book.biff != 5 || codePageRecord || r.data.size() < 13 || book.codePage != 1252) {
+        return;
+    }
+    if (const uint16_t fromFont = codePageFromCharset(r.data[12])) {
+        book.codePage = fromFont;
+        codePage.reset();
+    }
 }
 
 void GlobalsParser::onSst(RecordCursor& cursor, const Record& r) {
@@ -113,32 +159,9 @@ void GlobalsParser::onSst(RecordCursor& cursor, const Record& r) {
     book.sst = std::move(table);
 }
 
-void GlobalsParser::onFormat(const Record& r) {
-    if (r.data.size() < 3) {
-        tooShort(r, "FORMAT");
-    }
-    const uint16_t id = le16(r.data.data());
-    std::u16string code;
-    if (book.biff == 8) {
-        const Pieces pieces{r.data.subspan(2)};
-        PieceReader reader(pieces);
-        readUnicodeString(reader, 2, PieceReader::Boundary::Flag, code);
-    } else {
-        readByteString(r.data, 2, 1, cp(), code);
-    }
-    formats[id] = classifyFormat(code);
-}
-
-void GlobalsParser::onXf(const Record& r) {
-    if (r.data.size() < 4) {
-        tooShort(r, "XF");
-    }
-    xfFormats.push_back(le16(r.data.data() + 2));
-}
-
 void GlobalsParser::onName(const Record& r) {
     const Bytes d = r.data;
-    if (d.size() < 14) {
+    if (book.biff < 5 || d.size() < 14) {
         return;  // not a range; nothing to list
     }
     const uint16_t flags = le16(d.data());
@@ -251,12 +274,79 @@ bool GlobalsParser::resolveName(const PendingName& p, DefinedName& out) const {
     return true;
 }
 
-void GlobalsParser::finish() {
-    book.xfKinds.reserve(xfFormats.size());
-    for (uint16_t id : xfFormats) {
-        const auto it = formats.find(id);
-        book.xfKinds.push_back(it != formats.end() ? it->second : builtinFormatKind(id));
+void GlobalsParser::onRecord(RecordCursor& cursor, const Record& r) {
+    switch (r.type) {
+        case rec::kBoundSheet:
+            onBoundSheet(r);
+            break;
+        case rec::kSheetHdr:
+            onSheetHeader(r, cursor.position());
+            break;
+        case rec::kCodePage:
+            onCodePage(r);
+            break;
+        case rec::kCountry:
+            if (r.data.size() >= 4) {
+                countryRecord[0] = le16(r.data.data());
+                countryRecord[1] = le16(r.data.data() + 2);
+            }
+            break;
+        case rec::kFont:
+            onFont(r);
+            break;
+        case rec::kDateMode:
+            book.date1904 = r.data.size() >= 2 && le16(r.data.data()) == 1;
+            break;
+        case rec::kFilePass:
+            if (book.biff <= 4) {
+                throw Error(ErrorKind::Encrypted,
+                            "records: an Excel 2.x-4.0 file protected by a password");
+            }
+            decrypt(book, r);
+            cursor = RecordCursor(book.stream, cursor.position());
+            break;
+        case rec::kSst:
+            onSst(cursor, r);
+            break;
+        case rec::kFormat:
+        case rec::kFormat2:
+            formats.onFormat(r, cp());
+            break;
+        case rec::kXf:
+        case rec::kXf2:
+        case rec::kXf3:
+        case rec::kXf4:
+            formats.onXf(r);
+            break;
+        case rec::kName:
+            onName(r);
+            break;
+        case rec::kExternSheet:
+            onExternSheet(r);
+            break;
+        case rec::kSupBook:
+            supBookIsSelf.push_back(r.data.size() == 4 && r.data[2] == 0x01 && r.data[3] == 0x04);
+            break;
+        default:
+            break;
     }
+}
+
+// The country of the Excel that wrote the file: the COUNTRY record's
+// first field (the Excel version's), else its second (the system's), when
+// either is one whose built-in formats differ; else the code page's.
+uint16_t GlobalsParser::country() const {
+    for (const uint16_t c : countryRecord) {
+        if (c == 81 || c == 82 || c == 86 || c == 886 || c == 66) {
+            return c;
+        }
+    }
+    return countryFromCodePage(book.codePage);
+}
+
+void GlobalsParser::finish() {
+    book.country = country();
+    book.xfKinds = formats.xfKinds(book.country);
     for (const PendingName& p : names) {
         DefinedName n;
         if (resolveName(p, n)) {
@@ -268,17 +358,14 @@ void GlobalsParser::finish() {
     }
 }
 
-// The BIFF version from a BOF record's version field; BIFF2-4 refused.
+// The BIFF version from the BOF record's number, and for BIFF5 and later
+// from its version field.
 int biffVersion(const Record& r) {
-    if (r.type != rec::kBof) {
-        throw Error(ErrorKind::UnsupportedVersion, "records: an Excel 2.x-4.x workbook (BIFF" +
-                                                       std::to_string(r.type == rec::kBof2   ? 2
-                                                                      : r.type == rec::kBof3 ? 3
-                                                                                             : 4) +
-                                                       ") is not supported");
-    }
     if (r.data.size() < 4) {
         damaged("records: BOF record at offset " + hex(r.offset) + " is too short");
+    }
+    if (r.type != rec::kBof) {
+        return r.type == rec::kBof2 ? 2 : r.type == rec::kBof3 ? 3 : 4;
     }
     const uint16_t version = le16(r.data.data());
     if (version == 0x0500) {
@@ -292,16 +379,28 @@ int biffVersion(const Record& r) {
     return r.data.size() >= 16 ? 8 : 5;
 }
 
+// A BIFF2-4 BOF's second field: what the sub-stream holds.
+constexpr uint16_t kBofWorkbook = 0x0100;
+uint16_t bofType(const Record& bof) {
+    return bof.data.size() >= 4 ? le16(bof.data.data() + 2) : 0;
+}
+SheetType sheetType(const Record& bof) {
+    switch (bofType(bof)) {
+        case 0x0020:
+            return SheetType::Chart;
+        case 0x0040:
+            return SheetType::Macro;
+        default:
+            return SheetType::Worksheet;
+    }
+}
+
 // Decryption works on a copy the reader owns; the file's bytes are no
 // longer needed after it.
 void decrypt(Workbook::Data& book, const Record& filePass) {
     std::vector<uint8_t> clear = book.stream.copy();
     decryptStream(clear, filePass, book.biff);
     book.stream = StreamBytes(std::move(clear));
-}
-
-bool isBof(uint16_t type) {
-    return type == rec::kBof || type == rec::kBof2 || type == rec::kBof3 || type == rec::kBof4;
 }
 
 }  // namespace
@@ -326,53 +425,32 @@ std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Dat
     }
     book->biff = biffVersion(r);
     book->codePage = book->biff == 8 ? 1200 : 1252;
-    GlobalsParser parser{*book, {}, {}, {}, {}, {}, {}};
+    GlobalsParser parser{*book, FormatTable(book->biff), {}, {}, {}, {}, false, {0, 0}};
+    const bool workbook4 = book->biff == 4 && bofType(r) == kBofWorkbook;
+    if (book->biff <= 4 && !workbook4) {
+        // A worksheet file: its one sheet, named after the file by the caller.
+        book->sheets.push_back({book->worksheetFileName, sheetType(r), false});
+        book->sheetOffsets.push_back(r.offset);
+    }
+    int depth = 0;  // BIFF4W: inside a sheet's sub-stream
     while (true) {
         if (!cursor.next(r)) {
             damaged("records: the workbook globals end at offset " + hex(cursor.position()) +
                     " without an EOF record (the stream is cut short)");
         }
-        if (r.type == rec::kEof) {
-            break;
-        }
-        switch (r.type) {
-            case rec::kBoundSheet:
-                parser.onBoundSheet(r);
+        if (workbook4 && isBof(r.type)) {
+            if (depth == 0 && !book->sheetOffsets.empty() &&
+                book->sheetOffsets.back() == r.offset) {
+                book->sheets.back().type = sheetType(r);
+            }
+            ++depth;
+        } else if (r.type == rec::kEof) {
+            if (depth == 0) {
                 break;
-            case rec::kCodePage:
-                if (r.data.size() >= 2) {
-                    book->codePage = le16(r.data.data());
-                    parser.codePage.reset();
-                }
-                break;
-            case rec::kDateMode:
-                book->date1904 = r.data.size() >= 2 && le16(r.data.data()) == 1;
-                break;
-            case rec::kFilePass:
-                decrypt(*book, r);
-                cursor = RecordCursor(book->stream, cursor.position());
-                break;
-            case rec::kSst:
-                parser.onSst(cursor, r);
-                break;
-            case rec::kFormat:
-                parser.onFormat(r);
-                break;
-            case rec::kXf:
-                parser.onXf(r);
-                break;
-            case rec::kName:
-                parser.onName(r);
-                break;
-            case rec::kExternSheet:
-                parser.onExternSheet(r);
-                break;
-            case rec::kSupBook:
-                parser.supBookIsSelf.push_back(r.data.size() == 4 && r.data[2] == 0x01 &&
-                                               r.data[3] == 0x04);
-                break;
-            default:
-                break;
+            }
+            --depth;
+        } else if (depth == 0) {
+            parser.onRecord(cursor, r);
         }
     }
     parser.finish();

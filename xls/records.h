@@ -21,10 +21,23 @@ constexpr uint16_t kSst = 0x00FC, kLabelSst = 0x00FD, kSupBook = 0x01AE, kDimens
 constexpr uint16_t kBlank = 0x0201, kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205;
 constexpr uint16_t kString = 0x0207, kRk = 0x027E, kFormat = 0x041E, kBof = 0x0809;
 constexpr uint16_t kBof2 = 0x0009, kBof3 = 0x0209, kBof4 = 0x0409;
+constexpr uint16_t kFont = 0x0031, kCountry = 0x008C;
+// Excel 2.x-4.0: the cell records of BIFF2 (with three bytes of cell
+// attributes in place of an XF index), its STRING with a one-byte length,
+// IXFE (the XF index of cells whose attributes say 63), the XF and FORMAT
+// forms of BIFF2-4, and BIFF4W's SHEETHDR before each sheet's sub-stream.
+constexpr uint16_t kDimension2 = 0x0000, kInteger2 = 0x0002, kNumber2 = 0x0003;
+constexpr uint16_t kLabel2 = 0x0004, kBoolErr2 = 0x0005, kString2 = 0x0007, kIxfe = 0x0044;
+constexpr uint16_t kFormat2 = 0x001E, kXf2 = 0x0043, kXf3 = 0x0243, kXf4 = 0x0443;
+constexpr uint16_t kSheetHdr = 0x008F;
 // FORMULA under its BIFF3 and BIFF4 numbers, which some writers still use
 // in BIFF8 files; the fields read here are laid out alike.
 constexpr uint16_t kFormula3 = 0x0206, kFormula4 = 0x0406;
 }  // namespace rec
+
+inline bool isBof(uint16_t type) {
+    return type == rec::kBof || type == rec::kBof2 || type == rec::kBof3 || type == rec::kBof4;
+}
 
 struct Record {
     uint16_t type = 0;

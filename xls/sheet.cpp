@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "xls/data.h"
+#include "xls/formats.h"
 #include "xls/huge_pages.h"
 #include "xls/render.h"
 #include "xls/strings.h"
@@ -43,7 +44,7 @@ public:
     // `bytes`: how many stream bytes the sheet can take at most, which
     // bounds every reservation made from the sheet's own claims.
     SheetParser(const Workbook::Data& book, Sheet::Data& out, size_t bytes)
-        : m_book(book), m_out(out), m_cp(book.codePage), m_bytes(bytes) {}
+        : m_book(book), m_out(out), m_cp(book.codePage), m_bytes(bytes), m_formats(book.biff) {}
     void run(size_t offset);
 
 private:
@@ -52,10 +53,14 @@ private:
                 " is too short");
     }
     void dispatch(RecordCursor& cursor, const Record& r);
+    bool dispatchOld(const Record& r);
+    [[nodiscard]] CellType kindOf(uint16_t xf);
+    [[nodiscard]] CellType kindOfAttributes(const uint8_t* attributes);
     void place(uint32_t row, const Cell& c);
     void placeElsewhere(uint32_t row, const Cell& c);
     void gatherUnordered();
     void addNumber(uint32_t row, uint16_t col, uint16_t xf, double v);
+    void addValue(uint32_t row, uint16_t col, CellType kind, double v);
     void addText(uint32_t row, uint16_t col, std::u16string_view s);
     void addCode(uint32_t row, uint16_t col, CellType type, uint8_t code);
     void onDimension(const Record& r);
@@ -65,6 +70,8 @@ private:
     void onLabel(RecordCursor& cursor, const Record& r);
     void onBoolErr(const Record& r);
     void onFormula(const Record& r);
+    void onFormula2(const Record& r);
+    void onFormulaResult(uint32_t row, uint16_t col, const uint8_t* result);
     void onString(RecordCursor& cursor, const Record& r);
     void onMerged(const Record& r);
     void finish();
@@ -86,6 +93,13 @@ private:
     bool m_stringPending = false;
     uint32_t m_pendingRow = 0;
     uint16_t m_pendingCol = 0;
+    // Excel 2.x-4.0: the sheet's own number formats and XF records (a
+    // BIFF4W sheet carries its own), and the XF of BIFF2 cells whose
+    // attributes give index 63.
+    FormatTable m_formats;
+    std::vector<CellType> m_kinds;
+    bool m_kindsStale = false;
+    uint16_t m_ixfe = 0;
 };
 
 // The common case, kept small enough to inline: the next cell to the right
@@ -143,11 +157,39 @@ void SheetParser::gatherUnordered() {
 }
 
 void SheetParser::addNumber(uint32_t row, uint16_t col, uint16_t xf, double v) {
+    addValue(row, col, kindOf(xf), v);
+}
+
+void SheetParser::addValue(uint32_t row, uint16_t col, CellType kind, double v) {
     Cell c;
     c.col = col;
-    c.type = xf < m_book.xfKinds.size() ? m_book.xfKinds[xf] : CellType::Number;
+    c.type = kind;
     c.number = v;
     place(row, c);
+}
+
+// The kind of a number in XF `xf`: from the sheet's own XF records where
+// an Excel 2.x-4.0 sheet has them, else the workbook's.
+CellType SheetParser::kindOf(uint16_t xf) {
+    if (m_formats.hasXfs()) {
+        if (m_kindsStale) {
+            m_kinds = m_formats.xfKinds(m_book.country);
+            m_kindsStale = false;
+        }
+        return xf < m_kinds.size() ? m_kinds[xf] : CellType::Number;
+    }
+    return xf < m_book.xfKinds.size() ? m_book.xfKinds[xf] : CellType::Number;
+}
+
+// BIFF2 cell attributes: the XF index in the low six bits of the first
+// byte (63: the last IXFE's), or, in files without XF records, the number
+// format's index in the low six bits of the second.
+CellType SheetParser::kindOfAttributes(const uint8_t* attributes) {
+    if (m_formats.hasXfs() || !m_book.xfKinds.empty()) {
+        const uint16_t xf = attributes[0] & 0x3F;
+        return kindOf(xf == 0x3F ? m_ixfe : xf);
+    }
+    return m_formats.formatKind(attributes[1] & 0x3F, m_book.country);
 }
 
 // A stored empty string is an empty cell: no one sees it, and it must not
@@ -181,7 +223,7 @@ void SheetParser::onDimension(const Record& r) {
     if (m_book.biff == 8 && r.data.size() >= 12) {
         rows = le32(d + 4) > le32(d) ? le32(d + 4) - le32(d) : 0;
         cols = le16(d + 10) > le16(d + 8) ? le16(d + 10) - le16(d + 8) : 0;
-    } else if (m_book.biff == 5 && r.data.size() >= 8) {
+    } else if (m_book.biff < 8 && r.data.size() >= 8) {
         rows = le16(d + 2) > le16(d) ? le16(d + 2) - le16(d) : 0;
         cols = le16(d + 6) > le16(d + 4) ? le16(d + 6) - le16(d + 4) : 0;
     }
@@ -282,6 +324,26 @@ void SheetParser::onFormula(const Record& r) {
         addNumber(row, col, xf, leDouble(v));
         return;
     }
+    onFormulaResult(row, col, v);
+}
+
+// BIFF2: row, column, cell attributes (3 bytes), the cached result, ...
+void SheetParser::onFormula2(const Record& r) {
+    if (r.data.size() < 15) {
+        tooShort(r, "FORMULA");
+    }
+    const uint8_t* d = r.data.data();
+    const uint8_t* v = d + 7;
+    if (le16(v + 6) != 0xFFFF) {
+        addValue(le16(d), le16(d + 2), kindOfAttributes(d + 4), leDouble(v));
+        return;
+    }
+    onFormulaResult(le16(d), le16(d + 2), v);
+}
+
+// A result that is not a number: its type in the first byte, the value in
+// the third.
+void SheetParser::onFormulaResult(uint32_t row, uint16_t col, const uint8_t* v) {
     switch (v[0]) {
         case 0:  // a string, in the STRING record that follows
             m_stringPending = true;
@@ -310,7 +372,7 @@ void SheetParser::onString(RecordCursor& cursor, const Record& r) {
         PieceReader reader(m_pieces);
         readUnicodeString(reader, 2, PieceReader::Boundary::Guess, m_scratch);
     } else {
-        readByteString(r.data, 0, 2, m_cp, m_scratch);
+        readByteString(r.data, 0, r.type == rec::kString2 ? 1 : 2, m_cp, m_scratch);
     }
     addText(m_pendingRow, m_pendingCol, m_scratch);
 }
@@ -329,10 +391,76 @@ void SheetParser::onMerged(const Record& r) {
     }
 }
 
+// The records of Excel 2.x-4.0 sheets that later versions do not have (or
+// lay out otherwise); false for any other record.
+bool SheetParser::dispatchOld(const Record& r) {
+    const Bytes d = r.data;
+    switch (r.type) {
+        case rec::kFormat:
+        case rec::kFormat2:
+            m_formats.onFormat(r, m_cp);
+            m_kindsStale = true;
+            return true;
+        case rec::kXf2:
+        case rec::kXf3:
+        case rec::kXf4:
+            m_formats.onXf(r);
+            m_kindsStale = true;
+            return true;
+        case rec::kIxfe:
+            m_ixfe = d.size() >= 2 ? le16(d.data()) : 0;
+            return true;
+        case rec::kDimension2:
+            onDimension(r);
+            return true;
+        case rec::kInteger2:
+            if (d.size() < 9) {
+                tooShort(r, "INTEGER");
+            }
+            addValue(le16(d.data()), le16(d.data() + 2), kindOfAttributes(d.data() + 4),
+                     le16(d.data() + 7));
+            return true;
+        case rec::kNumber2:
+            if (d.size() < 15) {
+                tooShort(r, "NUMBER");
+            }
+            addValue(le16(d.data()), le16(d.data() + 2), kindOfAttributes(d.data() + 4),
+                     leDouble(d.data() + 7));
+            return true;
+        case rec::kLabel2:
+            if (d.size() < 8) {
+                tooShort(r, "LABEL");
+            }
+            m_scratch.clear();
+            readByteString(d, 7, 1, m_cp, m_scratch);
+            addText(le16(d.data()), le16(d.data() + 2), m_scratch);
+            return true;
+        case rec::kBoolErr2:
+            if (d.size() < 9) {
+                tooShort(r, "BOOLERR");
+            }
+            addCode(le16(d.data()), le16(d.data() + 2),
+                    d[8] != 0 ? CellType::Error : CellType::Boolean,
+                    d[8] != 0 ? d[7] : static_cast<uint8_t>(d[7] != 0));
+            return true;
+        case rec::kFormula:
+            if (m_book.biff != 2) {
+                return false;
+            }
+            onFormula2(r);
+            return true;
+        default:
+            return false;
+    }
+}
+
 void SheetParser::dispatch(RecordCursor& cursor, const Record& r) {
-    if (r.type != rec::kString && r.type != rec::kContinue && r.type != 0x04BC &&
-        r.type != 0x0221 && r.type != 0x0236) {
+    if (r.type != rec::kString && r.type != rec::kString2 && r.type != rec::kContinue &&
+        r.type != 0x04BC && r.type != 0x0021 && r.type != 0x0221 && r.type != 0x0236) {
         m_stringPending = false;  // STRING must follow its FORMULA (shared/array records aside)
+    }
+    if (m_book.biff <= 4 && dispatchOld(r)) {
+        return;
     }
     switch (r.type) {
         case rec::kNumber:
@@ -364,6 +492,7 @@ void SheetParser::dispatch(RecordCursor& cursor, const Record& r) {
             onFormula(r);
             break;
         case rec::kString:
+        case rec::kString2:
             onString(cursor, r);
             break;
         case rec::kMerged:
@@ -380,7 +509,7 @@ void SheetParser::dispatch(RecordCursor& cursor, const Record& r) {
 void SheetParser::run(size_t offset) {
     RecordCursor cursor(m_book.stream, offset);
     Record r;
-    if (!cursor.next(r) || r.type != rec::kBof) {
+    if (!cursor.next(r) || !isBof(r.type)) {
         damaged("records: sheet does not begin with a BOF record at offset " + hex(offset));
     }
     // Embedded sub-streams (a chart inside a sheet) nest BOF..EOF.
@@ -390,7 +519,7 @@ void SheetParser::run(size_t offset) {
             damaged("records: sheet at offset " + hex(offset) + " ends at offset " +
                     hex(cursor.position()) + " without an EOF record (the stream is cut short)");
         }
-        if (r.type == rec::kBof) {
+        if (isBof(r.type)) {
             ++depth;
         } else if (r.type == rec::kEof) {
             --depth;
@@ -506,7 +635,7 @@ void SheetParser::finish() {
 // elsewhere, the index-th sub-stream after the globals.
 size_t sheetOffset(const Workbook::Data& book, size_t index) {
     const size_t off = book.sheetOffsets[index];
-    if (off + 4 <= book.stream.size() && book.stream.u16At(off) == rec::kBof) {
+    if (off + 4 <= book.stream.size() && isBof(book.stream.u16At(off))) {
         return off;
     }
     RecordCursor cursor(book.stream);
@@ -514,7 +643,7 @@ size_t sheetOffset(const Workbook::Data& book, size_t index) {
     size_t seen = 0;
     int depth = 0;
     while (cursor.next(r)) {
-        if (r.type == rec::kBof) {
+        if (isBof(r.type)) {
             if (depth == 0 && seen++ == index + 1) {
                 return r.offset;
             }

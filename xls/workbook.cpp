@@ -1,7 +1,9 @@
-// Opening a workbook: map the file, tell the container kinds apart (OLE2,
+// Opening a workbook: read the file, tell the container kinds apart (OLE2,
 // a bare BIFF stream, a zip, anything else), pick the workbook stream and
 // hand it to the globals parser. The public accessors live here too.
+#include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "xls/cfb.h"
 #include "xls/data.h"
@@ -23,20 +25,41 @@ uint16_t bareBofType(detail::Bytes b) {
     return bof && len >= 4 && len <= 20 ? type : 0;
 }
 
+// A zip file: an OpenDocument spreadsheet begins with an uncompressed
+// "mimetype" member that says so; any other is taken for an Excel 2007+
+// workbook.
+[[noreturn]] void refuseZip(detail::Bytes bytes) {
+    // Local file header: name length at 26, extra length at 28, name at 30.
+    if (bytes.size() >= 30) {
+        const size_t nameLength = detail::le16(bytes.data() + 26);
+        const size_t extraLength = detail::le16(bytes.data() + 28);
+        const size_t dataAt = 30 + nameLength + extraLength;
+        constexpr std::string_view kName = "mimetype";
+        constexpr std::string_view kOds = "application/vnd.oasis.opendocument.spreadsheet";
+        if (nameLength == kName.size() && bytes.size() >= dataAt + kOds.size() &&
+            std::equal(kName.begin(), kName.end(), bytes.begin() + 30) &&
+            std::equal(kOds.begin(), kOds.end(), bytes.begin() + static_cast<ptrdiff_t>(dataAt))) {
+            throw Error(ErrorKind::LooksLikeOds,
+                        "container: a zip file holding an OpenDocument spreadsheet (.ods)");
+        }
+    }
+    throw Error(ErrorKind::LooksLikeXlsx,
+                "container: a zip file, which looks like an Excel 2007+ (.xlsx) workbook");
+}
+
 // Where the workbook stream lies in `bytes`: the Workbook or Book stream of
 // an OLE2 container, or all of a bare BIFF file. Empty extents with the
 // bytes in `copy` when it cannot be read in place.
 std::vector<detail::Extent> findStream(detail::Bytes bytes, std::vector<uint8_t>& copy) {
     if (bytes.size() >= 4 && bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == 3 && bytes[3] == 4) {
-        throw Error(ErrorKind::LooksLikeXlsx,
-                    "container: a zip file, which looks like an Excel 2007+ (.xlsx) workbook");
+        refuseZip(bytes);
     }
     if (!detail::CompoundFile::hasSignature(bytes)) {
         if (bareBofType(bytes) != 0) {
             return {{0, bytes.size()}};
         }
         throw Error(ErrorKind::NotWorkbook,
-                    "container: not an OLE2 compound file; not an Excel 97-2003 or 5/95 workbook");
+                    "container: neither an OLE2 compound file nor an Excel 2.x-4.0 record stream");
     }
     const detail::CompoundFile cf(bytes);
     // Both a BIFF8 "Workbook" and a BIFF5 "Book" (the dual format): the
@@ -56,14 +79,30 @@ std::vector<detail::Extent> findStream(detail::Bytes bytes, std::vector<uint8_t>
     return extents;
 }
 
+// The file's name without its extension, which names the one sheet of an
+// Excel 2.x-4.0 worksheet file as the spreadsheet application shows it.
+std::u16string sheetNameOf(const std::filesystem::path& path) {
+    try {
+        std::u16string name = path.stem().u16string();
+        if (!name.empty()) {
+            return name;
+        }
+    } catch (const std::exception&) {
+        // a name that is not UTF-8: the reader's default stays
+    }
+    return u"Sheet1";
+}
+
 // The file's bytes stay in memory when the stream is read in place from
-// them; otherwise only the stream's copy is kept.
-Workbook load(std::vector<uint8_t> file, detail::Bytes bytes) {
+// them; otherwise only the stream's copy is kept. `fileName` names the
+// sheet of a worksheet file.
+Workbook load(std::vector<uint8_t> file, detail::Bytes bytes, std::u16string fileName) {
     std::vector<uint8_t> copy;
     const std::vector<detail::Extent> extents = findStream(bytes, copy);
     auto book = std::make_shared<Workbook::Data>();
     book->stream = extents.empty() ? detail::StreamBytes(std::move(copy))
                                    : detail::StreamBytes(std::move(file), extents);
+    book->worksheetFileName = std::move(fileName);
     return Workbook(detail::parseGlobals(std::move(book)));
 }
 
@@ -72,12 +111,12 @@ Workbook load(std::vector<uint8_t> file, detail::Bytes bytes) {
 Workbook Workbook::open(const std::filesystem::path& path) {
     std::vector<uint8_t> file = detail::readFile(path);
     const detail::Bytes bytes = file;
-    return load(std::move(file), bytes);
+    return load(std::move(file), bytes, sheetNameOf(path));
 }
 
 Workbook Workbook::fromBytes(std::vector<uint8_t> bytes) {
     const detail::Bytes view = bytes;
-    return load(std::move(bytes), view);
+    return load(std::move(bytes), view, u"Sheet1");
 }
 
 Workbook::Workbook(std::shared_ptr<const Data> data) : m_data(std::move(data)) {}

@@ -1,5 +1,6 @@
-// The workbook reader's public interface: open an Excel 97-2003 (BIFF8) or
-// Excel 5/95 (BIFF5/7) workbook, list its sheets and defined names, and read
+// The workbook reader's public interface: open an Excel 97-2003 (BIFF8),
+// Excel 5/95 (BIFF5/7) or Excel 2.x-4.0 (BIFF2-4) workbook or worksheet
+// file, list its sheets and defined names, and read
 // one worksheet's cells in compact form, each rendered on demand as the text
 // the ODBC driver shows. No ODBC in here: the reader is tested and fuzzed on
 // its own, and the driver sits on top of this header only.
@@ -20,10 +21,11 @@ namespace xls {
 // Why a file was refused. The driver maps each kind to its diagnostic.
 enum class ErrorKind : uint8_t {
     Io,                  // the file cannot be opened or read (message carries the system's reason)
-    NotWorkbook,         // not an OLE2 compound file, or no Workbook/Book stream
+    NotWorkbook,         // neither an OLE2 file with a Workbook/Book stream nor a BIFF2-4 file
     LooksLikeXlsx,       // a zip container: an Excel 2007+ workbook
+    LooksLikeOds,        // a zip container holding an OpenDocument spreadsheet
     Encrypted,           // password-protected with a password other than Excel's default
-    UnsupportedVersion,  // BIFF2-4 single-sheet files
+    UnsupportedVersion,  // a BIFF version the reader does not know
     Damaged,             // container or records inconsistent with the bytes present
 };
 
@@ -106,14 +108,16 @@ private:
 class Workbook {
 public:
     // Opens and checks the container and the workbook globals (sheet list,
-    // shared strings, formats, names). Throws Error. The file is read once,
+    // shared strings, formats, names). The one sheet of an Excel 2.x-4.0
+    // worksheet file is named after the file, without its extension
+    // ("Sheet1" for fromBytes). Throws Error. The file is read once,
     // whole: sheets are read later from that snapshot, whatever another
     // program does to the file meanwhile.
     static Workbook open(const std::filesystem::path& path);
     // The same from bytes in memory (fuzzing, tests).
     static Workbook fromBytes(std::vector<uint8_t> bytes);
 
-    [[nodiscard]] int biffVersion() const;  // 5 or 8
+    [[nodiscard]] int biffVersion() const;  // 2, 3, 4, 5 or 8
     [[nodiscard]] bool date1904() const;
     [[nodiscard]] const std::vector<SheetInfo>& sheets() const;
     [[nodiscard]] const std::vector<DefinedName>& names() const;

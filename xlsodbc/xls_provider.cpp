@@ -24,20 +24,21 @@ std::string refusal(const std::filesystem::path& path, const xls::Error& error) 
         case xls::ErrorKind::Io:
             return "The workbook " + file + " cannot be opened: " + error.what();
         case xls::ErrorKind::NotWorkbook:
-            return file + " is not an Excel 97-2003 or Excel 5/95 workbook (" + error.what() + ")";
+            return file + " is not an Excel .xls workbook (" + error.what() + ")";
         case xls::ErrorKind::LooksLikeXlsx:
             return file +
-                   " is not an Excel 97-2003 or Excel 5/95 workbook: it looks like an Excel 2007 "
-                   "or later "
-                   "(.xlsx) workbook; save it in the Excel 97-2003 (.xls) format to read it";
+                   " is not an Excel .xls workbook: it looks like an Excel 2007 or later (.xlsx) "
+                   "workbook; save it in the Excel 97-2003 (.xls) format to read it";
+        case xls::ErrorKind::LooksLikeOds:
+            return file +
+                   " is not an Excel .xls workbook: it is an OpenDocument spreadsheet (.ods); save "
+                   "it in the Excel 97-2003 (.xls) format to read it";
         case xls::ErrorKind::Encrypted:
             return "The workbook " + file +
                    " is password-protected; save a copy without a password to read it";
         case xls::ErrorKind::UnsupportedVersion:
-            return file +
-                   " is an Excel 2.x-4.x worksheet file; that version is not supported (save it in "
-                   "the "
-                   "Excel 97-2003 format)";
+            return file + " is an Excel file of a version that is not supported (" + error.what() +
+                   "); save it in the Excel 97-2003 format to read it";
         case xls::ErrorKind::Damaged:
             break;
     }

@@ -375,8 +375,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"stream_chain_cut_short.xls", xls::ErrorKind::Damaged, "records: ", false},
         Refusal{"record_longer_than_its_stream.xls", xls::ErrorKind::Damaged,
                 "records: record 0xa at offset 0x2b31 is longer than its stream", true},
-        Refusal{"biff4_worksheet.xls", xls::ErrorKind::UnsupportedVersion, "BIFF4", false},
-        Refusal{"zip_container.xls", xls::ErrorKind::LooksLikeXlsx, ".xlsx", false}));
+        // A BOF that declares 6 bytes and is followed by 8.
+        Refusal{"biff4_worksheet.xls", xls::ErrorKind::Damaged,
+                "records: record 0x0 at offset 0xa is longer than its stream", false},
+        Refusal{"zip_container.xls", xls::ErrorKind::LooksLikeXlsx, ".xlsx", false},
+        // An OpenDocument spreadsheet (calamine's single-empty.ods) named .xls.
+        Refusal{"ods_named_xls.xls", xls::ErrorKind::LooksLikeOds, "OpenDocument", false}));
 
 TEST(Tolerance, SstCountLargerThanTheDataReadsLikeTheOriginal) {
     expectSameCells(openFixture("xlwt_types.xls"),
@@ -400,6 +404,47 @@ TEST(Tolerance, DimensionClaimingFourBillionRowsReadsLikeTheOriginal) {
 TEST(Tolerance, StreamNameInCapitalsIsFound) {
     expectSameCells(openFixture("xlwt_types.xls"),
                     openFixture("malformed/stream_name_in_capitals.xls"));
+}
+
+// Excel 2.x-4.0 files (from the public test files of ExcelDataReader and
+// SheetJS): one worksheet each, named after the file.
+TEST(OldVersions, OneFileSavedAsBiff2Biff3AndBiff4ReadsTheSameInEach) {
+    const xls::Workbook b2 = openFixture("biff2-4/as3xls_BIFF2.xls");
+    EXPECT_EQ(b2.biffVersion(), 2);
+    ASSERT_EQ(b2.sheets().size(), 1U);
+    EXPECT_EQ(b2.sheets()[0].name, u"as3xls_BIFF2");
+    EXPECT_TRUE(b2.date1904());
+    const xls::Sheet sheet = b2.sheet(0);
+    EXPECT_EQ(cellText(sheet, 1, 2), "2007-02-22");  // a date format, in the 1904 system
+    EXPECT_EQ(cellText(sheet, 9, 2), "1385729.234");
+    EXPECT_EQ(cellText(sheet, 3, 1), "you doing");
+    for (const int version : {3, 4}) {
+        const xls::Workbook book =
+            openFixture("biff2-4/as3xls_BIFF" + std::to_string(version) + ".xls");
+        EXPECT_EQ(book.biffVersion(), version);
+        expectSameCells(b2, book);
+    }
+}
+
+TEST(OldVersions, Biff2FormatsAreNumberedInOrderOfAppearance) {
+    // 64 FORMAT records, the 22nd to the 64th '"0" 0.00' to '"42" 0.00',
+    // used by the cells of A1:A43: by their built-in numbers 21, 22, 27 and
+    // 45 would be times and dates.
+    const xls::Sheet sheet = openFixture("biff2-4/biff2_formats_in_order.xls").sheet(0);
+    for (uint32_t r = 0; r < 64; ++r) {
+        const xls::Cell* c = findCell(sheet, r, 0);
+        ASSERT_TRUE(c) << r;
+        EXPECT_EQ(c->type, xls::CellType::Number) << r;
+    }
+}
+
+TEST(OldVersions, Biff2FormulaStringResultFollowsInItsOwnStringRecord) {
+    const xls::Workbook book = openFixture("biff2-4/CRLFX5_2.XLS");
+    EXPECT_EQ(book.sheets()[0].name, u"CRLFX5_2");
+    EXPECT_EQ(cellText(book.sheet(0), 1, 1), "abc\r\ndef");
+    // Without a file name, the sheet gets the reader's default name.
+    const auto bytes = readBytes(kFixtures / "biff2-4/CRLFX5_2.XLS");
+    EXPECT_EQ(xls::Workbook::fromBytes(bytes).sheets()[0].name, u"Sheet1");
 }
 
 // Inputs that once broke the reader (found by fuzzing), kept as they were
