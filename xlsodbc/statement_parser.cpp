@@ -5,6 +5,8 @@
 #include "xlsodbc/text.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 namespace xlsodbc {
 namespace {
@@ -48,32 +50,111 @@ bool takeKeyword(std::u16string_view& s, std::u16string_view keyword) {
     return true;
 }
 
-// The table text of "[...]", "`...`", "\"...\"" or a bare name: `rest` is
-// everything after FROM. The closing delimiter is the statement's last
-// character, so a "]" inside a bracketed name needs no escape; a doubled
-// closing delimiter stands for one.
+// Words that begin a clause SQL allows after the table; the driver runs
+// none of them.
+constexpr std::array<std::u16string_view, 20> kClauses{
+    u"WHERE", u"ORDER",   u"GROUP", u"HAVING", u"UNION",     u"LIMIT", u"OFFSET",
+    u"FETCH", u"FOR",     u"JOIN",  u"INNER",  u"LEFT",      u"RIGHT", u"FULL",
+    u"CROSS", u"NATURAL", u"AS",    u"EXCEPT", u"INTERSECT", u"WINDOW"};
+
+// When `after` (what follows the table) begins a clause or a second table,
+// the words that name it ("ORDER BY", "WHERE", "a second table").
+std::optional<std::string> clauseAfter(std::u16string_view after) {
+    if (after.empty() || !isSpace(after.front())) {
+        return after.starts_with(u",") ? std::optional<std::string>("a second table")
+                                       : std::nullopt;
+    }
+    skipSpace(after);
+    if (after.starts_with(u",")) {
+        return "a second table";
+    }
+    size_t end = 0;
+    while (end < after.size() && !isSpace(after[end]) && after[end] != u'(') {
+        ++end;
+    }
+    const std::u16string_view word = after.substr(0, end);
+    for (const std::u16string_view clause : kClauses) {
+        if (equalsNoCase(word, clause)) {
+            std::string named = utf16ToUtf8(clause);
+            std::u16string_view next = after.substr(end);
+            skipSpace(next);
+            if ((clause == u"ORDER" || clause == u"GROUP") && takeKeyword(next, u"BY")) {
+                named += " BY";
+            }
+            return named;
+        }
+    }
+    return std::nullopt;
+}
+
+[[noreturn]] void unsupported(std::u16string_view statement, const std::string& clause) {
+    syntaxError(statement, clause + " is not supported");
+}
+
+// The text of a table in "[...]", "`...`" or "\"...\"", `rest` starting with
+// the opening delimiter; a doubled closing delimiter stands for one. The
+// name ends at the first closing delimiter when nothing, or a clause the
+// driver refuses, follows it; otherwise at the statement's last character,
+// so that a "]" inside a bracketed name needs no escape.
+std::u16string delimitedText(std::u16string_view statement, std::u16string_view rest) {
+    const char16_t close = rest.front() == u'[' ? u']' : rest.front();
+    std::u16string text;
+    size_t i = 1;
+    for (; i < rest.size(); ++i) {
+        if (rest[i] == close) {
+            if (i + 1 < rest.size() && rest[i + 1] == close) {
+                ++i;
+            } else {
+                break;
+            }
+        }
+        text.push_back(rest[i]);
+    }
+    if (i < rest.size()) {
+        const std::u16string_view after = rest.substr(i + 1);
+        if (trimSpace(after).empty()) {
+            return text;
+        }
+        if (const auto clause = clauseAfter(after)) {
+            unsupported(statement, *clause);
+        }
+    }
+    if (rest.size() < 2 || rest.back() != close) {
+        syntaxError(statement, "the table name is not closed, or something follows it");
+    }
+    text.clear();
+    const std::u16string_view inner = rest.substr(1, rest.size() - 2);
+    for (size_t k = 0; k < inner.size(); ++k) {
+        text.push_back(inner[k]);
+        if (inner[k] == close && k + 1 < inner.size() && inner[k + 1] == close) {
+            ++k;
+        }
+    }
+    return text;
+}
+
+// The table text: `rest` is everything after FROM.
 std::u16string tableText(std::u16string_view statement, std::u16string_view rest) {
     if (rest.empty()) {
         syntaxError(statement, "no table after FROM");
     }
     const char16_t open = rest.front();
-    const char16_t close = open == u'[' ? u']' : open;
     if (open == u'[' || open == u'`' || open == u'"') {
-        if (rest.size() < 2 || rest.back() != close) {
-            syntaxError(statement, "the table name is not closed, or something follows it");
-        }
-        const std::u16string_view inner = rest.substr(1, rest.size() - 2);
-        std::u16string text;
-        for (size_t i = 0; i < inner.size(); ++i) {
-            text.push_back(inner[i]);
-            if (inner[i] == close && i + 1 < inner.size() && inner[i + 1] == close) {
-                ++i;
+        return delimitedText(statement, rest);
+    }
+    // A bare name ends at white space outside single quotes.
+    bool quoted = false;
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == u'\'') {
+            quoted = !quoted;
+        } else if (!quoted && isSpace(rest[i])) {
+            if (const auto clause = clauseAfter(rest.substr(i))) {
+                unsupported(statement, *clause);
+            }
+            if (open != u'\'') {
+                syntaxError(statement, "something follows the table name");
             }
         }
-        return text;
-    }
-    if (open != u'\'' && std::any_of(rest.begin(), rest.end(), isSpace)) {
-        syntaxError(statement, "something follows the table name");
     }
     return std::u16string(rest);
 }

@@ -72,6 +72,32 @@ TEST(StatementParser, AnythingElseIsASyntaxError) {
     }
 }
 
+// What a client sends to sort or filter (a query builder's ORDER BY after a
+// quoted table) is refused by name, never read as part of the table's name.
+TEST(StatementParser, ClausesAfterTheTableAreRefusedByName) {
+    const std::pair<const char16_t*, const char*> cases[] = {
+        {u"SELECT * FROM `Sheet1$` ORDER BY `Name`", "ORDER BY is not supported"},
+        {u"select * from [Sheet1$] where [Name] = 'x'", "WHERE is not supported"},
+        {u"select * from \"Sheet1$\" group  by x;", "GROUP BY is not supported"},
+        {u"select * from Sheet1$ ORDER BY 1", "ORDER BY is not supported"},
+        {u"select * from 'My Sheet$' where 0 = 1", "WHERE is not supported"},
+        {u"select * from [a$], [b$]", "a second table is not supported"},
+        {u"select * from [a$] AS t", "AS is not supported"},
+    };
+    for (const auto& [statement, message] : cases) {
+        try {
+            parseSelect(statement);
+            ADD_FAILURE() << utf16ToUtf8(statement) << " was accepted";
+        } catch (const DriverError& e) {
+            EXPECT_EQ(e.state(), State::SyntaxError) << utf16ToUtf8(statement);
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
+    }
+    // A closing delimiter followed by anything else is part of the name.
+    EXPECT_EQ(parseSelect(u"select * from [x] wherever$]").name, u"x] wherever");
+    EXPECT_EQ(parseSelect(u"select * from ['My Sheet$'] ").name, u"My Sheet");
+}
+
 TEST(StatementParser, CellRangesWithinTheLimitsOfAWorksheet) {
     const auto r = parseCellRange(u"iv65536:a1");
     ASSERT_TRUE(r);
