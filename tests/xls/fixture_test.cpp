@@ -447,6 +447,26 @@ TEST(OldVersions, Biff2FormulaStringResultFollowsInItsOwnStringRecord) {
     EXPECT_EQ(xls::Workbook::fromBytes(bytes).sheets()[0].name, u"Sheet1");
 }
 
+// The writer's locale: the code page of 8-bit text and the meaning of the
+// built-in formats that differ between countries' versions of Excel.
+TEST(Locale, Excel95WithoutCodePageTakesItFromItsFontsCharacterSet) {
+    const xls::Workbook patched = openFixture("malformed/excel95_russian_no_codepage.xls");
+    expectSameCells(openFixture("excel95_russian.xls"), patched);
+    EXPECT_EQ(cellText(patched.sheet(0), 3, 1), "1 234 567,89 \u0440.");
+}
+
+TEST(Locale, BuiltInFormat56IsADateInJapaneseExcelAndATimeInChineseExcel) {
+    const xls::Sheet japanese = openFixture("excel2000_japanese.xls").sheet(0);
+    const xls::Sheet chinese =
+        openFixture("malformed/excel2000_japanese_country_china.xls").sheet(0);
+    ASSERT_TRUE(findCell(japanese, 5, 2) && findCell(chinese, 5, 2));
+    EXPECT_EQ(findCell(japanese, 5, 2)->type, xls::CellType::Date);
+    EXPECT_EQ(cellText(japanese, 5, 2), "2009-07-01");
+    EXPECT_EQ(findCell(chinese, 5, 2)->type, xls::CellType::Time);
+    // 57 is a date in both.
+    EXPECT_EQ(cellText(chinese, 4, 2), cellText(japanese, 4, 2));
+}
+
 // Inputs that once broke the reader (found by fuzzing), kept as they were
 // found; the sanitizer builds replay them.
 TEST(FuzzFindings, NameBeforeFilePassIsResolvedAfterTheStreamIsDecrypted) {

@@ -143,7 +143,28 @@ def main():
     struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", dim + 14), 0xFFFF)
     write("dimension_claims_4g_rows.xls", cf.d)
 
-    # A bare BIFF4 worksheet: BOF (version 0x0400, worksheet) and EOF.
+    # Excel 95 in Russian (SheetJS's biff5_numfmt_1_russian.xls) with its
+    # CODEPAGE record renamed to a record no reader knows: the fonts'
+    # character set (204, Cyrillic) must give the code page (tolerated,
+    # reads like its source).
+    cf = Cfb(open(os.path.join(SRC, "excel95_russian.xls"), "rb").read())
+    book = cf.stream("Book")
+    codepage = next(p for p, t, n in records(book) if t == 0x0042)
+    struct.pack_into("<H", cf.d, cf.stream_offset("Book", codepage), 0x00FF)
+    write("excel95_russian_no_codepage.xls", cf.d)
+
+    # Excel 2000 in Japanese (Spreadsheet::ParseExcel's Test2000J.xls) with
+    # its COUNTRY record saying Chinese Excel: built-in format 56, a date
+    # in Japanese Excel, is a time in Chinese Excel.
+    cf = Cfb(open(os.path.join(SRC, "excel2000_japanese.xls"), "rb").read())
+    wb = cf.stream("Workbook")
+    country = next(p for p, t, n in records(wb) if t == 0x008C)
+    for field in (4, 6):
+        struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", country + field), 86)
+    write("excel2000_japanese_country_china.xls", cf.d)
+
+    # A bare BIFF4 BOF that declares 6 bytes and is followed by 8, then EOF:
+    # the next record header is read from inside the BOF's data.
     write("biff4_worksheet.xls", struct.pack("<HHHHHH", 0x0409, 6, 0, 0x10, 0, 0) +
           struct.pack("<HH", 0x000A, 0))
     # A zip container, the start of an .xlsx file.
