@@ -7,6 +7,7 @@
 // sheet whose records come out of order is gathered with its rows and
 // sorted at the end.
 #include <algorithm>
+#include <utility>
 
 #include "xls/data.h"
 #include "xls/formats.h"
@@ -552,36 +553,75 @@ void SheetParser::sortUnordered() {
     std::vector<Placed>().swap(m_unordered);
 }
 
+// How many of a set of column ranges cover each column: a Fenwick tree of
+// differences, so adding a range and reading a column each cost log(columns).
+class ColumnCoverage {
+public:
+    void add(uint16_t first, uint16_t last, int32_t delta) {
+        bump(first, delta);
+        bump(static_cast<size_t>(last) + 1, -delta);
+    }
+    [[nodiscard]] int32_t at(uint16_t col) const {
+        int32_t sum = 0;
+        for (size_t i = static_cast<size_t>(col) + 1; i > 0; i &= i - 1) {
+            sum += m_tree[i];
+        }
+        return sum;
+    }
+
+private:
+    void bump(size_t col, int32_t delta) {
+        for (size_t i = col + 1; i < m_tree.size(); i += i & (~i + 1)) {
+            m_tree[i] += delta;
+        }
+    }
+    std::vector<int32_t> m_tree = std::vector<int32_t>(size_t{UINT16_MAX} + 2, 0);
+};
+
 // Only the top-left cell of a merged area keeps its value. Rows are walked
-// in order with the areas that span the current row, so the cost grows with
-// the cells plus the areas, not their product.
+// in order; the areas that span the current row cover their columns in a
+// ColumnCoverage, so the cost grows with the cells plus the areas (times
+// a logarithm), not their product, however many areas overlap.
 void SheetParser::dropMerged() {
     if (m_merged.empty()) {
         return;
     }
-    std::vector<Range> pending = m_merged;
-    std::sort(pending.begin(), pending.end(),
-              [](const Range& a, const Range& b) { return a.firstRow > b.firstRow; });
-    std::vector<Range> active;
+    std::vector<Range> starts = m_merged, ends = m_merged;
+    std::sort(starts.begin(), starts.end(),
+              [](const Range& a, const Range& b) { return a.firstRow < b.firstRow; });
+    std::sort(ends.begin(), ends.end(),
+              [](const Range& a, const Range& b) { return a.lastRow < b.lastRow; });
+    std::vector<std::pair<uint32_t, uint16_t>> topLeft;
+    topLeft.reserve(m_merged.size());
+    for (const Range& m : m_merged) {
+        topLeft.emplace_back(m.firstRow, m.firstCol);
+    }
+    std::sort(topLeft.begin(), topLeft.end());
+    ColumnCoverage covered;
+    size_t started = 0, ended = 0;
     auto& cells = m_out.cells;
     auto& rows = m_out.rows;
     size_t w = 0, kept = 0;
     for (size_t i = 0; i < rows.size(); ++i) {
         const uint32_t row = rows[i].row;
         const size_t end = i + 1 < rows.size() ? rows[i + 1].begin : cells.size();
-        while (!pending.empty() && pending.back().firstRow <= row) {
-            active.push_back(pending.back());
-            pending.pop_back();
+        for (; started < starts.size() && starts[started].firstRow <= row; ++started) {
+            covered.add(starts[started].firstCol, starts[started].lastCol, 1);
         }
-        std::erase_if(active, [row](const Range& m) { return m.lastRow < row; });
+        for (; ended < ends.size() && ends[ended].lastRow < row; ++ended) {
+            covered.add(ends[ended].firstCol, ends[ended].lastCol, -1);
+        }
         const size_t begin = w;
         for (size_t k = rows[i].begin; k < end; ++k) {
             const uint16_t col = cells[k].col;
-            const bool hidden = std::any_of(active.begin(), active.end(), [&](const Range& m) {
-                return col >= m.firstCol && col <= m.lastCol &&
-                       !(row == m.firstRow && col == m.firstCol);
-            });
-            if (!hidden) {
+            int32_t cover = covered.at(col);
+            if (cover > 0) {
+                // The areas whose top-left cell this is do not hide it.
+                const auto same = std::equal_range(topLeft.begin(), topLeft.end(),
+                                                   std::pair<uint32_t, uint16_t>(row, col));
+                cover -= static_cast<int32_t>(same.second - same.first);
+            }
+            if (cover <= 0) {
                 cells[w++] = cells[k];
             }
         }
