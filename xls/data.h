@@ -43,6 +43,12 @@ struct Workbook::Data {
     std::u16string worksheetFileName = u"Sheet1";  // names an Excel 2.x-4.0 worksheet file's sheet
     std::vector<SheetInfo> sheets;
     std::vector<uint32_t> sheetOffsets;  // stream offset of each sheet's BOF
+    // Found once at open, so that reading every sheet never costs sheets
+    // times the stream: the sheets' offsets in ascending order (where each
+    // sheet ends), and where BOUNDSHEET offsets miss a BOF, the offsets of
+    // the sub-streams that follow the globals.
+    std::vector<uint32_t> sortedOffsets;
+    std::vector<uint32_t> substreamOffsets;
     std::vector<DefinedName> names;
     detail::StreamBytes stream;  // the workbook stream, decrypted
     std::shared_ptr<const detail::StringTable> sst;

@@ -403,6 +403,40 @@ void decrypt(Workbook::Data& book, const Record& filePass) {
     book.stream = StreamBytes(std::move(clear));
 }
 
+// The sorted sheet offsets; and, only when a BOUNDSHEET offset misses a
+// BOF, one walk of the stream for the sub-streams after the globals.
+void locateSheets(Workbook::Data& book) {
+    book.sortedOffsets = book.sheetOffsets;
+    std::sort(book.sortedOffsets.begin(), book.sortedOffsets.end());
+    const bool allFound =
+        std::all_of(book.sheetOffsets.begin(), book.sheetOffsets.end(), [&](uint32_t off) {
+            return size_t{off} + 4 <= book.stream.size() && isBof(book.stream.u16At(off));
+        });
+    if (allFound) {
+        return;
+    }
+    RecordCursor cursor(book.stream);
+    Record r;
+    bool globals = true;
+    int depth = 0;
+    try {
+        while (book.substreamOffsets.size() < book.sheets.size() && cursor.next(r)) {
+            if (isBof(r.type)) {
+                if (depth == 0 && !globals) {
+                    book.substreamOffsets.push_back(r.offset);
+                }
+                ++depth;
+            } else if (r.type == rec::kEof && depth > 0) {
+                globals = globals && depth != 1;
+                --depth;
+            }
+        }
+    } catch (const Error&) {
+        // a stream cut short: the sheets found so far stand; the others are
+        // refused when read
+    }
+}
+
 }  // namespace
 
 std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream) {
@@ -454,6 +488,7 @@ std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Dat
         }
     }
     parser.finish();
+    locateSheets(*book);
     return book;
 }
 

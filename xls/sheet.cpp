@@ -678,19 +678,8 @@ size_t sheetOffset(const Workbook::Data& book, size_t index) {
     if (off + 4 <= book.stream.size() && isBof(book.stream.u16At(off))) {
         return off;
     }
-    RecordCursor cursor(book.stream);
-    Record r;
-    size_t seen = 0;
-    int depth = 0;
-    while (cursor.next(r)) {
-        if (isBof(r.type)) {
-            if (depth == 0 && seen++ == index + 1) {
-                return r.offset;
-            }
-            ++depth;
-        } else if (r.type == rec::kEof && depth > 0) {
-            --depth;
-        }
+    if (index < book.substreamOffsets.size()) {
+        return book.substreamOffsets[index];
     }
     damaged("records: sheet " + std::to_string(index) +
             " has no BOF record (BOUNDSHEET points to " + hex(off) + ")");
@@ -699,12 +688,10 @@ size_t sheetOffset(const Workbook::Data& book, size_t index) {
 // At most how many bytes the sheet at `offset` spans: up to the next
 // sheet's BOF, or the end of the stream.
 size_t sheetBytes(const Workbook::Data& book, size_t offset) {
-    size_t end = book.stream.size();
-    for (const uint32_t o : book.sheetOffsets) {
-        if (o > offset && o < end) {
-            end = o;
-        }
-    }
+    const auto& sorted = book.sortedOffsets;
+    const auto next = std::upper_bound(sorted.begin(), sorted.end(), offset);
+    const size_t end =
+        next != sorted.end() && *next < book.stream.size() ? *next : book.stream.size();
     return end > offset ? end - offset : 0;
 }
 
