@@ -2,9 +2,13 @@
 // between it and the dialog.
 #include "app/tabrook_app.h"
 
+#include <dlfcn.h>
 #include <algorithm>
+
 #include <cstdio>
-#include <new>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "app/find_excel_driver.h"
 #include "convert/convert_file_obj.h"
@@ -57,33 +61,45 @@ void CTabrookApp::RunBatch(CCommandLine& cmdLine, CString strSwitch, const CStri
 
     CConvertFileObj job(strWorkbook, values[0], FindExcelDriver(), WorksheetTableName(values[1]),
                         values[2], values[3], values[4], ErrorLogPath(values[0]), bOverwrite, true);
-    try {
-        job.ConvertFile(nullptr);
-    } catch (const CFileException&) {
-        // A write failed (a full disk): the job does not catch it, the run
-        // reports it and fails instead of ending abnormally.
-        try {
-            job.ReportError(
-                u"Problem opening output file.\nInvalid path or File may be read only.",
-                u"Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
-        } catch (const CException&) {
-            std::fputs(
-                "tabrook: writing the output file failed, and so did writing the error log\n",
-                stderr);
-        }
-        m_nExitCode = 1;
-    } catch (const std::bad_alloc&) {
-        std::fputs("tabrook: out of memory\n", stderr);
-        m_nExitCode = 1;
-    } catch (const CMemoryException&) {
-        std::fputs("tabrook: out of memory\n", stderr);
-        m_nExitCode = 1;
-    }
-    if (job.ErrorReported())
+    if (!RunConversion(job, nullptr))
         m_nExitCode = 1;
 }
 
+// The dialog lives in a module of its own, so that only a dialog run loads
+// Qt: next to the program in the build tree, in <libdir>/tabrook when
+// installed.
 void CTabrookApp::RunDialog() {
-    std::fputs(kUsage, stderr);
     m_nExitCode = 2;
+    const bool bDisplay =
+        std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+    if (!bDisplay) {
+        std::fputs("tabrook: no display to show the dialog on; give the arguments of a batch run\n",
+                   stderr);
+        std::fputs(kUsage, stderr);
+        return;
+    }
+    std::error_code error;
+    const std::filesystem::path exeDir =
+        std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    void* pModule = nullptr;
+    std::string strTried;
+    for (const std::filesystem::path& path :
+         {exeDir / "tabrook-dialog.so", exeDir / TABROOK_DIALOG_RELDIR / "tabrook-dialog.so"}) {
+        pModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (pModule)
+            break;
+        strTried += std::string("\n  ") + dlerror();
+    }
+    using RunDialogFn = int (*)(int&, char**);
+    auto pfnRun =
+        pModule ? reinterpret_cast<RunDialogFn>(dlsym(pModule, "TabrookRunDialog")) : nullptr;
+    if (!pfnRun) {
+        std::fprintf(stderr, "tabrook: the dialog cannot be loaded:%s\n", strTried.c_str());
+        std::fputs(kUsage, stderr);
+        return;
+    }
+    // The module stays loaded until the process ends: Qt cannot be unloaded.
+    m_nExitCode = pfnRun(AfxGetArgc(), AfxGetArgv());
+    if (m_nExitCode == 2)
+        std::fputs(kUsage, stderr);
 }

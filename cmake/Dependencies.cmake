@@ -15,7 +15,14 @@ add_library(unixodbc::odbcinst UNKNOWN IMPORTED)
 set_target_properties(unixodbc::odbcinst PROPERTIES
   IMPORTED_LOCATION "${ODBCINST_LIBRARY}" INTERFACE_INCLUDE_DIRECTORIES "${ODBC_INCLUDE_DIR}")
 
+# The dialog: Qt 6 Widgets, and xcb to find out whether a display can be
+# opened before Qt is started.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+include(GNUInstallDirs)
+
 if(TABROOK_TESTS)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
   find_package(GTest REQUIRED)
   include(GoogleTest)
 endif()

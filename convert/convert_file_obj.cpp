@@ -34,6 +34,32 @@ bool IsKnownOSType(const CString& strOSType) {
 
 }  // namespace
 
+bool RunConversion(CConvertFileObj& job, CWnd* pWnd) {
+    const char* pszUnreported = nullptr;
+    try {
+        job.ConvertFile(pWnd);
+        return !job.ErrorReported();
+    } catch (const CFileException&) {
+        try {
+            job.ReportError(kOpenFailureBox, kOpenFailureLog);
+            return false;
+        } catch (const CException&) {
+            pszUnreported =
+                "tabrook: writing the output file failed, and so did writing the error log\n";
+        }
+    } catch (const std::bad_alloc&) {
+        pszUnreported = "tabrook: out of memory\n";
+    } catch (const CMemoryException&) {
+        pszUnreported = "tabrook: out of memory\n";
+    }
+    std::fputs(pszUnreported, stderr);
+    try {
+        job.ReportError(u"Out of memory", u"Out of memory\r\n");
+    } catch (...) {  // NOLINT(bugprone-empty-catch): already on standard error
+    }
+    return false;
+}
+
 int EncodingIndex(const CString& strEncoding) {
     if (strEncoding.CompareNoCase(u"ANSI") == 0)
         return ENC_ANSI;
@@ -87,6 +113,13 @@ void CConvertFileObj::ConvertFile(CWnd* pWnd) {
     }
     if (m_bBatchMode && !ValidateBatchSettings())
         return;
+    // Converting a workbook onto itself would destroy it before a record is
+    // read.
+    if (IsSameFile(m_strExcelFile, m_strOutputFile)) {
+        ReportError(u"The output file is the workbook itself.",
+                    u"The output file is the workbook itself.\r\n");
+        return;
+    }
     ExportSheet(pWnd);
 }
 

@@ -76,6 +76,12 @@ private:
     bool m_bErrorReported = false;
 };
 
+// Runs the job and reports, through its channel, what the job itself does
+// not catch: a failed write (a full disk) as a failure of the output file,
+// and running out of memory (also on standard error). TRUE when the run
+// ended without any error.
+bool RunConversion(CConvertFileObj& job, CWnd* pWnd);
+
 // The character-set index of a character-set name ("ANSI", "UTF-8",
 // "Unicode", any letter case); anything else gives ENC_UTF8.
 int EncodingIndex(const CString& strEncoding);

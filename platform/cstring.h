@@ -72,6 +72,10 @@ public:
     [[nodiscard]] int Compare(const char16_t* psz) const;
     [[nodiscard]] int CompareNoCase(const char16_t* psz) const;
 
+    // Loads string resource nID (see platform/resources.h); false, with the
+    // string unchanged, when there is none.
+    bool LoadString(unsigned int nID);
+
     CString& MakeUpper();
     CString& MakeLower();
 

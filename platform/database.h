@@ -11,6 +11,7 @@
 // so texts are copied unit by unit between SQLWCHAR and char16_t.
 #pragma once
 
+#include "platform/runtime_class.h"
 #include "platform/types.h"
 
 #include <sql.h>
@@ -26,27 +27,6 @@
 class CDatabase;
 class CRecordset;
 class CFieldExchange;
-
-// Run-time class information: a class name and its base, so that a recordset
-// can tell what it is (IsKindOf).
-struct CRuntimeClass {
-    const char* m_lpszClassName;
-    const CRuntimeClass* m_pBaseClass;
-    [[nodiscard]] bool IsDerivedFrom(const CRuntimeClass* pBaseClass) const;
-};
-
-#define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
-#define DECLARE_DYNAMIC(class_name)               \
-public:                                           \
-    static const CRuntimeClass class##class_name; \
-    [[nodiscard]] const CRuntimeClass* GetRuntimeClass() const override;
-#define IMPLEMENT_DYNAMIC(class_name, base_class_name)         \
-    const CRuntimeClass class_name::class##class_name {        \
-#class_name, RUNTIME_CLASS(base_class_name)            \
-    };                                                         \
-    const CRuntimeClass* class_name::GetRuntimeClass() const { \
-        return RUNTIME_CLASS(class_name);                      \
-    }
 
 namespace odbc_detail {
 

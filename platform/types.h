@@ -17,6 +17,7 @@
 #endif
 
 using UINT = unsigned int;
+using HANDLE = void*;
 using LONGLONG = int64_t;
 using ULONGLONG = uint64_t;
 

@@ -98,3 +98,13 @@ DWORD GetFileAttributesW(const char16_t* path) {
         return FILE_ATTRIBUTE_READONLY;
     return FILE_ATTRIBUTE_NORMAL;
 }
+
+bool IsSameFile(const char16_t* pathA, const char16_t* pathB) {
+    if (!pathA || !pathB)
+        return false;
+    struct stat a {};
+    struct stat b {};
+    return ::stat(CString(pathA).ToUtf8().c_str(), &a) == 0 &&
+           ::stat(CString(pathB).ToUtf8().c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}

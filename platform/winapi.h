@@ -47,3 +47,7 @@ inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
 // FILE_ATTRIBUTE_READONLY when this process may not write it; otherwise
 // FILE_ATTRIBUTE_NORMAL.
 DWORD GetFileAttributesW(const char16_t* path);
+
+// TRUE when both paths name one existing file (links followed, any
+// spelling of the path).
+bool IsSameFile(const char16_t* pathA, const char16_t* pathB);

@@ -5,6 +5,16 @@
 
 namespace {
 CWinApp* g_pApp = nullptr;
+int g_argc = 0;
+char** g_argv = nullptr;
+}  // namespace
+
+int& AfxGetArgc() {
+    return g_argc;
+}
+
+char** AfxGetArgv() {
+    return g_argv;
 }
 
 CWinApp::CWinApp(const char16_t* pszAppName) : m_strAppName(pszAppName ? pszAppName : u"tabrook") {
@@ -21,6 +31,8 @@ CWinApp* AfxGetApp() {
 }
 
 int AfxWinMain(int argc, char** argv) {
+    g_argc = argc;
+    g_argv = argv;
     SetProcessCommandLine(argc, argv);
     CWinApp* pApp = AfxGetApp();
     if (!pApp)

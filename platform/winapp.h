@@ -24,6 +24,11 @@ public:
 // The application object, or null before it is constructed.
 CWinApp* AfxGetApp();
 
+// The process arguments as main received them (what a GUI toolkit is
+// started with); 0 and null before AfxWinMain.
+int& AfxGetArgc();
+char** AfxGetArgv();
+
 // The program's entry: captures argv as the command line, runs the
 // application object and returns its exit status.
 int AfxWinMain(int argc, char** argv);

@@ -1,0 +1,37 @@
+// The worker of a dialog run.
+#include "convert/convert_thread.h"
+
+IMPLEMENT_DYNCREATE(CConvertThread, CWinThread)
+
+CConvertThread::~CConvertThread() {
+    Join();
+}
+
+BOOL CConvertThread::InitInstance() {
+    const CConvertDialogSettings settings = m_pDlg->ReadSettings();
+    auto pJob = std::make_unique<CConvertFileObj>(
+        settings.strExcelFile, settings.strTextFile, settings.strExcelDriver, settings.strWorksheet,
+        settings.strEncoding, settings.strDelimiter, settings.strOSType, CString(),
+        settings.bOverwrite, false);
+    CConvertFileObj* pRun = pJob.get();
+    {
+        std::lock_guard lock(m_jobMutex);
+        if (m_bStopRequested)
+            pJob->SetStop(TRUE);
+        m_pJob = std::move(pJob);
+    }
+    if (m_pPrevious)
+        m_pPrevious->WaitForEnd();
+    RunConversion(*pRun, m_pDlg->GetNotifyWnd());
+    m_pDlg->OnStopConversion();
+    std::lock_guard lock(m_jobMutex);
+    m_pJob.reset();
+    return TRUE;
+}
+
+void CConvertThread::RequestStop() {
+    std::lock_guard lock(m_jobMutex);
+    m_bStopRequested = true;
+    if (m_pJob)
+        m_pJob->SetStop(TRUE);
+}

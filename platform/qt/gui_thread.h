@@ -1,0 +1,36 @@
+// Calls from worker threads into the GUI thread. Widgets are touched only on
+// the GUI thread: a worker's request runs there while the worker waits
+// (RunOnGuiThread), and a window's posted messages queue up for it
+// (CPostedCalls). Both hand their work over under a std::mutex, so that
+// thread checkers see every hand-over; Qt only wakes the GUI thread.
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+// Runs fn on the GUI thread and returns when it has run; at once when the
+// caller is the GUI thread. An exception thrown by fn reaches the caller.
+// The GUI thread must keep processing events meanwhile (it never waits for a
+// worker without doing so).
+void RunOnGuiThread(const std::function<void()>& fn);
+// TRUE on the thread that runs the application's event loop.
+bool IsGuiThread();
+
+// A queue of calls that run, in order, on the thread of its QObject's
+// owner; posting never waits. Destroying the queue drops calls not yet run.
+class CPostedCalls : public QObject {
+    Q_OBJECT
+public:
+    explicit CPostedCalls(QObject* parent = nullptr);
+    void Post(std::function<void()> call);
+
+public slots:
+    void RunPending();
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::function<void()>> m_pending;
+};

@@ -1,0 +1,28 @@
+// Output paths derived from workbook paths.
+#include "ui/output_path.h"
+
+#include <algorithm>
+
+namespace {
+
+int LastSeparator(const CString& strPath) {
+    return std::max(strPath.ReverseFind(u'/'), strPath.ReverseFind(u'\\'));
+}
+
+}  // namespace
+
+CString FileNamePart(const CString& strPath) {
+    return strPath.Mid(LastSeparator(strPath) + 1);
+}
+
+CString OutputFileName(const CString& strExcelName) {
+    const int n = strExcelName.GetLength();
+    if (n >= 4 && strExcelName.Right(4).CompareNoCase(u".xls") == 0)
+        return strExcelName.Left(n - 4) + u".csv";
+    return strExcelName + u".csv";
+}
+
+CString OutputPathFor(const CString& strExcelPath) {
+    const int nSlash = LastSeparator(strExcelPath);
+    return strExcelPath.Left(nSlash + 1) + OutputFileName(strExcelPath.Mid(nSlash + 1));
+}

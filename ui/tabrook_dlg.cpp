@@ -1,0 +1,278 @@
+// CTabrookDlg: the window, its option lists, starting, stopping and
+// watching a conversion, the choosers and help.
+#include "ui/tabrook_dlg.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/find_excel_driver.h"
+#include "odbc/worksheetlist.h"
+#include "platform/qt/choosers.h"
+#include "platform/winapi.h"
+#include "ui/dir_dialog.h"
+#include "ui/output_path.h"
+#include "ui/tabrook_rc.h"
+
+namespace {
+
+// The longest path the workbook chooser's buffer takes, with its NUL.
+constexpr int kFileBufferSize = 520;
+
+}  // namespace
+
+CTabrookDlg::CTabrookDlg(CWnd* pParent) : CDialog(ConvertDialogTemplate(), pParent) {
+    RegisterTabrookResources();
+    m_hIcon = LoadIconW(IDR_MAINFRAME);
+}
+
+CTabrookDlg::~CTabrookDlg() {
+    StopAndWaitForWorkers();
+}
+
+std::vector<CMessageMapEntry> CTabrookDlg::GetMessageMap() {
+    return {
+        OnClicked(IDC_CONVERT, this, &CTabrookDlg::OnStartConversion),
+        OnClicked(IDC_BROWSE_EXCEL, this, &CTabrookDlg::OnBrowseExcelFile),
+        OnClicked(IDC_BROWSE_TEXT, this, &CTabrookDlg::OnBrowseTextFile),
+        OnClicked(IDC_STOP, this, &CTabrookDlg::OnStopConversion),
+        OnClicked(ID_HELP, this, &CTabrookDlg::OnHelpButton),
+        OnMessage(WM_CONVERT_PROGRESS, this, &CTabrookDlg::OnProgress),
+    };
+}
+
+void CTabrookDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_WORKSHEET, m_cbWorksheet);
+    DDX_Control(pDX, IDC_FILE_FORMAT, m_cbFileFormat);
+    DDX_Control(pDX, IDC_EXCEL_FILE, m_edExcelFile);
+    DDX_Text(pDX, IDC_TEXT_FILE, m_strTextFile);
+    DDX_Control(pDX, IDC_CHARSET, m_cbCharset);
+    DDX_Control(pDX, IDC_DELIMITER, m_cbDelimiter);
+    DDX_Control(pDX, IDC_PROGRESS_LABEL, m_stProgressLabel);
+    DDX_Control(pDX, IDC_RECORD_COUNT, m_stRecordCount);
+}
+
+BOOL CTabrookDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    m_edExcelFile.SetReadOnly(TRUE);
+    for (const char16_t* psz : {u"UTF-8", u"ANSI", u"Unicode"}) m_cbCharset.AddString(psz);
+    m_cbCharset.SetCurSel(0);
+    for (const char16_t* psz : {u"|", u"\u00D8", u",", u";", u"{tab}", u"{space}"})
+        m_cbDelimiter.AddString(psz);
+    m_cbDelimiter.SetCurSel(0);
+    for (const char16_t* psz : {u"Windows", u"Unix", u"Mac"}) m_cbFileFormat.AddString(psz);
+    m_cbFileFormat.SetCurSel(0);
+    GetDlgItem(IDC_STOP)->EnableWindow(FALSE);
+    m_stProgressLabel.SetWindowTextW(u"");
+    return TRUE;
+}
+
+// Conversion control.
+
+void CTabrookDlg::OnStartConversion() {
+    UpdateData(TRUE);
+    const CString strExcelFile = m_edExcelFile.GetWindowText();
+    const CString strWorksheet = m_cbWorksheet.GetWindowText();
+    if (strExcelFile.IsEmpty() || m_strTextFile.IsEmpty())
+        return;
+    if (strWorksheet.IsEmpty()) {
+        AfxMessageBox(u"Choose or type worksheet name", MB_OK);
+        return;
+    }
+    m_bOverwrite = true;
+    if (FileExists(m_strTextFile)) {
+        CString strQuestion;
+        strQuestion.Format(u"File %s already exists\nYes: Overwite file\nNo: Append to file",
+                           m_strTextFile);
+        switch (AfxMessageBox(strQuestion, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+            case IDYES:
+                break;
+            case IDNO:
+                m_bOverwrite = false;
+                break;
+            default:
+                return;
+        }
+    }
+    GetDlgItem(IDC_CONVERT)->EnableWindow(FALSE);
+    GetDlgItem(IDC_STOP)->EnableWindow(TRUE);
+    CString strCaption;
+    strCaption.LoadString(IDS_PROCESSING_RECORD);
+    m_stProgressLabel.SetWindowTextW(strCaption);
+    m_stRecordCount.SetWindowTextW(u"");
+    auto* pThread = static_cast<CConvertThread*>(
+        AfxBeginThread(RUNTIME_CLASS(CConvertThread), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED));
+    if (!pThread) {
+        // Back to idle; the last run's worker stays the current one.
+        ShowIdle(u"");
+        AfxMessageBox(u"The conversion could not be started: the system refused a new thread.",
+                      MB_OK);
+        return;
+    }
+    pThread->m_pDlg = this;
+    pThread->m_pPrevious = m_pThread;
+    m_pThread = pThread;
+    m_arrWorkers.push_back(pThread);
+    ResumeThread(pThread->m_hThread);
+}
+
+CConvertDialogSettings CTabrookDlg::ReadSettings() {
+    CConvertDialogSettings settings;
+    RunOnGuiThread([&] {
+        settings.strExcelFile = m_edExcelFile.GetWindowText();
+        settings.strTextFile = m_strTextFile;
+        settings.strExcelDriver = m_strExcelDriver;
+        settings.strWorksheet = m_cbWorksheet.GetWindowText();
+        settings.strEncoding = m_cbCharset.GetWindowText();
+        settings.strDelimiter = m_cbDelimiter.GetWindowText();
+        settings.strOSType = m_cbFileFormat.GetWindowText();
+        settings.bOverwrite = m_bOverwrite;
+    });
+    return settings;
+}
+
+void CTabrookDlg::OnStopConversion() {
+    // On a worker's thread this is that worker's end-of-run call: it acts
+    // only while that worker is the last one started, so a run that ends
+    // after a newer run began stops nothing of the newer run and leaves its
+    // buttons alone.
+    const CWinThread* pCaller = CWinThread::GetCurrent();
+    RunOnGuiThread([&] {
+        if (pCaller && pCaller != m_pThread)
+            return;
+        if (m_pThread)
+            m_pThread->RequestStop();
+        CString strCaption;
+        strCaption.LoadString(IDS_TOTAL_RECORDS);
+        ShowIdle(strCaption);
+    });
+}
+
+void CTabrookDlg::ShowIdle(const CString& strCaption) {
+    GetDlgItem(IDC_CONVERT)->EnableWindow(TRUE);
+    GetDlgItem(IDC_STOP)->EnableWindow(FALSE);
+    m_stProgressLabel.SetWindowTextW(strCaption);
+}
+
+LRESULT CTabrookDlg::OnProgress(WPARAM /*wParam*/, LPARAM lParam) {
+    ShowRecordNumber(static_cast<int>(lParam));
+    UpdateData(FALSE);
+    return 1;
+}
+
+void CTabrookDlg::ShowRecordNumber(int nRecord) {
+    CString strNumber;
+    strNumber.Format(u"%d", nRecord);
+    m_stRecordCount.SetWindowTextW(strNumber);
+}
+
+bool CTabrookDlg::FileExists(const CString& strPath) {
+    const DWORD attributes = GetFileAttributesW(strPath);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void CTabrookDlg::OnCancel() {
+    for (CConvertThread* pWorker : m_arrWorkers) pWorker->RequestStop();
+    CDialog::OnCancel();
+}
+
+void CTabrookDlg::StopAndWaitForWorkers() {
+    for (CConvertThread* pWorker : m_arrWorkers) pWorker->RequestStop();
+    for (CConvertThread* pWorker : m_arrWorkers) {
+        // The worker may still read the controls, show a message box or make
+        // its end-of-run call: keep serving events until it has ended.
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (pWorker->HasEnded())
+                loop.quit();
+        });
+        poll.start(5);
+        if (!pWorker->HasEnded())
+            loop.exec();
+    }
+    m_arrWorkers.clear();
+}
+
+// Choosers and help.
+
+void CTabrookDlg::OnBrowseExcelFile() {
+    UpdateData(TRUE);
+    m_edExcelFile.SetReadOnly(FALSE);
+    const CString strCurrent = m_edExcelFile.GetWindowText();
+    CFileDialog chooser(TRUE, u".xls", nullptr, OFN_EXPLORER | OFN_FILEMUSTEXIST,
+                        u"Excel Files (*.xls)|*.xls||", this);
+    std::u16string buffer(kFileBufferSize, u'\0');
+    std::copy_n(strCurrent.GetString(), std::min(strCurrent.GetLength(), kFileBufferSize - 1),
+                buffer.begin());
+    chooser.m_ofn.lpstrFile = buffer.data();
+    chooser.m_ofn.nMaxFile = kFileBufferSize;
+    if (chooser.DoModal() != IDOK)
+        return;  // the box stays writable: the user may type a path now
+    UpdateData(TRUE);
+    const CString strPath = chooser.GetPathName();
+    m_edExcelFile.SetWindowTextW(strPath);
+    UpdateData(FALSE);
+    if (strPath.Find(u'/') >= 0 || strPath.Find(u'\\') >= 0)
+        m_strExcelName = FileNamePart(strPath);
+    m_edExcelFile.SetReadOnly(TRUE);
+    m_strTextFile = OutputPathFor(strPath);
+    UpdateData(FALSE);
+    LoadWorksheetList();
+}
+
+void CTabrookDlg::LoadWorksheetList() {
+    const CString strWorkbook = m_edExcelFile.GetWindowText();
+    m_strExcelDriver = FindExcelDriver();
+    if (m_strExcelDriver.IsEmpty()) {
+        AfxMessageBox(u"No Excel ODBC driver found", MB_OK);
+        return;
+    }
+    CWorksheetList list;
+    const BOOL bLoaded = list.Load(m_strExcelDriver, strWorkbook);
+    if (list.m_bReplaced) {
+        m_cbWorksheet.ResetContent();
+        for (const CString& strName : list.m_arrNames) m_cbWorksheet.AddString(strName);
+        m_cbWorksheet.SetCurSel(0);
+    }
+    // A catalogue the driver does not offer is no database error: the list
+    // simply stays as it was.
+    if (!bLoaded && list.m_strError.Find(u"Database error: ") == 0)
+        AfxMessageBox(list.m_strError, MB_OK);
+}
+
+void CTabrookDlg::OnBrowseTextFile() {
+    UpdateData(TRUE);
+    CDirDialog chooser;
+    if (!m_strTextFile.IsEmpty())
+        chooser.m_strStartFolder = m_strTextFile;
+    if (chooser.BrowseForFolder()) {
+        CString strFolder = chooser.m_strFolder;
+        if (!strFolder.IsEmpty() && strFolder[strFolder.GetLength() - 1] == u'/')
+            strFolder = strFolder.Left(strFolder.GetLength() - 1);  // the root "/"
+        m_strTextFile = strFolder + u"/" + OutputFileName(m_strExcelName);
+    }
+    UpdateData(FALSE);
+}
+
+CString CTabrookDlg::HelpAddress() {
+    const QString host = QStringLiteral(TABROOK_HELP_HOST);
+    if (!host.isEmpty())
+        return FromQString(host + QStringLiteral("/tabrookhelp.htm"));
+    // The page installed with the program, found from the program's own place.
+    const QString exeDir = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    const QString page =
+        QDir::cleanPath(QFileInfo(exeDir).absolutePath() +
+                        QStringLiteral("/" TABROOK_HELP_RELDIR "/tabrookhelp.htm"));
+    return FromQString(QUrl::fromLocalFile(page).toString());
+}
+
+void CTabrookDlg::OnHelpButton() {
+    ShellExecuteW(nullptr, u"open", HelpAddress(), nullptr, nullptr, SW_SHOW);
+}

@@ -1,0 +1,68 @@
+// CTabrookDlg: the program's window in a dialog run. The user names the
+// workbook (its chooser also derives the output path and fills the worksheet
+// list from the workbook's catalogue), the output file, the worksheet, the
+// character set, the delimiter and the line endings, starts a conversion on
+// a worker thread, watches its record counter and can stop it.
+#pragma once
+
+#include <vector>
+
+#include "convert/convert_thread.h"
+#include "platform/qt/dialog.h"
+
+class CTabrookDlg : public CDialog, public CConvertDialog {
+public:
+    explicit CTabrookDlg(CWnd* pParent = nullptr);
+    // Stops every run still going and waits for its worker, serving the
+    // worker's requests meanwhile, so no worker outlives the window.
+    ~CTabrookDlg() override;
+    CTabrookDlg(const CTabrookDlg&) = delete;
+    CTabrookDlg& operator=(const CTabrookDlg&) = delete;
+
+    // The worker's side (any thread).
+    CConvertDialogSettings ReadSettings() override;
+    CWnd* GetNotifyWnd() override { return this; }
+    void OnStopConversion() override;
+
+    // Click handlers and the progress message.
+    void OnStartConversion();
+    void OnBrowseExcelFile();
+    void OnBrowseTextFile();
+    void OnHelpButton();
+    LRESULT OnProgress(WPARAM wParam, LPARAM lParam);
+
+    void LoadWorksheetList();
+    void ShowRecordNumber(int nRecord);
+    // TRUE when the path exists and is not a folder.
+    static bool FileExists(const CString& strPath);
+    // The address the Help button opens.
+    static CString HelpAddress();
+
+    HICON m_hIcon = nullptr;
+    CConvertThread* m_pThread = nullptr;  // the worker last started; owned by the framework
+    CComboBox m_cbWorksheet;
+    CComboBox m_cbCharset;
+    CComboBox m_cbDelimiter;
+    CComboBox m_cbFileFormat;
+    CEdit m_edExcelFile;
+    CStatic m_stProgressLabel;
+    CStatic m_stRecordCount;
+    CString m_strTextFile;
+    CString m_strExcelDriver;
+    CString m_strExcelName;
+    bool m_bOverwrite = true;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    std::vector<CMessageMapEntry> GetMessageMap() override;
+    // Cancel, Escape and the close box: a run still going is asked to stop
+    // at once; the window then ends (and waits for its workers as it goes).
+    void OnCancel() override;
+
+private:
+    void StopAndWaitForWorkers();
+    void ShowIdle(const CString& strCaption);
+
+    std::vector<CConvertThread*> m_arrWorkers;  // every worker this dialog started
+};
