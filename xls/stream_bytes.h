@@ -34,6 +34,13 @@ public:
     };
 
     StreamBytes() = default;
+    // Moves only: the runs point into the bytes this object owns, which a
+    // copy would leave pointing into its source's bytes.
+    StreamBytes(const StreamBytes&) = delete;
+    StreamBytes& operator=(const StreamBytes&) = delete;
+    StreamBytes(StreamBytes&&) noexcept = default;
+    StreamBytes& operator=(StreamBytes&&) noexcept = default;
+    ~StreamBytes() = default;
     // A stream held whole in memory.
     explicit StreamBytes(std::vector<uint8_t> bytes);
     // The stream is `extents` of the file, in order (each within the file).
