@@ -5,11 +5,14 @@
 // diagnostic record and derive the return code from the records.
 #pragma once
 
+#include "xlsodbc/catalog.h"
 #include "xlsodbc/diagnostics.h"
 #include "xlsodbc/handles.h"
 #include "xlsodbc/odbc.h"
 #include "xlsodbc/text.h"
 
+#include <array>
+#include <initializer_list>
 #include <mutex>
 #include <new>
 
@@ -124,6 +127,11 @@ SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, c
 SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
                   const TextArg& table, const TextArg& column) noexcept;
 SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) noexcept;
+// The catalogue functions that are always empty for a workbook (keys,
+// statistics, row identifiers, procedures, privileges): `args` are the
+// function's text arguments in order, `options` its other arguments.
+SQLRETURN emptyCatalog(SQLHSTMT stmt, EmptyCatalog which, std::initializer_list<TextArg> args,
+                       std::array<SQLUSMALLINT, 3> options = {}) noexcept;
 
 // Diagnostics (api_diag.cpp).
 SQLRETURN getDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,

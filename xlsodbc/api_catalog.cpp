@@ -1,5 +1,6 @@
-// SQLTables, SQLColumns and SQLGetTypeInfo: catalogue results that the
-// statement then fetches like any other result.
+// SQLTables, SQLColumns, SQLGetTypeInfo and the catalogue functions that
+// are always empty for a workbook: catalogue results that the statement
+// then fetches like any other result.
 #include "xlsodbc/api.h"
 #include "xlsodbc/catalog.h"
 
@@ -26,6 +27,53 @@ void openCatalogResult(Statement& s, Make&& make) {
         s.closeCursor();
         s.result.reset();
         throw;
+    }
+}
+
+// The arguments of an always-empty catalogue function are still checked,
+// as ODBC defines them: an application learns of its mistakes either way.
+void checkArguments(EmptyCatalog which, const std::vector<TextArg>& args,
+                    const std::array<SQLUSMALLINT, 3>& options) {
+    for (const TextArg& arg : args) {
+        static_cast<void>(arg.str());  // HY090 for a negative length
+    }
+    auto refuse = [](State state, const std::string& what) { throw DriverError(state, what); };
+    switch (which) {
+        case EmptyCatalog::PrimaryKeys:
+        case EmptyCatalog::Statistics:
+        case EmptyCatalog::SpecialColumns:
+        case EmptyCatalog::ColumnPrivileges:
+            if (args.at(2).isNull()) {
+                refuse(State::InvalidNullPointer, "No table name was given");
+            }
+            break;
+        case EmptyCatalog::ForeignKeys:
+            if (args.at(2).isNull() && args.at(5).isNull()) {
+                refuse(State::InvalidNullPointer, "Neither table name was given");
+            }
+            break;
+        default:
+            break;
+    }
+    if (which == EmptyCatalog::Statistics) {
+        if (options[0] != SQL_INDEX_UNIQUE && options[0] != SQL_INDEX_ALL) {
+            refuse(State::InvalidUniqueness, "Unknown uniqueness option");
+        }
+        if (options[1] != SQL_QUICK && options[1] != SQL_ENSURE) {
+            refuse(State::InvalidAccuracy, "Unknown accuracy option");
+        }
+    }
+    if (which == EmptyCatalog::SpecialColumns) {
+        if (options[0] != SQL_BEST_ROWID && options[0] != SQL_ROWVER) {
+            refuse(State::InvalidColumnType, "Unknown identifier type");
+        }
+        if (options[1] != SQL_SCOPE_CURROW && options[1] != SQL_SCOPE_TRANSACTION &&
+            options[1] != SQL_SCOPE_SESSION) {
+            refuse(State::InvalidScopeType, "Unknown scope");
+        }
+        if (options[2] != SQL_NO_NULLS && options[2] != SQL_NULLABLE) {
+            refuse(State::InvalidNullableType, "Unknown nullable option");
+        }
     }
 }
 
@@ -58,6 +106,17 @@ SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
 SQLRETURN getTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         openCatalogResult(s, [&] { return typeInfoResult(type, s.odbc2()); });
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN emptyCatalog(SQLHSTMT stmt, EmptyCatalog which, std::initializer_list<TextArg> args,
+                       std::array<SQLUSMALLINT, 3> options) noexcept {
+    return guard<Statement>(stmt, [&](Statement& s) {
+        openCatalogResult(s, [&] {
+            checkArguments(which, std::vector<TextArg>(args), options);
+            return emptyCatalogResult(which, s.odbc2());
+        });
         return SQL_SUCCESS;
     });
 }

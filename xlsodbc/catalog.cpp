@@ -316,6 +316,132 @@ std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2) {
     return fixedResult(specs, std::move(rows), odbc2);
 }
 
+namespace {
+
+constexpr SQLSMALLINT kText = SQL_WVARCHAR;
+constexpr SQLSMALLINT kSmall = SQL_SMALLINT;
+constexpr SQLSMALLINT kInteger = SQL_INTEGER;
+
+struct EmptySpec {
+    std::vector<ColumnSpec> columns;
+    size_t odbc2Columns;  // ODBC 2 knows the first ones only
+};
+
+EmptySpec emptySpec(EmptyCatalog which) {
+    switch (which) {
+        case EmptyCatalog::PrimaryKeys:
+            return {{{"TABLE_CAT", "TABLE_QUALIFIER", kText, 128},
+                     {"TABLE_SCHEM", "TABLE_OWNER", kText, 128},
+                     {"TABLE_NAME", "TABLE_NAME", kText, 128},
+                     {"COLUMN_NAME", "COLUMN_NAME", kText, 128},
+                     {"KEY_SEQ", "KEY_SEQ", kSmall, 5},
+                     {"PK_NAME", "PK_NAME", kText, 128}},
+                    6};
+        case EmptyCatalog::ForeignKeys:
+            return {{{"PKTABLE_CAT", "PKTABLE_QUALIFIER", kText, 128},
+                     {"PKTABLE_SCHEM", "PKTABLE_OWNER", kText, 128},
+                     {"PKTABLE_NAME", "PKTABLE_NAME", kText, 128},
+                     {"PKCOLUMN_NAME", "PKCOLUMN_NAME", kText, 128},
+                     {"FKTABLE_CAT", "FKTABLE_QUALIFIER", kText, 128},
+                     {"FKTABLE_SCHEM", "FKTABLE_OWNER", kText, 128},
+                     {"FKTABLE_NAME", "FKTABLE_NAME", kText, 128},
+                     {"FKCOLUMN_NAME", "FKCOLUMN_NAME", kText, 128},
+                     {"KEY_SEQ", "KEY_SEQ", kSmall, 5},
+                     {"UPDATE_RULE", "UPDATE_RULE", kSmall, 5},
+                     {"DELETE_RULE", "DELETE_RULE", kSmall, 5},
+                     {"FK_NAME", "FK_NAME", kText, 128},
+                     {"PK_NAME", "PK_NAME", kText, 128},
+                     {"DEFERRABILITY", "DEFERRABILITY", kSmall, 5}},
+                    13};
+        case EmptyCatalog::Statistics:
+            return {{{"TABLE_CAT", "TABLE_QUALIFIER", kText, 128},
+                     {"TABLE_SCHEM", "TABLE_OWNER", kText, 128},
+                     {"TABLE_NAME", "TABLE_NAME", kText, 128},
+                     {"NON_UNIQUE", "NON_UNIQUE", kSmall, 5},
+                     {"INDEX_QUALIFIER", "INDEX_QUALIFIER", kText, 128},
+                     {"INDEX_NAME", "INDEX_NAME", kText, 128},
+                     {"TYPE", "TYPE", kSmall, 5},
+                     {"ORDINAL_POSITION", "SEQ_IN_INDEX", kSmall, 5},
+                     {"COLUMN_NAME", "COLUMN_NAME", kText, 128},
+                     {"ASC_OR_DESC", "COLLATION", kText, 1},
+                     {"CARDINALITY", "CARDINALITY", kInteger, 10},
+                     {"PAGES", "PAGES", kInteger, 10},
+                     {"FILTER_CONDITION", "FILTER_CONDITION", kText, 128}},
+                    13};
+        case EmptyCatalog::SpecialColumns:
+            return {{{"SCOPE", "SCOPE", kSmall, 5},
+                     {"COLUMN_NAME", "COLUMN_NAME", kText, 128},
+                     {"DATA_TYPE", "DATA_TYPE", kSmall, 5},
+                     {"TYPE_NAME", "TYPE_NAME", kText, 128},
+                     {"COLUMN_SIZE", "PRECISION", kInteger, 10},
+                     {"BUFFER_LENGTH", "LENGTH", kInteger, 10},
+                     {"DECIMAL_DIGITS", "SCALE", kSmall, 5},
+                     {"PSEUDO_COLUMN", "PSEUDO_COLUMN", kSmall, 5}},
+                    8};
+        case EmptyCatalog::Procedures:
+            return {{{"PROCEDURE_CAT", "PROCEDURE_QUALIFIER", kText, 128},
+                     {"PROCEDURE_SCHEM", "PROCEDURE_OWNER", kText, 128},
+                     {"PROCEDURE_NAME", "PROCEDURE_NAME", kText, 128},
+                     {"NUM_INPUT_PARAMS", "NUM_INPUT_PARAMS", kInteger, 10},
+                     {"NUM_OUTPUT_PARAMS", "NUM_OUTPUT_PARAMS", kInteger, 10},
+                     {"NUM_RESULT_SETS", "NUM_RESULT_SETS", kInteger, 10},
+                     {"REMARKS", "REMARKS", kText, 254},
+                     {"PROCEDURE_TYPE", "PROCEDURE_TYPE", kSmall, 5}},
+                    8};
+        case EmptyCatalog::ProcedureColumns:
+            return {{{"PROCEDURE_CAT", "PROCEDURE_QUALIFIER", kText, 128},
+                     {"PROCEDURE_SCHEM", "PROCEDURE_OWNER", kText, 128},
+                     {"PROCEDURE_NAME", "PROCEDURE_NAME", kText, 128},
+                     {"COLUMN_NAME", "COLUMN_NAME", kText, 128},
+                     {"COLUMN_TYPE", "COLUMN_TYPE", kSmall, 5},
+                     {"DATA_TYPE", "DATA_TYPE", kSmall, 5},
+                     {"TYPE_NAME", "TYPE_NAME", kText, 128},
+                     {"COLUMN_SIZE", "PRECISION", kInteger, 10},
+                     {"BUFFER_LENGTH", "LENGTH", kInteger, 10},
+                     {"DECIMAL_DIGITS", "SCALE", kSmall, 5},
+                     {"NUM_PREC_RADIX", "RADIX", kSmall, 5},
+                     {"NULLABLE", "NULLABLE", kSmall, 5},
+                     {"REMARKS", "REMARKS", kText, 254},
+                     {"COLUMN_DEF", "COLUMN_DEF", kText, 254},
+                     {"SQL_DATA_TYPE", "SQL_DATA_TYPE", kSmall, 5},
+                     {"SQL_DATETIME_SUB", "SQL_DATETIME_SUB", kSmall, 5},
+                     {"CHAR_OCTET_LENGTH", "CHAR_OCTET_LENGTH", kInteger, 10},
+                     {"ORDINAL_POSITION", "ORDINAL_POSITION", kInteger, 10},
+                     {"IS_NULLABLE", "IS_NULLABLE", kText, 3}},
+                    13};
+        case EmptyCatalog::TablePrivileges:
+            return {{{"TABLE_CAT", "TABLE_QUALIFIER", kText, 128},
+                     {"TABLE_SCHEM", "TABLE_OWNER", kText, 128},
+                     {"TABLE_NAME", "TABLE_NAME", kText, 128},
+                     {"GRANTOR", "GRANTOR", kText, 128},
+                     {"GRANTEE", "GRANTEE", kText, 128},
+                     {"PRIVILEGE", "PRIVILEGE", kText, 128},
+                     {"IS_GRANTABLE", "IS_GRANTABLE", kText, 3}},
+                    7};
+        case EmptyCatalog::ColumnPrivileges:
+            break;
+    }
+    return {{{"TABLE_CAT", "TABLE_QUALIFIER", kText, 128},
+             {"TABLE_SCHEM", "TABLE_OWNER", kText, 128},
+             {"TABLE_NAME", "TABLE_NAME", kText, 128},
+             {"COLUMN_NAME", "COLUMN_NAME", kText, 128},
+             {"GRANTOR", "GRANTOR", kText, 128},
+             {"GRANTEE", "GRANTEE", kText, 128},
+             {"PRIVILEGE", "PRIVILEGE", kText, 128},
+             {"IS_GRANTABLE", "IS_GRANTABLE", kText, 3}},
+            8};
+}
+
+}  // namespace
+
+std::unique_ptr<ResultSet> emptyCatalogResult(EmptyCatalog which, bool odbc2) {
+    EmptySpec spec = emptySpec(which);
+    if (odbc2) {
+        spec.columns.resize(spec.odbc2Columns);
+    }
+    return fixedResult(spec.columns, {}, odbc2);
+}
+
 std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference& ref) {
     const auto& tables = c.workbook->tables();
     const TableKind kind = ref.worksheet ? TableKind::Worksheet : TableKind::DefinedName;

@@ -38,6 +38,22 @@ std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery
 
 std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2);
 
+// Catalogue functions whose answer is always empty for a workbook: it has
+// no keys, indexes, row identifiers, procedures or privileges.
+enum class EmptyCatalog : unsigned char {
+    PrimaryKeys,
+    ForeignKeys,
+    Statistics,
+    SpecialColumns,
+    Procedures,
+    ProcedureColumns,
+    TablePrivileges,
+    ColumnPrivileges,
+};
+// The empty result with the function's standard columns (ODBC 2 names and
+// column counts for ODBC 2 applications).
+std::unique_ptr<ResultSet> emptyCatalogResult(EmptyCatalog which, bool odbc2);
+
 // The result of one table of the connection's workbook (a statement's
 // table). Throws DriverError (42S02) naming the tables that exist.
 std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference& ref);

@@ -41,6 +41,11 @@ enum class State : unsigned char {
     InvalidDescriptorField,  // HY091
     InvalidAttribute,        // HY092
     InvalidInfoType,         // HY096
+    InvalidColumnType,       // HY097
+    InvalidScopeType,        // HY098
+    InvalidNullableType,     // HY099
+    InvalidUniqueness,       // HY100
+    InvalidAccuracy,         // HY101
     InvalidParameterType,    // HY105
     InvalidFetchType,        // HY106
     NotImplemented,          // HYC00

@@ -161,6 +161,158 @@ SQLRETURN SQL_API SQLColumnsW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT cata
                    wideArg16(table, tableLength), wideArg16(column, columnLength));
 }
 
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
+                                 SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
+                                 SQLSMALLINT tableLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::PrimaryKeys,
+                        {narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
+                         narrowArg16(table, tableLength)});
+}
+
+SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
+                                  SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
+                                  SQLSMALLINT tableLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::PrimaryKeys,
+                        {wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
+                         wideArg16(table, tableLength)});
+}
+
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT stmt, SQLCHAR* pkCatalog, SQLSMALLINT pkCatalogLength,
+                                 SQLCHAR* pkSchema, SQLSMALLINT pkSchemaLength, SQLCHAR* pkTable,
+                                 SQLSMALLINT pkTableLength, SQLCHAR* fkCatalog,
+                                 SQLSMALLINT fkCatalogLength, SQLCHAR* fkSchema,
+                                 SQLSMALLINT fkSchemaLength, SQLCHAR* fkTable,
+                                 SQLSMALLINT fkTableLength) noexcept {
+    return emptyCatalog(
+        stmt, EmptyCatalog::ForeignKeys,
+        {narrowArg16(pkCatalog, pkCatalogLength), narrowArg16(pkSchema, pkSchemaLength),
+         narrowArg16(pkTable, pkTableLength), narrowArg16(fkCatalog, fkCatalogLength),
+         narrowArg16(fkSchema, fkSchemaLength), narrowArg16(fkTable, fkTableLength)});
+}
+
+SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT stmt, SQLWCHAR* pkCatalog, SQLSMALLINT pkCatalogLength,
+                                  SQLWCHAR* pkSchema, SQLSMALLINT pkSchemaLength, SQLWCHAR* pkTable,
+                                  SQLSMALLINT pkTableLength, SQLWCHAR* fkCatalog,
+                                  SQLSMALLINT fkCatalogLength, SQLWCHAR* fkSchema,
+                                  SQLSMALLINT fkSchemaLength, SQLWCHAR* fkTable,
+                                  SQLSMALLINT fkTableLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::ForeignKeys,
+                        {wideArg16(pkCatalog, pkCatalogLength), wideArg16(pkSchema, pkSchemaLength),
+                         wideArg16(pkTable, pkTableLength), wideArg16(fkCatalog, fkCatalogLength),
+                         wideArg16(fkSchema, fkSchemaLength), wideArg16(fkTable, fkTableLength)});
+}
+
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
+                                SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
+                                SQLSMALLINT tableLength, SQLUSMALLINT unique,
+                                SQLUSMALLINT accuracy) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::Statistics,
+                        {narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
+                         narrowArg16(table, tableLength)},
+                        {unique, accuracy, 0});
+}
+
+SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
+                                 SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
+                                 SQLSMALLINT tableLength, SQLUSMALLINT unique,
+                                 SQLUSMALLINT accuracy) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::Statistics,
+                        {wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
+                         wideArg16(table, tableLength)},
+                        {unique, accuracy, 0});
+}
+
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT stmt, SQLUSMALLINT identifierType, SQLCHAR* catalog,
+                                    SQLSMALLINT catalogLength, SQLCHAR* schema,
+                                    SQLSMALLINT schemaLength, SQLCHAR* table,
+                                    SQLSMALLINT tableLength, SQLUSMALLINT scope,
+                                    SQLUSMALLINT nullable) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::SpecialColumns,
+                        {narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
+                         narrowArg16(table, tableLength)},
+                        {identifierType, scope, nullable});
+}
+
+SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT stmt, SQLUSMALLINT identifierType, SQLWCHAR* catalog,
+                                     SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                     SQLSMALLINT schemaLength, SQLWCHAR* table,
+                                     SQLSMALLINT tableLength, SQLUSMALLINT scope,
+                                     SQLUSMALLINT nullable) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::SpecialColumns,
+                        {wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
+                         wideArg16(table, tableLength)},
+                        {identifierType, scope, nullable});
+}
+
+SQLRETURN SQL_API SQLProcedures(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
+                                SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* procedure,
+                                SQLSMALLINT procedureLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::Procedures,
+                        {narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
+                         narrowArg16(procedure, procedureLength)});
+}
+
+SQLRETURN SQL_API SQLProceduresW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
+                                 SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* procedure,
+                                 SQLSMALLINT procedureLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::Procedures,
+                        {wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
+                         wideArg16(procedure, procedureLength)});
+}
+
+SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
+                                      SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* procedure,
+                                      SQLSMALLINT procedureLength, SQLCHAR* column,
+                                      SQLSMALLINT columnLength) noexcept {
+    return emptyCatalog(
+        stmt, EmptyCatalog::ProcedureColumns,
+        {narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
+         narrowArg16(procedure, procedureLength), narrowArg16(column, columnLength)});
+}
+
+SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
+                                       SQLWCHAR* schema, SQLSMALLINT schemaLength,
+                                       SQLWCHAR* procedure, SQLSMALLINT procedureLength,
+                                       SQLWCHAR* column, SQLSMALLINT columnLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::ProcedureColumns,
+                        {wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
+                         wideArg16(procedure, procedureLength), wideArg16(column, columnLength)});
+}
+
+SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
+                                     SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
+                                     SQLSMALLINT tableLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::TablePrivileges,
+                        {narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
+                         narrowArg16(table, tableLength)});
+}
+
+SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
+                                      SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
+                                      SQLSMALLINT tableLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::TablePrivileges,
+                        {wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
+                         wideArg16(table, tableLength)});
+}
+
+SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
+                                      SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
+                                      SQLSMALLINT tableLength, SQLCHAR* column,
+                                      SQLSMALLINT columnLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::ColumnPrivileges,
+                        {narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
+                         narrowArg16(table, tableLength), narrowArg16(column, columnLength)});
+}
+
+SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
+                                       SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
+                                       SQLSMALLINT tableLength, SQLWCHAR* column,
+                                       SQLSMALLINT columnLength) noexcept {
+    return emptyCatalog(stmt, EmptyCatalog::ColumnPrivileges,
+                        {wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
+                         wideArg16(table, tableLength), wideArg16(column, columnLength)});
+}
+
 SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) noexcept {
     return getTypeInfo(stmt, type);
 }

@@ -11,7 +11,10 @@ SQLFreeStmt SQLGetConnectAttr SQLGetConnectAttrW SQLGetData SQLGetDiagField SQLG
 SQLGetDiagRecW SQLGetEnvAttr SQLGetFunctions SQLGetInfo SQLGetInfoW SQLGetStmtAttr SQLGetStmtAttrW
 SQLGetTypeInfo SQLGetTypeInfoW SQLMoreResults SQLNativeSql SQLNativeSqlW SQLNumResultCols SQLPrepare
 SQLPrepareW SQLRowCount SQLSetConnectAttr SQLSetConnectAttrW SQLSetEnvAttr SQLSetStmtAttr SQLSetStmtAttrW
-SQLTables SQLTablesW SQLNumParams SQLBindParameter SQLDescribeParam SQLParamData SQLPutData"
+SQLTables SQLTablesW SQLNumParams SQLBindParameter SQLDescribeParam SQLParamData SQLPutData
+SQLPrimaryKeys SQLPrimaryKeysW SQLForeignKeys SQLForeignKeysW SQLStatistics SQLStatisticsW SQLSpecialColumns
+SQLSpecialColumnsW SQLProcedures SQLProceduresW SQLProcedureColumns SQLProcedureColumnsW SQLTablePrivileges
+SQLTablePrivilegesW SQLColumnPrivileges SQLColumnPrivilegesW"
 actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWi]$/ {print $3}' | sort)
 want=$(echo $expected | tr ' ' '\n' | sort)
 if [ "$actual" != "$want" ]; then

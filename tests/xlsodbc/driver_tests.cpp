@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <thread>
@@ -297,6 +298,75 @@ TEST_P(Driver, CatalogueColumnNamesFollowTheApplicationsOdbcVersion) {
     const Table rows = stmt.rows();
     EXPECT_EQ(column(rows, 3), (std::vector<std::string>{"Qty", "qty1", "F3", "F31", "Qty2"}));
     EXPECT_EQ(column(rows, 4)[0], std::to_string(SQL_WVARCHAR));
+}
+
+// A workbook has no keys, indexes, row identifiers, procedures or privileges:
+// each of these functions answers an empty result with its standard columns
+// (Perl's primary_key_info, PHP's odbc_primarykeys, pyodbc's primaryKeys).
+TEST_P(Driver, CatalogueFunctionsWithNothingToListGiveEmptyDescribedResults) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    std::u16string name = u"Sheet1$";
+    SQLWCHAR* t = reinterpret_cast<SQLWCHAR*>(name.data());
+    SQLHSTMT h = stmt.handle;
+    struct Case {
+        SQLUSMALLINT function;
+        std::function<SQLRETURN()> call;
+        size_t columns;
+        std::string firstColumn;
+    };
+    const bool v2 = odbc2();
+    const std::vector<Case> cases{
+        {SQL_API_SQLPRIMARYKEYS,
+         [&] { return SQLPrimaryKeysW(h, nullptr, 0, nullptr, 0, t, SQL_NTS); }, 6,
+         v2 ? "TABLE_QUALIFIER" : "TABLE_CAT"},
+        {SQL_API_SQLFOREIGNKEYS,
+         [&] {
+             return SQLForeignKeysW(h, nullptr, 0, nullptr, 0, t, SQL_NTS, nullptr, 0, nullptr, 0,
+                                    nullptr, 0);
+         },
+         v2 ? 13U : 14U, v2 ? "PKTABLE_QUALIFIER" : "PKTABLE_CAT"},
+        {SQL_API_SQLSTATISTICS,
+         [&] {
+             return SQLStatisticsW(h, nullptr, 0, nullptr, 0, t, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+         },
+         13, v2 ? "TABLE_QUALIFIER" : "TABLE_CAT"},
+        {SQL_API_SQLSPECIALCOLUMNS,
+         [&] {
+             return SQLSpecialColumns(h, SQL_BEST_ROWID, nullptr, 0, nullptr, 0,
+                                      reinterpret_cast<SQLCHAR*>(const_cast<char*>("Sheet1$")),
+                                      SQL_NTS, SQL_SCOPE_SESSION, SQL_NULLABLE);
+         },
+         8, "SCOPE"},
+        {SQL_API_SQLPROCEDURES,
+         [&] { return SQLProceduresW(h, nullptr, 0, nullptr, 0, nullptr, 0); }, 8,
+         v2 ? "PROCEDURE_QUALIFIER" : "PROCEDURE_CAT"},
+        {SQL_API_SQLPROCEDURECOLUMNS,
+         [&] { return SQLProcedureColumnsW(h, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0); },
+         v2 ? 13U : 19U, v2 ? "PROCEDURE_QUALIFIER" : "PROCEDURE_CAT"},
+        {SQL_API_SQLTABLEPRIVILEGES,
+         [&] { return SQLTablePrivilegesW(h, nullptr, 0, nullptr, 0, t, SQL_NTS); }, 7,
+         v2 ? "TABLE_QUALIFIER" : "TABLE_CAT"},
+        {SQL_API_SQLCOLUMNPRIVILEGES,
+         [&] { return SQLColumnPrivilegesW(h, nullptr, 0, nullptr, 0, t, SQL_NTS, nullptr, 0); }, 8,
+         v2 ? "TABLE_QUALIFIER" : "TABLE_CAT"},
+    };
+    for (const Case& c : cases) {
+        SQLUSMALLINT supported = SQL_FALSE;
+        ASSERT_EQ(SQLGetFunctions(conn.handle, c.function, &supported), SQL_SUCCESS);
+        EXPECT_EQ(supported, SQL_TRUE) << c.function;
+        ASSERT_EQ(c.call(), SQL_SUCCESS) << c.function << describe(SQL_HANDLE_STMT, h);
+        const auto names = stmt.columnNames();
+        EXPECT_EQ(names.size(), c.columns) << c.function;
+        EXPECT_EQ(names.at(0), c.firstColumn) << c.function;
+        EXPECT_TRUE(stmt.rows().empty()) << c.function;
+        SQLCloseCursor(h);
+    }
+    EXPECT_EQ(SQLPrimaryKeysW(h, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, state("HY009", "S1009"));
+    EXPECT_EQ(SQLStatisticsW(h, nullptr, 0, nullptr, 0, t, SQL_NTS, 7, SQL_QUICK), SQL_ERROR);
 }
 
 // ---- statements --------------------------------------------------------------
@@ -978,6 +1048,46 @@ const StatementCall kStatementCalls[] = {
     [](SQLHSTMT h) { return SQLDescribeParam(h, 1, &gSmall, &gSize, &gSmall, &gSmall); },
     [](SQLHSTMT h) { return SQLParamData(h, &gPointer); },
     [](SQLHSTMT h) { return SQLPutData(h, gNarrow, 1); },
+    [](SQLHSTMT h) { return SQLPrimaryKeys(h, nullptr, 0, nullptr, 0, gNarrow, SQL_NTS); },
+    [](SQLHSTMT h) { return SQLPrimaryKeysW(h, nullptr, 0, nullptr, 0, gWide, SQL_NTS); },
+    [](SQLHSTMT h) {
+        return SQLForeignKeys(h, nullptr, 0, nullptr, 0, gNarrow, SQL_NTS, nullptr, 0, nullptr, 0,
+                              nullptr, 0);
+    },
+    [](SQLHSTMT h) {
+        return SQLForeignKeysW(h, nullptr, 0, nullptr, 0, gWide, SQL_NTS, nullptr, 0, nullptr, 0,
+                               nullptr, 0);
+    },
+    [](SQLHSTMT h) {
+        return SQLStatistics(h, nullptr, 0, nullptr, 0, gNarrow, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+    },
+    [](SQLHSTMT h) {
+        return SQLStatisticsW(h, nullptr, 0, nullptr, 0, gWide, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+    },
+    [](SQLHSTMT h) {
+        return SQLSpecialColumns(h, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, gNarrow, SQL_NTS,
+                                 SQL_SCOPE_SESSION, SQL_NULLABLE);
+    },
+    [](SQLHSTMT h) {
+        return SQLSpecialColumnsW(h, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, gWide, SQL_NTS,
+                                  SQL_SCOPE_SESSION, SQL_NULLABLE);
+    },
+    [](SQLHSTMT h) { return SQLProcedures(h, nullptr, 0, nullptr, 0, nullptr, 0); },
+    [](SQLHSTMT h) { return SQLProceduresW(h, nullptr, 0, nullptr, 0, nullptr, 0); },
+    [](SQLHSTMT h) {
+        return SQLProcedureColumns(h, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
+    },
+    [](SQLHSTMT h) {
+        return SQLProcedureColumnsW(h, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
+    },
+    [](SQLHSTMT h) { return SQLTablePrivileges(h, nullptr, 0, nullptr, 0, gNarrow, SQL_NTS); },
+    [](SQLHSTMT h) { return SQLTablePrivilegesW(h, nullptr, 0, nullptr, 0, gWide, SQL_NTS); },
+    [](SQLHSTMT h) {
+        return SQLColumnPrivileges(h, nullptr, 0, nullptr, 0, gNarrow, SQL_NTS, nullptr, 0);
+    },
+    [](SQLHSTMT h) {
+        return SQLColumnPrivilegesW(h, nullptr, 0, nullptr, 0, gWide, SQL_NTS, nullptr, 0);
+    },
 };
 
 // Every exported function that takes a connection handle.
