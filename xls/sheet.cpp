@@ -411,6 +411,10 @@ bool SheetParser::dispatchOld(const Record& r) {
         case rec::kIxfe:
             m_ixfe = d.size() >= 2 ? le16(d.data()) : 0;
             return true;
+        case rec::kDateMode:
+            // A BIFF4W sheet carries its own, like a worksheet file.
+            m_out.date1904 = d.size() >= 2 && le16(d.data()) == 1;
+            return true;
         case rec::kDimension2:
             onDimension(r);
             return true;

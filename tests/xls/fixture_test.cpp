@@ -141,25 +141,28 @@ INSTANTIATE_TEST_SUITE_P(
                     "€ „quotes“ – — … ™ Œ œ Ž"}));
 
 // Every cell of two workbooks, compared in text form.
+void expectSameSheet(const xls::Sheet& sa, const xls::Sheet& sb) {
+    ASSERT_EQ(sa.usedRange(), sb.usedRange());
+    ASSERT_EQ(sa.cellCount(), sb.cellCount());
+    if (!sa.usedRange()) {
+        return;
+    }
+    std::u16string ta, tb;
+    for (uint32_t r = sa.usedRange()->firstRow; r <= sa.usedRange()->lastRow; ++r) {
+        const auto ra = sa.row(r), rb = sb.row(r);
+        ASSERT_EQ(ra.size(), rb.size());
+        for (size_t i = 0; i < ra.size(); ++i) {
+            sa.text(ra[i], ta);
+            sb.text(rb[i], tb);
+            EXPECT_EQ(utf8(ta), utf8(tb)) << "row " << r;
+        }
+    }
+}
+
 void expectSameCells(const xls::Workbook& a, const xls::Workbook& b) {
     ASSERT_EQ(a.sheets().size(), b.sheets().size());
-    std::u16string ta, tb;
     for (size_t s = 0; s < a.sheets().size(); ++s) {
-        const xls::Sheet sa = a.sheet(s), sb = b.sheet(s);
-        ASSERT_EQ(sa.usedRange(), sb.usedRange());
-        ASSERT_EQ(sa.cellCount(), sb.cellCount());
-        if (!sa.usedRange()) {
-            continue;
-        }
-        for (uint32_t r = sa.usedRange()->firstRow; r <= sa.usedRange()->lastRow; ++r) {
-            const auto ra = sa.row(r), rb = sb.row(r);
-            ASSERT_EQ(ra.size(), rb.size());
-            for (size_t i = 0; i < ra.size(); ++i) {
-                sa.text(ra[i], ta);
-                sb.text(rb[i], tb);
-                EXPECT_EQ(utf8(ta), utf8(tb)) << "row " << r;
-            }
-        }
+        expectSameSheet(a.sheet(s), b.sheet(s));
     }
 }
 
@@ -424,6 +427,20 @@ TEST(OldVersions, OneFileSavedAsBiff2Biff3AndBiff4ReadsTheSameInEach) {
         EXPECT_EQ(book.biffVersion(), version);
         expectSameCells(b2, book);
     }
+}
+
+TEST(OldVersions, Biff4WorkbookListsItsSheetsEachReadLikeItsWorksheetFile) {
+    // Assembled by the fixture script from two Excel 4.0 worksheet files.
+    const xls::Workbook book = openFixture("malformed/biff4w_assembled_from_two_worksheets.xls");
+    EXPECT_EQ(book.biffVersion(), 4);
+    ASSERT_EQ(book.sheets().size(), 2U);
+    EXPECT_EQ(book.sheets()[0].name, u"First");
+    EXPECT_EQ(book.sheets()[1].name, u"Second");
+    const char* sources[] = {"biff2-4/as3xls_BIFF4.xls", "biff2-4/CRLFX5_4.XLS"};
+    for (size_t i = 0; i < 2; ++i) {
+        expectSameSheet(openFixture(sources[i]).sheet(0), book.sheet(i));
+    }
+    EXPECT_EQ(cellText(book.sheet(0), 1, 2), "2007-02-22");  // the sheet's own 1904 system
 }
 
 TEST(OldVersions, Biff2FormatsAreNumberedInOrderOfAppearance) {

@@ -163,6 +163,26 @@ def main():
         struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", country + field), 86)
     write("excel2000_japanese_country_china.xls", cf.d)
 
+    # An Excel 4.0 workbook (BIFF4W) assembled from two Excel 4.0 worksheet
+    # files: globals (BOF of a workbook, CODEPAGE, the sheet names), then
+    # per sheet a SHEETHDR (the sub-stream's length and the sheet's name)
+    # and the worksheet file's stream, then the globals' EOF (tolerated:
+    # each sheet reads like its source).
+    def rec(t, data=b""):
+        return struct.pack("<HH", t, len(data)) + data
+
+    def name(text):
+        return bytes([len(text)]) + text.encode("latin-1")
+
+    sheets = [("First", "biff2-4/as3xls_BIFF4.xls"), ("Second", "biff2-4/CRLFX5_4.XLS")]
+    w = rec(0x0409, struct.pack("<HHH", 0, 0x0100, 0)) + rec(0x0042, struct.pack("<H", 0x8001))
+    for title, _ in sheets:
+        w += rec(0x0085, name(title))
+    for title, src in sheets:
+        body = open(os.path.join(SRC, src), "rb").read()
+        w += rec(0x008F, struct.pack("<I", len(body)) + name(title)) + body
+    write("biff4w_assembled_from_two_worksheets.xls", w + rec(0x000A))
+
     # A bare BIFF4 BOF that declares 6 bytes and is followed by 8, then EOF:
     # the next record header is read from inside the BOF's data.
     write("biff4_worksheet.xls", struct.pack("<HHHHHH", 0x0409, 6, 0, 0x10, 0, 0) +
