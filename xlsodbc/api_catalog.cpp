@@ -97,7 +97,7 @@ SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
         openCatalogResult(s, [&] {
             const ColumnsQuery query{argument(catalog), argument(schema), argument(table),
                                      argument(column)};
-            return columnsResult(s.connection, query, s.odbc2());
+            return columnsResult(s.connection, query, s.odbc2(), s.diagnostics);
         });
         return SQL_SUCCESS;
     });

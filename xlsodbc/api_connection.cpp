@@ -18,7 +18,10 @@ void open(Connection& c, const Attributes& attributes, std::u16string connection
     c.workbook = openWorkbook(settings.workbook);
     c.path = settings.workbook;
     c.firstRowHasNames = settings.firstRowHasNames;
+    c.sheetsAsTables = settings.sheetsAsTables;
     c.connectionString = std::move(connectionString);
+    const std::u16string dsn = findAttribute(attributes, u"DSN").value_or(u"");
+    c.dataSource = dsn == u"''" || dsn == u"\"\"" ? std::u16string() : dsn;
 }
 
 SQLUINTEGER integerValue(SQLPOINTER value) {

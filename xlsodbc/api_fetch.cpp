@@ -90,7 +90,9 @@ SQLRETURN fetchRowset(Statement& s) {
     size_t errors = 0;
     for (uint32_t i = 0; i < count; ++i) {
         r.seek(s.nextRow + i);
-        const SQLUSMALLINT status = fillRow(s, r, i, static_cast<SQLLEN>(i) + 1);
+        const SQLUSMALLINT status = s.retrieveData == SQL_RD_ON
+                                        ? fillRow(s, r, i, static_cast<SQLLEN>(i) + 1)
+                                        : SQLUSMALLINT{SQL_ROW_SUCCESS};
         errors += status == SQL_ROW_ERROR ? 1 : 0;
         if (s.rowStatus != nullptr) {
             s.rowStatus[i] = status;

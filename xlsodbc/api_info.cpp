@@ -194,11 +194,8 @@ std::optional<std::u16string> connectionText(const Connection& c, SQLUSMALLINT t
     switch (type) {
         case SQL_DATABASE_NAME:
             return utf8ToUtf16(c.path.string());
-        case SQL_DATA_SOURCE_NAME: {
-            const auto dsn = c.connectionString.starts_with(u"DSN=") ? c.connectionString.substr(4)
-                                                                     : std::u16string();
-            return dsn;
-        }
+        case SQL_DATA_SOURCE_NAME:
+            return c.dataSource;
         default:
             return std::nullopt;
     }

@@ -58,7 +58,7 @@ const char16_t* typeName(SQLSMALLINT type) {
         case SQL_INTEGER:
             return u"INTEGER";
         default:
-            return u"VARCHAR";
+            return u"WVARCHAR";
     }
 }
 
@@ -143,6 +143,11 @@ std::optional<std::u16string> textAttribute(Statement& s, SQLUSMALLINT column, S
         default:
             return std::nullopt;
     }
+}
+
+SQLULEN keptValue(const Statement& s, SQLINTEGER attribute, SQLULEN otherwise) {
+    const auto it = s.keptAttributes.find(attribute);
+    return it == s.keptAttributes.end() ? otherwise : it->second;
 }
 
 SQLULEN integerValue(SQLPOINTER value) {
@@ -295,7 +300,7 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
                 s.maxRows = v;
                 break;
             case SQL_ATTR_MAX_LENGTH:
-                s.maxLength = v;
+                fixed(0, "Values are never cut to a maximum length");
                 break;
             case SQL_ATTR_QUERY_TIMEOUT:
                 s.queryTimeout = v;
@@ -304,7 +309,33 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
                 s.noScan = v;
                 break;
             case SQL_ATTR_RETRIEVE_DATA:
+                if (v != SQL_RD_ON && v != SQL_RD_OFF) {
+                    throw DriverError(State::InvalidAttributeValue,
+                                      "SQL_ATTR_RETRIEVE_DATA is SQL_RD_ON or SQL_RD_OFF");
+                }
                 s.retrieveData = v;
+                break;
+            case SQL_ATTR_PARAMSET_SIZE:
+                fixed(1, "Statements take no parameters: the parameter set size is 1");
+                break;
+            case SQL_ATTR_KEYSET_SIZE:
+                fixed(0, "The cursor is forward-only: it has no keyset");
+                break;
+            case SQL_ATTR_ENABLE_AUTO_IPD:
+                fixed(SQL_FALSE, "Statements take no parameters to describe");
+                break;
+            case SQL_ATTR_PARAM_BIND_TYPE:
+            case SQL_ATTR_SIMULATE_CURSOR:
+            case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
+            case SQL_ATTR_PARAM_OPERATION_PTR:
+            case SQL_ATTR_PARAM_STATUS_PTR:
+            case SQL_ATTR_PARAMS_PROCESSED_PTR:
+            case SQL_ATTR_ROW_OPERATION_PTR:
+            case SQL_ATTR_FETCH_BOOKMARK_PTR:
+                // Kept so that the application reads back what it set; the
+                // driver has no parameters, bookmarks or positioned updates
+                // for them to act on.
+                s.keptAttributes[attribute] = v;
                 break;
             case SQL_ATTR_CURSOR_TYPE:
                 fixed(SQL_CURSOR_FORWARD_ONLY, "The cursor is always forward-only");
@@ -362,7 +393,28 @@ SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
                 v = s.maxRows;
                 break;
             case SQL_ATTR_MAX_LENGTH:
-                v = s.maxLength;
+            case SQL_ATTR_KEYSET_SIZE:
+                v = 0;
+                break;
+            case SQL_ATTR_PARAMSET_SIZE:
+                v = 1;
+                break;
+            case SQL_ATTR_ENABLE_AUTO_IPD:
+                v = SQL_FALSE;
+                break;
+            case SQL_ATTR_PARAM_BIND_TYPE:
+            case SQL_ATTR_SIMULATE_CURSOR:
+                v = keptValue(s, attribute,
+                              attribute == SQL_ATTR_SIMULATE_CURSOR ? SQL_SC_UNIQUE
+                                                                    : SQL_PARAM_BIND_BY_COLUMN);
+                break;
+            case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
+            case SQL_ATTR_PARAM_OPERATION_PTR:
+            case SQL_ATTR_PARAM_STATUS_PTR:
+            case SQL_ATTR_PARAMS_PROCESSED_PTR:
+            case SQL_ATTR_ROW_OPERATION_PTR:
+            case SQL_ATTR_FETCH_BOOKMARK_PTR:
+                p = reinterpret_cast<SQLPOINTER>(keptValue(s, attribute, 0)), pointer = true;
                 break;
             case SQL_ATTR_QUERY_TIMEOUT:
                 v = s.queryTimeout;

@@ -42,8 +42,11 @@ std::unique_ptr<ResultSet> fixedResult(const std::vector<ColumnSpec>& specs, std
                            static_cast<SQLSMALLINT>(
                                s.type == SQL_WVARCHAR ? SQL_NULLABLE : SQL_NULLABLE_UNKNOWN)});
     }
+    // Text columns are as wide as their longest value, not as wide as the
+    // names they could hold: clients such as isql lay out their output by
+    // the display size.
     auto grid = std::make_unique<TableGrid>(static_cast<uint16_t>(specs.size()), std::move(rows));
-    return std::make_unique<ResultSet>(std::move(columns), std::move(grid), 0, true, u"");
+    return std::make_unique<ResultSet>(std::move(columns), std::move(grid), 0, false, u"");
 }
 
 bool matchesOptional(std::u16string_view value, const std::optional<std::u16string>& pattern) {
@@ -92,8 +95,9 @@ bool typeWanted(const std::optional<std::u16string>& types, std::u16string_view 
     return false;
 }
 
-const char16_t* tableType(const TableInfo& t) {
-    return t.kind == TableKind::Worksheet ? u"SYSTEM TABLE" : u"TABLE";
+// Worksheets are "SYSTEM TABLE" unless the connection asked for "TABLE".
+const char16_t* tableType(const Connection& c, const TableInfo& t) {
+    return t.kind == TableKind::Worksheet && !c.sheetsAsTables ? u"SYSTEM TABLE" : u"TABLE";
 }
 
 const std::vector<ColumnSpec> kTablesColumns{
@@ -113,7 +117,9 @@ std::vector<Row> enumerationRows(const Connection& c, Enumeration e) {
         case Enumeration::Schemas:
             break;  // a workbook has no schemas
         case Enumeration::Types:
-            rows.push_back({{}, {}, {}, u"SYSTEM TABLE", {}});
+            if (!c.sheetsAsTables) {
+                rows.push_back({{}, {}, {}, u"SYSTEM TABLE", {}});
+            }
             rows.push_back({{}, {}, {}, u"TABLE", {}});
             break;
         case Enumeration::None:
@@ -209,16 +215,16 @@ std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& 
     if (schemaOk && catalogOk) {
         for (const TableInfo& t : c.workbook->tables()) {
             const std::u16string name = catalogName(t);
-            if (matchesOptional(name, query.table) && typeWanted(query.type, tableType(t))) {
-                rows.push_back({path, {}, name, std::u16string(tableType(t)), {}});
+            if (matchesOptional(name, query.table) && typeWanted(query.type, tableType(c, t))) {
+                rows.push_back({path, {}, name, std::u16string(tableType(c, t)), {}});
             }
         }
     }
     return fixedResult(kTablesColumns, std::move(rows), odbc2);
 }
 
-std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query,
-                                         bool odbc2) {
+std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2,
+                                         Diagnostics& warnings) {
     const std::u16string path = utf8ToUtf16(c.path.string());
     std::vector<Row> rows;
     const auto& tables = c.workbook->tables();
@@ -229,7 +235,15 @@ std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery
         if (!matchesOptional(name, query.table)) {
             continue;
         }
-        auto result = sheetResult(c.workbook->open(i, std::nullopt), c.firstRowHasNames, name);
+        std::unique_ptr<ResultSet> result;
+        try {
+            result = sheetResult(c.workbook->open(i, std::nullopt), c.firstRowHasNames, name);
+        } catch (const DriverError& e) {
+            // One damaged sheet does not hide the columns of the others.
+            warnings.add(State::GeneralWarning,
+                         std::string(e.what()) + "; its columns are not listed");
+            continue;
+        }
         for (uint16_t k = 0; k < result->columnCount(); ++k) {
             const ColumnInfo& col = result->column(k);
             if (!matchesOptional(col.name, query.column)) {
@@ -241,7 +255,7 @@ std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery
                             name,
                             col.name,
                             number(SQL_WVARCHAR),
-                            u"VARCHAR",
+                            u"WVARCHAR",
                             number(size),
                             number(size * 2),
                             {},
@@ -293,7 +307,7 @@ std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2) {
     // Every column is text: the one type is a variable-length wide string
     // of up to 32,767 characters (the longest text a cell holds).
     if (type == SQL_ALL_TYPES || type == SQL_WVARCHAR) {
-        rows.push_back({u"VARCHAR",
+        rows.push_back({u"WVARCHAR",
                         number(SQL_WVARCHAR),
                         u"32767",
                         u"'",
@@ -301,11 +315,11 @@ std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2) {
                         u"max length",
                         number(SQL_NULLABLE),
                         number(SQL_FALSE),
-                        number(SQL_SEARCHABLE),
+                        number(SQL_PRED_NONE),  // statements take no predicate
                         {},
                         number(SQL_FALSE),
                         {},
-                        u"VARCHAR",
+                        u"WVARCHAR",
                         {},
                         {},
                         number(SQL_WVARCHAR),

@@ -33,8 +33,9 @@ std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& 
 struct ColumnsQuery {
     std::optional<std::u16string> catalog, schema, table, column;
 };
-std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query,
-                                         bool odbc2);
+// A worksheet that cannot be read is left out with a warning in `warnings`.
+std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2,
+                                         Diagnostics& warnings);
 
 std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2);
 

@@ -141,6 +141,9 @@ ConnectSettings resolveSettings(const Attributes& attributes, ProfileReader read
     if (const auto names = setting(u"FirstRowHasNames", "FirstRowHasNames")) {
         settings.firstRowHasNames = flagValue(*names);
     }
+    if (const auto tables = setting(u"SheetsAsTables", "SheetsAsTables")) {
+        settings.sheetsAsTables = flagValue(*tables);
+    }
     return settings;
 }
 

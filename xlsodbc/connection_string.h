@@ -26,10 +26,13 @@ std::optional<std::u16string> readDataSourceKey(const std::u16string& dsn, const
 struct ConnectSettings {
     std::filesystem::path workbook;
     bool firstRowHasNames = true;
+    // SheetsAsTables=1: the catalogue reports worksheets as "TABLE" rather
+    // than "SYSTEM TABLE", for clients that list only tables of type TABLE.
+    bool sheetsAsTables = false;
 };
 
-// Settings from the connection string; DBQ and FirstRowHasNames that the
-// string lacks come from the named DSN ("DSN=''" names none). Throws
+// Settings from the connection string; DBQ, FirstRowHasNames and
+// SheetsAsTables that the string lacks come from the named DSN ("DSN=''" names none). Throws
 // DriverError (08001) when no workbook is named.
 ConnectSettings resolveSettings(const Attributes& attributes,
                                 ProfileReader reader = readDataSourceKey);

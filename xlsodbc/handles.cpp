@@ -54,6 +54,7 @@ void Connection::disconnect() {
     workbook.reset();
     path.clear();
     connectionString.clear();
+    dataSource.clear();
 }
 
 void Statement::closeCursor() {

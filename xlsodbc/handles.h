@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -100,7 +101,9 @@ public:
     std::unique_ptr<WorkbookSource> workbook;
     std::filesystem::path path;
     bool firstRowHasNames = true;
+    bool sheetsAsTables = false;  // worksheets listed as "TABLE" (SheetsAsTables=1)
     std::u16string connectionString;
+    std::u16string dataSource;  // the DSN named at connect time, empty for none
     // Attributes an application may set; kept so that it reads back what
     // it set. The source is read-only whatever the access mode says.
     SQLUINTEGER autocommit = SQL_AUTOCOMMIT_ON;
@@ -142,10 +145,12 @@ public:
     SQLULEN bindType = SQL_BIND_BY_COLUMN;
     SQLLEN* bindOffset = nullptr;
     SQLULEN maxRows = 0;
-    SQLULEN maxLength = 0;
     SQLULEN queryTimeout = 0;
     SQLULEN noScan = SQL_NOSCAN_OFF;
-    SQLULEN retrieveData = SQL_RD_ON;
+    SQLULEN retrieveData = SQL_RD_ON;  // SQL_RD_OFF: SQLFetch moves without filling bound columns
+    // Attributes the application may set and read back that have nothing
+    // to act on (parameter arrays, bookmarks, positioned operations).
+    std::map<SQLINTEGER, SQLULEN> keptAttributes;
 
     // SQLGetData's progress in the current row.
     int getDataColumn = -1;

@@ -43,6 +43,9 @@ const ColumnInfo& ResultSet::column(uint16_t i) {
 void ResultSet::computeSizes() {
     const std::vector<Grid::Extent> longest = m_grid->longestTexts(m_firstDataRow);
     for (size_t c = 0; c < m_columns.size() && c < longest.size(); ++c) {
+        if (m_columns[c].sqlType != SQL_WVARCHAR) {
+            continue;  // a number column keeps its type's size
+        }
         m_columns[c].size = std::max<SQLULEN>(1, longest[c].units);
         m_columns[c].displaySize = std::max<SQLULEN>(1, longest[c].utf8);
     }

@@ -25,7 +25,8 @@ struct ColumnInfo {
 class ResultSet {
 public:
     // `sized` says the columns' sizes are given; otherwise each text
-    // column's size is the longest value in it, computed when first asked.
+    // column's size is the longest value in it, computed when first asked
+    // (number columns keep the size they were given).
     ResultSet(std::vector<ColumnInfo> columns, std::unique_ptr<Grid> grid, uint32_t firstDataRow,
               bool sized, std::u16string table);
 

@@ -193,6 +193,18 @@ TEST_P(Driver, DataSourceInOdbcIniCarriesDbqAndFirstRowHasNames) {
         EXPECT_EQ(stmt.rows(), (Table{{s("Col")}, {s("v1")}}));
     }
     {
+        // The data source's name is the DSN alone, not the rest of the string.
+        Env env(GetParam());
+        Conn conn(env);
+        ASSERT_TRUE(SQL_SUCCEEDED(conn.connect("DSN=VelkorTest;FirstRowHasNames=0")))
+            << describe(SQL_HANDLE_DBC, conn.handle);
+        char name[64] = {};
+        SQLSMALLINT length = 0;
+        ASSERT_EQ(SQLGetInfo(conn.handle, SQL_DATA_SOURCE_NAME, name, sizeof name, &length),
+                  SQL_SUCCESS);
+        EXPECT_STREQ(name, "VelkorTest");
+    }
+    {
         Env env(GetParam());
         Conn conn(env);
         EXPECT_EQ(conn.connectDsn("VelkorNoDbq"), SQL_ERROR);
@@ -272,6 +284,27 @@ TEST_P(Driver, TablesSearchPatternsAndTypes) {
                          reinterpret_cast<SQLWCHAR*>(percent.data()), SQL_NTS),
               SQL_SUCCESS);
     EXPECT_EQ(column(stmt.rows(), 3), (std::vector<std::string>{"SYSTEM TABLE", "TABLE"}));
+}
+
+// SheetsAsTables=1 reports worksheets as "TABLE", for clients that list only
+// tables of that type (LibreOffice Base); the default stays "SYSTEM TABLE".
+TEST_P(Driver, SheetsAsTablesListsWorksheetsAsTables) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo, "SheetsAsTables=1");
+    Stmt stmt(conn);
+    const Table listed = tables(stmt, "%", "TABLE");
+    EXPECT_EQ(column(listed, 2).size(), 9U);
+    EXPECT_EQ(column(listed, 2).front(), "Sheet1$");
+    EXPECT_EQ(column(listed, 3).front(), "TABLE");
+    EXPECT_TRUE(tables(stmt, "%", "SYSTEM TABLE").empty());
+    std::u16string empty, percent = u"%";
+    ASSERT_EQ(SQLTablesW(stmt.handle, reinterpret_cast<SQLWCHAR*>(empty.data()), 0,
+                         reinterpret_cast<SQLWCHAR*>(empty.data()), 0,
+                         reinterpret_cast<SQLWCHAR*>(empty.data()), 0,
+                         reinterpret_cast<SQLWCHAR*>(percent.data()), SQL_NTS),
+              SQL_SUCCESS);
+    EXPECT_EQ(column(stmt.rows(), 3), std::vector<std::string>{"TABLE"});
 }
 
 TEST_P(Driver, CatalogueColumnNamesFollowTheApplicationsOdbcVersion) {
@@ -367,6 +400,99 @@ TEST_P(Driver, CatalogueFunctionsWithNothingToListGiveEmptyDescribedResults) {
     EXPECT_EQ(SQLPrimaryKeysW(h, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
     EXPECT_EQ(stmt.diags().at(0).state, state("HY009", "S1009"));
     EXPECT_EQ(SQLStatisticsW(h, nullptr, 0, nullptr, 0, t, SQL_NTS, 7, SQL_QUICK), SQL_ERROR);
+}
+
+// A damaged worksheet does not hide the columns of the others: they are
+// listed and the damaged one is named in a warning.
+TEST_P(Driver, ColumnsOfTheWorkbookSkipADamagedSheetWithAWarning) {
+    Env env(GetParam());
+    Conn conn(env);
+    ASSERT_TRUE(SQL_SUCCEEDED(conn.connect(
+        "DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + std::string(XLSODBC_READER_FIXTURES) +
+        "/malformed/record_longer_than_its_stream.xls")));
+    Stmt stmt(conn);
+    ASSERT_EQ(SQLColumnsW(stmt.handle, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
+              SQL_SUCCESS_WITH_INFO)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    const auto warnings = stmt.diags();
+    ASSERT_EQ(warnings.size(), 1U);
+    EXPECT_EQ(warnings[0].state, "01000");
+    EXPECT_NE(warnings[0].message.find("\"formulas_nocache\""), std::string::npos);
+    EXPECT_FALSE(stmt.rows().empty());
+}
+
+// What clients read about the catalogue and the one type: text columns as
+// wide as their values (isql lays out its "help" by them), a type that no
+// predicate can search, named for what it is.
+TEST_P(Driver, CatalogueSizesAndTheTypeDescription) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    ASSERT_EQ(SQLTablesW(stmt.handle, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_SUCCESS);
+    SQLLEN width = 0;
+    SQLLEN total = 0;
+    for (SQLUSMALLINT c = 1; c <= 5; ++c) {
+        ASSERT_EQ(
+            SQLColAttribute(stmt.handle, c, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &width),
+            SQL_SUCCESS);
+        total += width;
+        if (c == 1) {
+            EXPECT_EQ(width, static_cast<SQLLEN>(fixture(kLo).size()));
+        }
+    }
+    EXPECT_LT(total, 300);
+    ASSERT_EQ(SQLCloseCursor(stmt.handle), SQL_SUCCESS);
+
+    ASSERT_EQ(SQLGetTypeInfo(stmt.handle, SQL_ALL_TYPES), SQL_SUCCESS);
+    const Table types = stmt.rows();
+    ASSERT_EQ(types.size(), 1U);
+    EXPECT_EQ(types[0][0], s("WVARCHAR"));
+    EXPECT_EQ(types[0][1], std::to_string(SQL_WVARCHAR));
+    EXPECT_EQ(types[0][8], std::to_string(SQL_PRED_NONE));  // SEARCHABLE
+}
+
+// Statement attributes: defaults that clients set are accepted and read back,
+// SQL_ATTR_MAX_LENGTH (never applied) is answered with 01S02, and
+// SQL_ATTR_RETRIEVE_DATA off moves the cursor without filling bound columns.
+TEST_P(Driver, StatementAttributesClientsSet) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    SQLULEN processed = 0;
+    EXPECT_EQ(
+        SQLSetStmtAttr(stmt.handle, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0),
+        SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_PARAM_BIND_TYPE,
+                             reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0),
+              SQL_SUCCESS);
+    SQLPOINTER back = nullptr;
+    EXPECT_EQ(SQLGetStmtAttr(stmt.handle, SQL_ATTR_PARAMS_PROCESSED_PTR, &back, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(back, &processed);
+    EXPECT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_MAX_LENGTH, reinterpret_cast<SQLPOINTER>(10), 0),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt.diags().at(0).state, "01S02");
+    SQLULEN maxLength = 99;
+    EXPECT_EQ(SQLGetStmtAttr(stmt.handle, SQL_ATTR_MAX_LENGTH, &maxLength, 0, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(maxLength, 0U);
+
+    ASSERT_EQ(SQLSetStmtAttr(stmt.handle, SQL_ATTR_RETRIEVE_DATA,
+                             reinterpret_cast<SQLPOINTER>(SQL_RD_OFF), 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(stmt.exec("select * from [Sheet1$]"), SQL_SUCCESS);
+    char name[16] = "untouched";
+    SQLLEN indicator = 0;
+    ASSERT_EQ(SQLBindCol(stmt.handle, 1, SQL_C_CHAR, name, sizeof name, &indicator), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+    EXPECT_STREQ(name, "untouched");
+    ASSERT_EQ(SQLGetData(stmt.handle, 1, SQL_C_CHAR, name, sizeof name, &indicator), SQL_SUCCESS);
+    EXPECT_STREQ(name, "pen");
 }
 
 // ---- statements --------------------------------------------------------------
