@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -187,6 +188,64 @@ TEST_F(TabrookProcess, NamesWithConnectionStringSyntaxConvert) {
             << name;
         fs::remove_all(dir / "in");
     }
+}
+
+TEST_F(TabrookProcess, TheWorkbookIsNeverItsOwnOutput) {
+    const fs::path book = dir / "book.xls";
+    fs::copy_file(SAMPLE_XLS, book);
+    fs::create_symlink(book, dir / "link.txt");
+    const std::string before = ReadBytes(book);
+    for (const std::string& output :
+         {book.string(), std::string("./book.xls"), std::string("link.txt")}) {
+        const Result r =
+            RunTabrook(dir, TABROOK_ETC, {"book.xls", output, "Sheet1", "UTF-8", ",", "Unix"});
+        EXPECT_EQ(r.status, 1) << output;
+        EXPECT_EQ(ReadBytes(book), before) << output;
+    }
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              "The output file is the workbook itself.\r\n"
+              "The output file is the workbook itself.\r\n"
+              "The output file is the workbook itself.\r\n");
+}
+
+// A batch run must not load Qt: the dynamic loader's own record of what it
+// opened shows the driver manager and no Qt library.
+TEST_F(TabrookProcess, ABatchRunLoadsNoQt) {
+    setenv("LD_DEBUG", "libs", 1);
+    const Result r =
+        RunTabrook(dir, TABROOK_ETC, {SAMPLE_XLS, "out.csv", "Sheet1", "UTF-8", ",", "Unix"});
+    unsetenv("LD_DEBUG");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("libodbc.so"), std::string::npos) << "LD_DEBUG had no effect";
+    EXPECT_EQ(r.err.find("libQt6"), std::string::npos);
+    EXPECT_EQ(r.err.find("tabrook-dialog"), std::string::npos);
+}
+
+// Without arguments, on a display, tabrook opens the dialog module and
+// shows the dialog until it is closed.
+TEST_F(TabrookProcess, WithoutArgumentsTheDialogRuns) {
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("ODBCSYSINI", TABROOK_ETC, 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl(TABROOK_EXE, TABROOK_EXE, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool bDialogUp = false;
+    for (int i = 0; i < 200 && !bDialogUp; ++i) {
+        usleep(50000);
+        const std::string maps = ReadBytes("/proc/" + std::to_string(child) + "/maps");
+        bDialogUp = maps.find("tabrook-dialog.so") != std::string::npos &&
+                    maps.find("libQt6Widgets") != std::string::npos;
+    }
+    int status = 0;
+    const bool bStillRunning = waitpid(child, &status, WNOHANG) == 0;
+    kill(child, SIGTERM);
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(bDialogUp);
+    EXPECT_TRUE(bStillRunning);
 }
 
 }  // namespace
