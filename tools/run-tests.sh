@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds with warnings as errors, and runs every
-# test; then builds the ASan+UBSan configuration and runs every test again.
+# test; then builds the ASan+UBSan configuration and runs every test again,
+# and the worker and dialog tests under ThreadSanitizer.
 # Set TABROOK_SKIP_SANITIZERS=1 to run only the first pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,4 +14,8 @@ if [ "${TABROOK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --preset dev >/dev/null
   cmake --build --preset dev -j"$jobs"
   ctest --preset dev -j"$jobs"
+  # The worker and the dialog under ThreadSanitizer.
+  cmake --preset tsan >/dev/null
+  cmake --build --preset tsan -j"$jobs"
+  ctest --preset tsan -j"$jobs"
 fi

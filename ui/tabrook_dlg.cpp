@@ -30,7 +30,13 @@ CTabrookDlg::CTabrookDlg(CWnd* pParent) : CDialog(ConvertDialogTemplate(), pPare
 }
 
 CTabrookDlg::~CTabrookDlg() {
-    StopAndWaitForWorkers();
+    WaitForWorkers();
+}
+
+INT_PTR CTabrookDlg::DoModal() {
+    const INT_PTR nResult = CDialog::DoModal();
+    WaitForWorkers();
+    return nResult;
 }
 
 std::vector<CMessageMapEntry> CTabrookDlg::GetMessageMap() {
@@ -182,7 +188,7 @@ void CTabrookDlg::OnCancel() {
     CDialog::OnCancel();
 }
 
-void CTabrookDlg::StopAndWaitForWorkers() {
+void CTabrookDlg::WaitForWorkers() {
     for (CConvertThread* pWorker : m_arrWorkers) pWorker->RequestStop();
     for (CConvertThread* pWorker : m_arrWorkers) {
         // The worker may still read the controls, show a message box or make

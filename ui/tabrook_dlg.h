@@ -13,11 +13,18 @@
 class CTabrookDlg : public CDialog, public CConvertDialog {
 public:
     explicit CTabrookDlg(CWnd* pParent = nullptr);
-    // Stops every run still going and waits for its worker, serving the
-    // worker's requests meanwhile, so no worker outlives the window.
+    // Waits for the workers (WaitForWorkers) if that has not been done.
     ~CTabrookDlg() override;
     CTabrookDlg(const CTabrookDlg&) = delete;
     CTabrookDlg& operator=(const CTabrookDlg&) = delete;
+
+    // Runs the dialog modally; when the window closes, stops every run
+    // still going and waits for its worker, so none outlives the window.
+    INT_PTR DoModal() override;
+    // Stops every run still going and waits for its worker, serving the
+    // worker's requests meanwhile. Whoever ends a dialog that was not run
+    // with DoModal calls it before destroying the dialog.
+    void WaitForWorkers();
 
     // The worker's side (any thread).
     CConvertDialogSettings ReadSettings() override;
@@ -61,7 +68,6 @@ protected:
     void OnCancel() override;
 
 private:
-    void StopAndWaitForWorkers();
     void ShowIdle(const CString& strCaption);
 
     std::vector<CConvertThread*> m_arrWorkers;  // every worker this dialog started

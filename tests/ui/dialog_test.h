@@ -57,6 +57,9 @@ inline bool WaitUntil(const std::function<bool()>& done, int nLimitMs = 30000) {
 // m_onHeld (a click on Stop, say), so an action lands at an exact record.
 class TestDlg : public CTabrookDlg {
 public:
+    // The workers use this object's overrides until they end.
+    ~TestDlg() override { WaitForWorkers(); }
+
     BOOL PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) override {
         const BOOL bPosted = CTabrookDlg::PostMessageW(message, wParam, lParam);
         if (message == WM_CONVERT_PROGRESS && lParam == m_nHoldAt) {
