@@ -87,26 +87,23 @@ void FormatTable::onFormat(const Record& r, const CodePage& cp) {
 void FormatTable::onXf(const Record& r) {
     // The number format's index: BIFF2 in the low six bits of the third
     // byte, BIFF3 and BIFF4 the second byte, BIFF5 and later the second
-    // 16-bit field.
+    // 16-bit field. A record too short to hold it still takes its place in
+    // the numbering, as General.
     const Bytes d = r.data;
+    uint16_t format = 0;
     switch (r.type) {
         case rec::kXf2:
-            if (d.size() >= 3) {
-                m_xfFormats.push_back(d[2] & 0x3F);
-            }
+            format = d.size() >= 3 ? d[2] & 0x3F : 0;
             break;
         case rec::kXf3:
         case rec::kXf4:
-            if (d.size() >= 2) {
-                m_xfFormats.push_back(d[1]);
-            }
+            format = d.size() >= 2 ? d[1] : 0;
             break;
         default:
-            if (d.size() >= 4) {
-                m_xfFormats.push_back(le16(d.data() + 2));
-            }
+            format = d.size() >= 4 ? le16(d.data() + 2) : 0;
             break;
     }
+    m_xfFormats.push_back(format);
 }
 
 CellType FormatTable::formatKind(uint16_t index, uint16_t country) const {
