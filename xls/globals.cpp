@@ -271,6 +271,7 @@ bool GlobalsParser::resolveName(const PendingName& p, DefinedName& out) const {
     }
     out.name = p.name;
     out.sheet = static_cast<uint32_t>(sheet);
+    out.scope = p.itab;
     return true;
 }
 

@@ -64,6 +64,10 @@ struct DefinedName {
     std::u16string name;
     uint32_t sheet = 0;  // index into Workbook::sheets()
     Range range;
+    // 0 for a name of the whole workbook; for a name that belongs to one
+    // sheet (several sheets may each have their own of one name), 1 + that
+    // sheet's index into Workbook::sheets().
+    uint32_t scope = 0;
 };
 
 // What a cell holds, decided once while the sheet is read: numbers are

@@ -153,21 +153,33 @@ std::vector<ColumnSpec> columnsColumns() {
 
 }  // namespace
 
-std::u16string catalogName(const TableInfo& table) {
-    if (table.kind == TableKind::DefinedName) {
-        return table.name;
-    }
-    if (plainName(table.name)) {
-        return table.name + u"$";
-    }
-    std::u16string quoted = u"'";
-    for (const char16_t c : table.name) {
-        quoted.push_back(c);
+namespace {
+
+// 'text' with a quote inside doubled.
+std::u16string quoted(std::u16string_view text, std::u16string_view suffix) {
+    std::u16string out = u"'";
+    for (const char16_t c : text) {
+        out.push_back(c);
         if (c == u'\'') {
-            quoted.push_back(u'\'');
+            out.push_back(u'\'');
         }
     }
-    return quoted + u"$'";
+    return out.append(suffix).append(u"'");
+}
+
+}  // namespace
+
+std::u16string catalogName(const TableInfo& table) {
+    if (table.kind == TableKind::DefinedName) {
+        if (table.scope.empty()) {
+            return table.name;
+        }
+        // A sheet's own name, qualified as spreadsheets write it: Sheet1!Name,
+        // 'My Sheet'!Name.
+        return (plainName(table.scope) ? table.scope : quoted(table.scope, u"")) + u"!" +
+               table.name;
+    }
+    return plainName(table.name) ? table.name + u"$" : quoted(table.name, u"$");
 }
 
 bool matchesPattern(std::u16string_view value, std::u16string_view pattern, char16_t escape) {
@@ -456,14 +468,36 @@ std::unique_ptr<ResultSet> emptyCatalogResult(EmptyCatalog which, bool odbc2) {
     return fixedResult(spec.columns, {}, odbc2);
 }
 
+namespace {
+
+// The table a reference names: a worksheet by its name; a defined name
+// qualified by a sheet (Sheet1!Name) as that sheet's own; an unqualified
+// one as the workbook's, else as the first sheet's that has it.
+std::optional<size_t> findTable(const std::vector<TableInfo>& tables, const TableReference& ref) {
+    const TableKind kind = ref.worksheet ? TableKind::Worksheet : TableKind::DefinedName;
+    std::optional<size_t> sheetOwn;
+    for (size_t i = 0; i < tables.size(); ++i) {
+        const TableInfo& t = tables[i];
+        if (t.kind != kind || !equalsNoCase(t.name, ref.name)) {
+            continue;
+        }
+        if (kind == TableKind::Worksheet || equalsNoCase(t.scope, ref.scope)) {
+            return i;
+        }
+        if (ref.scope.empty() && !sheetOwn) {
+            sheetOwn = i;
+        }
+    }
+    return sheetOwn;
+}
+
+}  // namespace
+
 std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference& ref) {
     const auto& tables = c.workbook->tables();
-    const TableKind kind = ref.worksheet ? TableKind::Worksheet : TableKind::DefinedName;
-    for (size_t i = 0; i < tables.size(); ++i) {
-        if (tables[i].kind == kind && equalsNoCase(tables[i].name, ref.name)) {
-            std::u16string name = catalogName(tables[i]);
-            return sheetResult(c.workbook->open(i, ref.range), c.firstRowHasNames, std::move(name));
-        }
+    if (const auto i = findTable(tables, ref)) {
+        std::u16string name = catalogName(tables[*i]);
+        return sheetResult(c.workbook->open(*i, ref.range), c.firstRowHasNames, std::move(name));
     }
     std::string list;
     for (const TableInfo& t : tables) {

@@ -27,6 +27,9 @@ enum class TableKind : uint8_t { Worksheet, DefinedName };
 struct TableInfo {
     std::u16string name;  // the sheet's or the defined name's own name
     TableKind kind = TableKind::Worksheet;
+    // A defined name that belongs to one sheet: that sheet's name (empty for
+    // a name of the whole workbook).
+    std::u16string scope;
 };
 
 // A rectangle of texts. A grid has one current row; field() reads it.

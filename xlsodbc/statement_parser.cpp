@@ -212,7 +212,7 @@ size_t quotedName(std::u16string_view text, std::u16string& name) {
 
 TableReference sheetReference(std::u16string_view written, std::u16string_view name,
                               std::u16string_view range) {
-    TableReference ref{std::u16string(written), std::u16string(name), true, std::nullopt};
+    TableReference ref{std::u16string(written), std::u16string(name), true, std::nullopt, {}};
     if (!range.empty()) {
         ref.range = parseCellRange(range);
         if (!ref.range) {
@@ -240,7 +240,7 @@ std::optional<TableReference> quotedReference(std::u16string_view table) {
         return sheetReference(table, name, rest.substr(1));
     }
     if (rest.empty()) {
-        return TableReference{std::u16string(table), name, false, std::nullopt};
+        return TableReference{std::u16string(table), name, false, std::nullopt, {}};
     }
     return std::nullopt;
 }
@@ -276,6 +276,7 @@ TableReference parseTableName(std::u16string_view table) {
         return sheetReference(table, table.substr(0, table.size() - 1), {});
     }
     const size_t dollar = table.rfind(u'$');
+    const size_t bang = table.rfind(u'!');
     // "Name$A1:D20"; a "$" followed by something that is not meant as a
     // range leaves the text a (missing) table name for the lookup to report.
     if (dollar != std::u16string_view::npos && dollar > 0 &&
@@ -283,7 +284,19 @@ TableReference parseTableName(std::u16string_view table) {
          table.substr(dollar + 1).find(u':') != std::u16string_view::npos)) {
         return sheetReference(table, table.substr(0, dollar), table.substr(dollar + 1));
     }
-    return TableReference{std::u16string(table), std::u16string(table), false, std::nullopt};
+    // Sheet1!Name: a defined name cannot hold "!", so the last one divides.
+    if (bang != std::u16string_view::npos && bang > 0 && bang + 1 < table.size()) {
+        std::u16string scope(table.substr(0, bang));
+        if (scope.size() > 1 && scope.front() == u'\'') {
+            std::u16string unquoted;
+            if (quotedName(scope, unquoted) == scope.size()) {
+                scope = std::move(unquoted);
+            }
+        }
+        return TableReference{std::u16string(table), std::u16string(table.substr(bang + 1)), false,
+                              std::nullopt, std::move(scope)};
+    }
+    return TableReference{std::u16string(table), std::u16string(table), false, std::nullopt, {}};
 }
 
 TableReference parseSelect(std::u16string_view statement) {

@@ -1,7 +1,8 @@
 // The one statement the driver runs: SELECT * FROM <table>, keywords in any
 // case, any white space, an optional trailing ";". The table is written
 // [...], `...`, "..." or bare; inside, Name$ or 'Name$' is a worksheet,
-// Name$A1:D20 a range of one, anything else a defined name.
+// Name$A1:D20 a range of one, Sheet1!Name or 'My Sheet'!Name a defined
+// name of one sheet, anything else a defined name.
 #pragma once
 
 #include "xlsodbc/provider.h"
@@ -17,6 +18,7 @@ struct TableReference {
     std::u16string name;     // the worksheet's name (without "$") or the defined name
     bool worksheet = false;
     std::optional<CellRange> range;  // a range of the worksheet
+    std::u16string scope;            // Sheet1!Name: the sheet a defined name belongs to
 };
 
 // Throws DriverError (42000) naming what is accepted.

@@ -131,7 +131,7 @@ public:
         const auto& sheets = m_workbook.sheets();
         for (size_t i = 0; i < sheets.size(); ++i) {
             if (sheets[i].type == xls::SheetType::Worksheet) {
-                m_tables.push_back({sheets[i].name, TableKind::Worksheet});
+                m_tables.push_back({sheets[i].name, TableKind::Worksheet, {}});
                 m_targets.push_back({i, std::nullopt});
             }
         }
@@ -139,7 +139,11 @@ public:
             if (name.sheet < sheets.size() &&
                 sheets[name.sheet].type == xls::SheetType::Worksheet) {
                 const xls::Range& r = name.range;
-                m_tables.push_back({name.name, TableKind::DefinedName});
+                std::u16string scope;
+                if (name.scope > 0 && name.scope <= sheets.size()) {
+                    scope = sheets[name.scope - 1].name;
+                }
+                m_tables.push_back({name.name, TableKind::DefinedName, std::move(scope)});
                 m_targets.push_back(
                     {name.sheet, CellRange{r.firstRow, r.lastRow, r.firstCol, r.lastCol}});
             }

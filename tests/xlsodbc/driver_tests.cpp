@@ -5,6 +5,7 @@
 // through unixODBC.
 #include "odbc_client.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -259,6 +260,36 @@ TEST_P(Driver, TablesListsSheetsInOrderQuotedThenDefinedNames) {
         Stmt select(conn);
         EXPECT_EQ(select.exec("SELECT * FROM [" + name + "]"), SQL_SUCCESS)
             << name << describe(SQL_HANDLE_STMT, select.handle);
+    }
+}
+
+// A workbook whose sheets each define a name of their own (LocalRange on
+// several sheets): each is listed once, qualified by its sheet, and selects
+// its own range; the built-in names (print areas) are not tables.
+TEST_P(Driver, EachSheetsOwnNameIsListedQualifiedAndSelectsItsRange) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, "xlrd__namesdemo.xls");
+    Stmt stmt(conn);
+    const std::vector<std::string> names = column(tables(stmt, nullptr, "TABLE"), 2);
+    std::vector<std::string> local;
+    for (const std::string& name : names) {
+        EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+        EXPECT_EQ(name.find("Print_"), std::string::npos) << name;
+        if (name.find('!') != std::string::npos) {
+            local.push_back(name);
+        }
+    }
+    EXPECT_EQ(local.size(), 3U);
+    for (const std::string& name : local) {
+        Stmt select(conn);
+        ASSERT_EQ(select.exec("SELECT * FROM [" + name + "]"), SQL_SUCCESS)
+            << name << describe(SQL_HANDLE_STMT, select.handle);
+        char table[64] = {};
+        ASSERT_EQ(SQLColAttribute(select.handle, 1, SQL_DESC_TABLE_NAME, table, sizeof table,
+                                  nullptr, nullptr),
+                  SQL_SUCCESS);
+        EXPECT_EQ(std::string(table), name) << "another sheet's name was selected";
     }
 }
 

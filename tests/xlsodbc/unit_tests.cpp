@@ -112,18 +112,34 @@ TEST(StatementParser, CellRangesWithinTheLimitsOfAWorksheet) {
 }
 
 TEST(Catalog, NamesAreQuotedUnlessLettersDigitsAndUnderscore) {
-    EXPECT_EQ(catalogName({u"Sheet_1", TableKind::Worksheet}), u"Sheet_1$");
-    EXPECT_EQ(catalogName({u"Données", TableKind::Worksheet}), u"Données$");
-    EXPECT_EQ(catalogName({u"My Sheet", TableKind::Worksheet}), u"'My Sheet$'");
-    EXPECT_EQ(catalogName({u"Bob's", TableKind::Worksheet}), u"'Bob''s$'");
-    EXPECT_EQ(catalogName({u"Prices", TableKind::DefinedName}), u"Prices");
+    EXPECT_EQ(catalogName({u"Sheet_1", TableKind::Worksheet, {}}), u"Sheet_1$");
+    EXPECT_EQ(catalogName({u"Données", TableKind::Worksheet, {}}), u"Données$");
+    EXPECT_EQ(catalogName({u"My Sheet", TableKind::Worksheet, {}}), u"'My Sheet$'");
+    EXPECT_EQ(catalogName({u"Bob's", TableKind::Worksheet, {}}), u"'Bob''s$'");
+    EXPECT_EQ(catalogName({u"Prices", TableKind::DefinedName, {}}), u"Prices");
     // Every quoted name parses back to the sheet.
     for (const char16_t* sheet : {u"My Sheet", u"Bob's", u"'lead", u"a$b", u"x]y"}) {
         const TableReference ref =
-            parseSelect(u"select * from [" + catalogName({sheet, TableKind::Worksheet}) + u"]");
+            parseSelect(u"select * from [" + catalogName({sheet, TableKind::Worksheet, {}}) + u"]");
         EXPECT_TRUE(ref.worksheet);
         EXPECT_EQ(ref.name, sheet);
     }
+}
+
+// A defined name of one sheet is listed qualified by that sheet, and the
+// qualified name parses back to the sheet and the name.
+TEST(Catalog, SheetScopedNamesAreQualifiedByTheirSheet) {
+    EXPECT_EQ(catalogName({u"Prices", TableKind::DefinedName, u"Sheet1"}), u"Sheet1!Prices");
+    EXPECT_EQ(catalogName({u"Prices", TableKind::DefinedName, u"Bob's Data"}),
+              u"'Bob''s Data'!Prices");
+    for (const char16_t* sheet : {u"Sheet1", u"Bob's Data", u"a!b", u"x]y"}) {
+        const TableReference ref = parseSelect(
+            u"select * from [" + catalogName({u"Prices", TableKind::DefinedName, sheet}) + u"]");
+        EXPECT_FALSE(ref.worksheet);
+        EXPECT_EQ(ref.name, u"Prices");
+        EXPECT_EQ(ref.scope, sheet);
+    }
+    EXPECT_EQ(parseSelect(u"select * from [Prices]").scope, u"");
 }
 
 TEST(Catalog, SearchPatterns) {
