@@ -1,6 +1,7 @@
 #!/bin/sh
-# Real-client test: unixODBC's isql and iusql read a fixture workbook through
-# the built driver, by DSN (DBQ in odbc.ini) and by connection string.
+# Real-client test: unixODBC's isql and iusql read the fixture workbooks through
+# the built driver, by DSN (DBQ in odbc.ini) and by connection string; then
+# isql runs under valgrind, which must report no error.
 # usage: isql_test.sh <fixtures folder>   (ODBCSYSINI names the build's etc/)
 set -eu
 fixtures="$1"
@@ -30,4 +31,23 @@ grep -q '| v1 *|' "$work/out" || fail "isql -k row"
 
 echo 'select * from [Nope$]' | isql -v -b VelkorIsql > "$work/out" 2>&1 || true
 grep -q 'S0002.*\[Velkor\]\[Excel Driver\]The table "Nope\$" does not exist' "$work/out" || fail "isql unknown table"
+
+# The catalogue: "help" lists the tables in lines sized by their values.
+echo 'help' | isql -v -b VelkorIsql > "$work/out" 2>&1 || fail "isql help"
+grep -q "| 'Bob''s Data\$' *| SYSTEM TABLE" "$work/out" || fail "isql help lists the sheets"
+[ "$(awk '{ if (length($0) > n) n = length($0) } END { print n }' "$work/out")" -lt 200 ] ||
+    fail "isql help lines are too wide"
+echo 'help Headers$' | isql -v -b VelkorIsql > "$work/out" 2>&1 || fail "isql help table"
+grep -q '| Qty2 ' "$work/out" || fail "isql help table lists the columns"
+
+# A 32,767-character cell comes out whole.
+big="DRIVER={Velkor Excel Driver (*.xls)};DBQ=$fixtures/xlwt_driver.xls"
+echo 'select * from [Values$]' | isql -v -b -L40000 -d'|' -k "$big" > "$work/out" 2>&1 || fail "isql long cell"
+[ "$(awk -F'|' '$1 == "long" { print length($2) }' "$work/out")" = 32767 ] || fail "isql long cell length"
+
+# isql under valgrind: catalogue, columns, a sheet, a long cell and an error.
+printf 'help\nhelp Values$\nselect * from [Values$]\nselect * from [Nope$]\n' > "$work/run.sql"
+valgrind -q --error-exitcode=99 --leak-check=no isql -b -v -L40000 -k "$big" < "$work/run.sql" > "$work/out" 2>&1 ||
+    fail "isql under valgrind (exit $?)"
+grep -q 'S0002' "$work/out" || fail "isql under valgrind did not run the statements"
 echo "isql ok"

@@ -1,9 +1,13 @@
 #!/usr/bin/python3
-"""Real-client test: Debian's pyodbc reads a fixture workbook through the built
-driver (ODBCSYSINI names the build's etc/). usage: pyodbc_test.py <fixtures>"""
+"""Real-client test: Debian's pyodbc (and pandas over it) reads the fixture
+workbooks through the built driver (ODBCSYSINI names the build's etc/).
+usage: pyodbc_test.py <fixtures>"""
 import os
 import sys
+import threading
+import warnings
 
+import pandas
 import pyodbc
 
 fixtures = sys.argv[1]
@@ -40,5 +44,45 @@ big = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s" % os.path.joi
 values = dict(tuple(r) for r in big.cursor().execute("select * from [Values$]").fetchall())
 assert values["long"] == "x" * 32767
 assert values["unicode"] == "Ünïcödé ☃ 𝄞", values["unicode"]
-assert len(big.cursor().execute("select * from [Rows$]").fetchall()) == 2000
+
+# fetchmany in pieces.
+rows_cur = big.cursor().execute("select * from [Rows$]")
+seen = 0
+while chunk := rows_cur.fetchmany(300):
+    seen += len(chunk)
+assert seen == 2000, seen
+
+# pandas reads a sheet as data scientists do (it warns that it tests only
+# SQLAlchemy and sqlite3 connections, and works with any DB-API one).
+warnings.filterwarnings("ignore", message="pandas only supports SQLAlchemy")
+frame = pandas.read_sql("select * from [Sheet1$]", conn)
+assert list(frame.columns) == ["Name", "Qty", "Price", "Day", "Note"], frame.columns
+assert frame["Name"].tolist()[3] == "Grüße 日本 😀", frame["Name"].tolist()
+assert frame["Day"].tolist()[:2] == ["2024-01-15", "2024-02-29 13:45:00"], frame["Day"].tolist()
+
+# Catalogue functions with nothing to list answer empty results.
+assert cur.primaryKeys("Sheet1$").fetchall() == []
+assert cur.statistics("Sheet1$").fetchall() == []
+
+# A real workbook whose first cell holds 32,770 characters: its header is
+# described cut to 32,766, and its rows read.
+long_header = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s" % os.path.join(fixtures, "poi__46368.xls"))
+long_cur = long_header.cursor().execute("select * from [Sheet1$]")
+assert len(long_cur.description[0][0]) == 32766, len(long_cur.description[0][0])
+assert len(long_cur.fetchall()) == 3
+
+# Two threads, each with its own cursor of one connection, read one sheet.
+results = {}
+
+
+def read(name):
+    results[name] = [tuple(r) for r in big.cursor().execute("select * from [Rows$]").fetchall()]
+
+
+threads = [threading.Thread(target=read, args=(n,)) for n in ("a", "b")]
+for t in threads:
+    t.start()
+for t in threads:
+    t.join()
+assert len(results["a"]) == 2000 and results["a"] == results["b"]
 print("pyodbc ok")
