@@ -18,4 +18,11 @@ if [ "${TABROOK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --preset tsan >/dev/null
   cmake --build --preset tsan -j"$jobs"
   ctest --preset tsan -j"$jobs"
+  # The driver's threading tests under ThreadSanitizer: one connection used
+  # from several threads, called directly and through unixODBC with its
+  # threading off.
+  cmake --build build/tsan -j"$jobs" --target xlsodbc_direct_tests xlsodbc_dm_tests
+  TSAN_OPTIONS="halt_on_error=1:suppressions=$PWD/tests/tsan.supp" \
+    ctest --test-dir build/tsan -R '^xlsodbc_(direct|dm)\..*Threads|^xlsodbc_dm_threading_off$' \
+    --output-on-failure
 fi

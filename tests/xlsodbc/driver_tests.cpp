@@ -1434,6 +1434,7 @@ TEST_P(Driver, OneConnectionFromSeveralThreads) {
     };
     std::array<Table, 3> results;
     std::vector<std::thread> threads;
+    threads.reserve(results.size());
     for (Table& result : results) {
         threads.emplace_back(work, std::ref(result));
     }
