@@ -137,6 +137,6 @@ private:
     std::unique_ptr<Window> m_pWindow;
     std::map<int, std::unique_ptr<CWidgetWnd>> m_controls;
     std::vector<CMessageMapEntry> m_messageMap;
-    CPostedCalls* m_pPosted = nullptr;  // a child of the window
+    CPostedMessages* m_pPosted = nullptr;  // a child of the window
     bool m_bHasDefault = false;
 };

@@ -83,3 +83,26 @@ void CPostedCalls::RunPending() {
     }
     for (auto& call : calls) call();
 }
+
+CPostedMessages::CPostedMessages(Handler handler, QObject* parent)
+    : QObject(parent), m_handler(std::move(handler)) {}
+
+void CPostedMessages::Post(UINT message, WPARAM wParam, LPARAM lParam) {
+    bool bWake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        bWake = m_pending.empty();
+        m_pending.push_back({message, wParam, lParam});
+    }
+    if (bWake)
+        QMetaObject::invokeMethod(this, "HandlePending", Qt::QueuedConnection);
+}
+
+void CPostedMessages::HandlePending() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_handling.swap(m_pending);
+    }
+    for (const Message& m : m_handling) m_handler(m.message, m.wParam, m.lParam);
+    m_handling.clear();
+}

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/window.h"
+
 // Runs fn on the GUI thread and returns when it has run; at once when the
 // caller is the GUI thread. An exception thrown by fn reaches the caller.
 // The GUI thread must keep processing events meanwhile (it never waits for a
@@ -18,6 +20,31 @@
 void RunOnGuiThread(const std::function<void()>& fn);
 // TRUE on the thread that runs the application's event loop.
 bool IsGuiThread();
+
+// A window's posted messages: queued by any thread without waiting, handled
+// in order on the thread of the queue's QObject owner, one by one (never
+// merged). Destroying the queue drops messages not yet handled.
+class CPostedMessages : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<void(UINT message, WPARAM wParam, LPARAM lParam)>;
+    CPostedMessages(Handler handler, QObject* parent);
+    void Post(UINT message, WPARAM wParam, LPARAM lParam);
+
+public slots:
+    void HandlePending();
+
+private:
+    struct Message {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    Handler m_handler;
+    std::mutex m_mutex;
+    std::vector<Message> m_pending;
+    std::vector<Message> m_handling;  // kept to reuse its storage
+};
 
 // A queue of calls that run, in order, on the thread of its QObject's
 // owner; posting never waits. Destroying the queue drops calls not yet run.

@@ -36,7 +36,9 @@ QString TextOf(const QWidget* w) {
 
 void SetTextOf(QWidget* w, const QString& text) {
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        edit->setText(text);
+        // Setting the same text again would only reset the cursor.
+        if (edit->text() != text)
+            edit->setText(text);
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         if (combo->isEditable())
             combo->setEditText(text);
