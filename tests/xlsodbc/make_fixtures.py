@@ -14,6 +14,11 @@ The outputs are small and committed; the tests never run this script.
   lo_driver.xlsx   the LibreOffice workbook saved as .xlsx (a zip container).
   truncated.xls    lo_driver.xls cut to its first 4 KB.
   not_a_workbook.xls  a text file.
+
+Two real workbooks are copied as they are from the shared corpus, not made
+here: poi__46368.xls (Apache POI's test data, Apache-2.0; a first cell of
+32,770 characters) and xlrd__namesdemo.xls (xlrd's samples, BSD-style
+licence; names of one name on several sheets).
 """
 import os
 import shutil
