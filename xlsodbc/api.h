@@ -37,9 +37,10 @@ inline Statement* handleCast<Statement>(SQLHANDLE handle) {
 void recordCurrentException(Handle& handle) noexcept;
 
 // Runs body(handle) for the live handle of type H, holding the handle's
-// lock: SQL_INVALID_HANDLE for anything else; SQL_SUCCESS_WITH_INFO when the body succeeded but
-// left records (warnings, or errors of single rows of a rowset); SQL_ERROR when it threw. Nothing
-// crosses the C ABI as an exception.
+// lock: SQL_INVALID_HANDLE for anything else; SQL_SUCCESS_WITH_INFO when the
+// body succeeded but left records (warnings, or errors of single rows of a
+// rowset); SQL_ERROR when it threw. Nothing crosses the C ABI as an
+// exception.
 template <typename H, typename Body>
 SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
     H* handle = handleCast<H>(raw);
