@@ -85,8 +85,7 @@ SQLRETURN SQL_API SQLGetInfoW(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value,
     return getInfo(dbc, type, value, capacity, length, Encoding::Utf16);
 }
 
-SQLRETURN SQL_API SQLGetFunctions(SQLHDBC dbc, SQLUSMALLINT function,
-                                  SQLUSMALLINT* supported) {
+SQLRETURN SQL_API SQLGetFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported) {
     return getFunctions(dbc, function, supported);
 }
 
@@ -132,32 +131,28 @@ SQLRETURN SQL_API SQLGetStmtAttrW(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTE
 
 SQLRETURN SQL_API SQLTables(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
                             SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
-                            SQLSMALLINT tableLength, SQLCHAR* type,
-                            SQLSMALLINT typeLength) {
+                            SQLSMALLINT tableLength, SQLCHAR* type, SQLSMALLINT typeLength) {
     return tables(stmt, narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
                   narrowArg16(table, tableLength), narrowArg16(type, typeLength));
 }
 
 SQLRETURN SQL_API SQLTablesW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
                              SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                             SQLSMALLINT tableLength, SQLWCHAR* type,
-                             SQLSMALLINT typeLength) {
+                             SQLSMALLINT tableLength, SQLWCHAR* type, SQLSMALLINT typeLength) {
     return tables(stmt, wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
                   wideArg16(table, tableLength), wideArg16(type, typeLength));
 }
 
 SQLRETURN SQL_API SQLColumns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
                              SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
-                             SQLSMALLINT tableLength, SQLCHAR* column,
-                             SQLSMALLINT columnLength) {
+                             SQLSMALLINT tableLength, SQLCHAR* column, SQLSMALLINT columnLength) {
     return columns(stmt, narrowArg16(catalog, catalogLength), narrowArg16(schema, schemaLength),
                    narrowArg16(table, tableLength), narrowArg16(column, columnLength));
 }
 
 SQLRETURN SQL_API SQLColumnsW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalogLength,
                               SQLWCHAR* schema, SQLSMALLINT schemaLength, SQLWCHAR* table,
-                              SQLSMALLINT tableLength, SQLWCHAR* column,
-                              SQLSMALLINT columnLength) {
+                              SQLSMALLINT tableLength, SQLWCHAR* column, SQLSMALLINT columnLength) {
     return columns(stmt, wideArg16(catalog, catalogLength), wideArg16(schema, schemaLength),
                    wideArg16(table, tableLength), wideArg16(column, columnLength));
 }
@@ -348,16 +343,14 @@ SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT stmt, SQLSMALLINT* count) {
 
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name,
                                  SQLSMALLINT capacity, SQLSMALLINT* nameLength, SQLSMALLINT* type,
-                                 SQLULEN* size, SQLSMALLINT* digits,
-                                 SQLSMALLINT* nullable) {
+                                 SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
     return describeCol(stmt, column, narrowChars(name, capacity), nameLength, type, size, digits,
                        nullable);
 }
 
 SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT stmt, SQLUSMALLINT column, SQLWCHAR* name,
                                   SQLSMALLINT capacity, SQLSMALLINT* nameLength, SQLSMALLINT* type,
-                                  SQLULEN* size, SQLSMALLINT* digits,
-                                  SQLSMALLINT* nullable) {
+                                  SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
     return describeCol(stmt, column, wideChars(name, capacity), nameLength, type, size, digits,
                        nullable);
 }
@@ -391,8 +384,7 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLI
 }
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type,
-                                   SQLULEN* size, SQLSMALLINT* digits,
-                                   SQLSMALLINT* nullable) {
+                                   SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
     return describeParam(stmt, number, type, size, digits, nullable);
 }
 
