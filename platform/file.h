@@ -34,7 +34,12 @@ public:
         typeText = 0x4000,
         typeBinary = 0x8000
     };
+    // The framework's names; clang counts them as shadowing the global
+    // begin()/end() that Qt's headers declare, in files that include both.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
     enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
+#pragma GCC diagnostic pop
     static constexpr int hFileNull = -1;
 
     CFile();
@@ -52,8 +57,12 @@ public:
     virtual void Write(const void* buffer, UINT count);
     // The new position; a failure throws CFileException (badSeek).
     virtual ULONGLONG Seek(LONGLONG offset, UINT from);
-    ULONGLONG SeekToEnd() { return Seek(0, end); }
-    void SeekToBegin() { Seek(0, begin); }
+    ULONGLONG SeekToEnd() {
+        return Seek(0, end);
+    }
+    void SeekToBegin() {
+        Seek(0, begin);
+    }
     virtual ULONGLONG GetPosition() const;
     virtual ULONGLONG GetLength() const;
     // Closes the file; throws CFileException if the close itself fails
@@ -64,8 +73,12 @@ public:
     // Stores the path that messages and exceptions name; null throws
     // CInvalidArgException.
     virtual void SetFilePath(const char16_t* path);
-    [[nodiscard]] CString GetFilePath() const { return m_strFileName; }
-    [[nodiscard]] bool IsOpen() const { return m_hFile != hFileNull; }
+    [[nodiscard]] CString GetFilePath() const {
+        return m_strFileName;
+    }
+    [[nodiscard]] bool IsOpen() const {
+        return m_hFile != hFileNull;
+    }
 
     int m_hFile = hFileNull;  // POSIX descriptor
 

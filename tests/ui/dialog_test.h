@@ -163,6 +163,12 @@ protected:
         fs::copy_file(source, target, fs::copy_options::overwrite_existing);
         return target;
     }
+    // ANSI, "," and Unix line ends: output that reads plainly in a test.
+    void PlainTextOptions() const {
+        dlg->Control<QComboBox>("IDC_CHARSET")->setCurrentText("ANSI");
+        dlg->Control<QComboBox>("IDC_DELIMITER")->setEditText(",");
+        dlg->Control<QComboBox>("IDC_FILE_FORMAT")->setCurrentText("Unix");
+    }
     void Choose(const fs::path& workbook) {
         nextFile = CString::FromUtf8(workbook.string());
         dlg->Click("IDC_BROWSE_EXCEL");

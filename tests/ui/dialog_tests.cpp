@@ -177,9 +177,7 @@ TEST_F(DialogTest, ConvertsWithOneProgressMessagePerRecord) {
 
 TEST_F(DialogTest, StopLeavesTheRecordsBeforeIt) {
     Choose(Workbook(kExportXls, "export.xls"));
-    dlg->Control<QComboBox>("IDC_CHARSET")->setCurrentText("ANSI");
-    dlg->Control<QComboBox>("IDC_DELIMITER")->setEditText(",");
-    dlg->Control<QComboBox>("IDC_FILE_FORMAT")->setCurrentText("Unix");
+    PlainTextOptions();
     dlg->m_nHoldAt = 700;
     dlg->m_onHeld = [this] {
         EXPECT_TRUE(dlg->Control<QPushButton>("IDC_STOP")->isEnabled());
@@ -198,11 +196,8 @@ TEST_F(DialogTest, StopLeavesTheRecordsBeforeIt) {
 
 TEST_F(DialogTest, AnExistingOutputIsOverwrittenAppendedOrLeftAlone) {
     Choose(Workbook(kExportXls, "export.xls"));
-    dlg->Control<QComboBox>("IDC_CHARSET")->setCurrentText("ANSI");
-    dlg->Control<QComboBox>("IDC_DELIMITER")->setEditText(",");
-    dlg->Control<QComboBox>("IDC_FILE_FORMAT")->setCurrentText("Unix");
+    PlainTextOptions();
     const fs::path out = dir / "pens.txt";
-    const std::string pens = ReadBytes(kExportXls).empty() ? "" : "Item,Number\n";  // header
     WriteBytes(out, "old\n");
     answers = {IDCANCEL, IDNO, IDYES};
     dlg->SetText("IDC_WORKSHEET", "R499$");
@@ -217,7 +212,7 @@ TEST_F(DialogTest, AnExistingOutputIsOverwrittenAppendedOrLeftAlone) {
     Convert("R499$", out);  // No: append
     EXPECT_TRUE(SameText(ReadBytes(out), "old\nItem,Number\n" + Records(1, 499)));
     Convert("R499$", out);  // Yes: overwrite
-    EXPECT_TRUE(SameText(ReadBytes(out), pens + Records(1, 499)));
+    EXPECT_TRUE(SameText(ReadBytes(out), "Item,Number\n" + Records(1, 499)));
     EXPECT_EQ(Boxes().size(), 3u);
 }
 
@@ -253,9 +248,7 @@ TEST_F(DialogTest, ProblemsAreShownInMessageBoxes) {
 
 TEST_F(DialogTest, StopThenConvertAtOnceKeepsTheRunsApart) {
     Choose(Workbook(kExportXls, "export.xls"));
-    dlg->Control<QComboBox>("IDC_CHARSET")->setCurrentText("ANSI");
-    dlg->Control<QComboBox>("IDC_DELIMITER")->setEditText(",");
-    dlg->Control<QComboBox>("IDC_FILE_FORMAT")->setCurrentText("Unix");
+    PlainTextOptions();
     const fs::path first = dir / "first.txt";
     const fs::path second = dir / "second.txt";
     CConvertThread* pFirst = nullptr;
@@ -279,9 +272,7 @@ TEST_F(DialogTest, StopThenConvertAtOnceKeepsTheRunsApart) {
 
 TEST_F(DialogTest, ClosingDuringARunStopsItAndWaitsForTheWorker) {
     Choose(Workbook(kExportXls, "export.xls"));
-    dlg->Control<QComboBox>("IDC_FILE_FORMAT")->setCurrentText("Unix");
-    dlg->Control<QComboBox>("IDC_CHARSET")->setCurrentText("ANSI");
-    dlg->Control<QComboBox>("IDC_DELIMITER")->setEditText(",");
+    PlainTextOptions();
     dlg->m_nHoldAt = 50;
     dlg->m_onHeld = [this] { QTest::keyClick(dlg->GetQDialog(), Qt::Key_Escape); };
     dlg->SetText("IDC_WORKSHEET", "R1201$");
@@ -338,9 +329,7 @@ TEST_F(DialogTest, HelpOpensTheInstalledPage) {
 TEST_F(DialogTest, TheQuestionIsARealMessageBox) {
     AfxInstallQtMessageBox();
     Choose(Workbook(kExportXls, "export.xls"));
-    dlg->Control<QComboBox>("IDC_CHARSET")->setCurrentText("ANSI");
-    dlg->Control<QComboBox>("IDC_FILE_FORMAT")->setCurrentText("Unix");
-    dlg->Control<QComboBox>("IDC_DELIMITER")->setEditText(",");
+    PlainTextOptions();
     const fs::path out = dir / "out.txt";
     WriteBytes(out, "kept\n");
     QString shown;
