@@ -8,7 +8,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 tools/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j"$(nproc)" --target tabrook xlsodbc >/dev/null
+cmake --build --preset default -j"$(nproc)" --target tabrook tabrook_dialog xlsodbc >/dev/null
 # The build tree's own driver registration; an installed tabrook finds the
 # system-wide one instead.
 export ODBCSYSINI="$top/build/default/etc"
