@@ -23,6 +23,15 @@ grep -q '5 rows fetched' "$work/out" || fail "isql row count"
 
 echo "select * from [Bob's Data\$]" | iusql -v -b VelkorIsql > "$work/out" 2>&1 || fail "iusql DSN"
 grep -q '| bob *|' "$work/out" || fail "iusql row"
+# iusql through the wide functions: the catalogue, a sheet with non-ASCII
+# text (iusql prints each UTF-16 unit's low byte, so "ü" and "ß" show as the
+# Latin-1 bytes FC and DF) and dates, and an unknown table.
+printf 'help\nselect * from [Sheet1$]\nselect * from [Nope$]\n' | iusql -v -b VelkorIsql > "$work/out" 2>&1 ||
+    fail "iusql"
+grep -q "| 'Bob''s Data\\$' *| SYSTEM TABLE" "$work/out" || fail "iusql help lists the sheets"
+LC_ALL=C grep -aq "$(printf '| Gr\374\337e ')" "$work/out" || fail "iusql non-ASCII row"
+grep -q '| 2024-02-29 13:45:00|' "$work/out" || fail "iusql date and time"
+grep -q 'The table "Nope\$" does not exist' "$work/out" || fail "iusql unknown table"
 
 echo "select * from ['My Sheet\$']" |
     isql -v -b -k "DRIVER={Velkor Excel Driver (*.xls)};DSN='';DBQ=$fixtures/lo_driver.xls" > "$work/out" 2>&1 ||
