@@ -348,12 +348,12 @@ constexpr SQLSMALLINT kText = SQL_WVARCHAR;
 constexpr SQLSMALLINT kSmall = SQL_SMALLINT;
 constexpr SQLSMALLINT kInteger = SQL_INTEGER;
 
-struct EmptySpec {
+struct EmptyShape {
     std::vector<ColumnSpec> columns;
     size_t odbc2Columns;  // ODBC 2 knows the first ones only
 };
 
-EmptySpec emptySpec(EmptyCatalog which) {
+EmptyShape emptyShape(EmptyCatalog which) {
     switch (which) {
         case EmptyCatalog::PrimaryKeys:
             return {{{"TABLE_CAT", "TABLE_QUALIFIER", kText, 128},
@@ -461,11 +461,11 @@ EmptySpec emptySpec(EmptyCatalog which) {
 }  // namespace
 
 std::unique_ptr<ResultSet> emptyCatalogResult(EmptyCatalog which, bool odbc2) {
-    EmptySpec spec = emptySpec(which);
+    EmptyShape shape = emptyShape(which);
     if (odbc2) {
-        spec.columns.resize(spec.odbc2Columns);
+        shape.columns.resize(shape.odbc2Columns);
     }
-    return fixedResult(spec.columns, {}, odbc2);
+    return fixedResult(shape.columns, {}, odbc2);
 }
 
 namespace {

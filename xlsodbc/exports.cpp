@@ -2,8 +2,8 @@
 // implementation (api.h); a narrow function and its wide twin reach the same
 // implementation, differing in how their texts are read and written
 // (UTF-8 bytes or UTF-16 SQLWCHARs). The version script exports exactly
-// these names. unixODBC's headers declare them without an exception
-// specification, so they cannot say noexcept themselves; every
+// these names. unixODBC's headers declare them without noexcept, so the
+// definitions cannot add it; every
 // implementation they call is noexcept and does its work inside the
 // boundary of api.h, so no exception ever reaches the C caller.
 #include "xlsodbc/api.h"
