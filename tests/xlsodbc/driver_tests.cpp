@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include <unistd.h>
@@ -1388,10 +1389,17 @@ TEST_P(Driver, AnEnvironmentWithConnectionsIsNotFreed) {
 // ---- threads ----------------------------------------------------------------------------
 
 TEST_P(Driver, TwoConnectionsOnTwoThreadsAtOnce) {
+    // unixODBC copies settings into static buffers of its own without a
+    // lock while it sets up an environment and connects, so the two threads
+    // set up one at a time; what runs at once is everything after.
+    std::mutex settingUp;
     auto readAll = [&](Table& out) {
+        std::unique_lock lock(settingUp);
         Env env(GetParam());
         Conn conn(env);
-        if (!SQL_SUCCEEDED(conn.connect(connectionString(kXlwt)))) {
+        const bool connected = SQL_SUCCEEDED(conn.connect(connectionString(kXlwt)));
+        lock.unlock();
+        if (!connected) {
             return;
         }
         for (int pass = 0; pass < 5; ++pass) {
