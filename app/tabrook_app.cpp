@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/find_excel_driver.h"
+#include "app/stop_on_signal.h"
 #include "convert/convert_file_obj.h"
 
 namespace {
@@ -61,6 +62,7 @@ void CTabrookApp::RunBatch(CCommandLine& cmdLine, CString strSwitch, const CStri
 
     CConvertFileObj job(strWorkbook, values[0], FindExcelDriver(), WorksheetTableName(values[1]),
                         values[2], values[3], values[4], ErrorLogPath(values[0]), bOverwrite, true);
+    const CStopOnSignal stopOnSignal(job);
     if (!RunConversion(job, nullptr))
         m_nExitCode = 1;
 }

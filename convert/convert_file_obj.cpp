@@ -15,6 +15,11 @@ constexpr const char16_t* kOpenFailureBox =
     u"Problem opening output file.\nInvalid path or File may be read only.";
 constexpr const char16_t* kOpenFailureLog =
     u"Problem opening output file.\r\nInvalid path or File may be read only.\r\n";
+constexpr const char16_t* kOutputBusyBox =
+    u"The output file is being written by another conversion; nothing was written to it.";
+constexpr const char16_t* kOutputBusyLog =
+    u"The output file is being written by another conversion; nothing was written to "
+    u"it.\r\n";
 
 // Lower-cases the whole name, then capitalises an ASCII first letter, so
 // that "windows", "WINDOWS" and "Windows" all read "Windows".
@@ -193,14 +198,17 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
     int nRecord = 1;
     bool bHeaderWritten = false;
     bool bTextWritten = false;
+    bool bStopped = false;
     CString strBuffer;
     CString strValue;
     CODBCFieldInfo fieldInfo;
     while (!rs.IsEOF()) {
         if (pWnd)
             pWnd->PostMessageW(WM_CONVERT_PROGRESS, 0, nRecord);
-        if (StopRequested())
+        if (StopRequested()) {
+            bStopped = true;
             break;
+        }
         if (!bHeaderWritten) {
             for (short i = 0; i < nColumns; ++i) {
                 rs.GetODBCFieldInfo(i, fieldInfo);
@@ -220,18 +228,37 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
         strBuffer += u"\r\n";
         rs.MoveNext();
         if (++nRecord % kChunkRecords == 0) {
-            WriteChunk(strBuffer, bTextWritten, nEncoding);
+            if (!WriteChunk(strBuffer, bTextWritten, nEncoding))
+                return;
             bTextWritten = true;
             strBuffer.Empty();
         }
     }
-    WriteChunk(strBuffer, bTextWritten, nEncoding);
+    if (!WriteChunk(strBuffer, bTextWritten, nEncoding))
+        return;
+    // In a batch run only a signal stops the job: the output then ends
+    // early, and the log must say so, or it would look complete.
+    if (bStopped && m_bBatchMode) {
+        CString strLine;
+        strLine.Format(u"The conversion was interrupted after record %d.\r\n", nRecord - 1);
+        LogOnly(strLine);
+    }
 }
 
-// Only the first write of an overwriting run replaces the file.
-void CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten, int nEncoding) {
+// Only the first write of an overwriting run replaces the file. Before it,
+// the output is locked for the rest of the run; a conversion that finds it
+// locked by another writes nothing.
+bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten, int nEncoding) {
+    if (!m_bOutputLockTried) {
+        m_bOutputLockTried = true;
+        if (m_outputLock.Lock(m_strOutputFile) == CFileLock::busy) {
+            ReportError(kOutputBusyBox, kOutputBusyLog);
+            return false;
+        }
+    }
     const UINT nMode = (!bTextWritten && m_bOverwrite) ? modeReplace : modeAppend;
     WriteText(m_strOutputFile, strText, nMode, m_strOSType, nEncoding);
+    return true;
 }
 
 BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, UINT nOpenMode,
@@ -240,7 +267,11 @@ BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, 
     CFileException fileError;
     file.m_bUTF8 = nEncoding == ENC_UTF8;
     file.m_bUnicode = nEncoding == ENC_UNICODE;
-    if (!file.Open(strPath, nOpenMode, &fileError) ||
+    // Appends go to the end of the file as it is when they are written, so
+    // that runs logging into one folder at once keep every line.
+    const UINT nFlags =
+        (nOpenMode & CFile::modeNoTruncate) ? nOpenMode | CFile::appendAtEnd : nOpenMode;
+    if (!file.Open(strPath, nFlags, &fileError) ||
         fileError.m_cause == CFileException::accessDenied) {
         // The error log's own failure is reported by ReportError, not
         // written back into the log.

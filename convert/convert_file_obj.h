@@ -69,11 +69,16 @@ private:
     bool ValidateBatchSettings();
     void ExportSheet(CWnd* pWnd);
     void ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding);
-    void WriteChunk(const CString& strText, bool bTextWritten, int nEncoding);
+    // FALSE, after reporting it, when another conversion holds the output.
+    bool WriteChunk(const CString& strText, bool bTextWritten, int nEncoding);
     bool StopRequested();
     void LogOnly(const char16_t* pszLogText);
 
     bool m_bErrorReported = false;
+    // Held from the first write of the output to the end of the job, so that
+    // two conversions never interleave their chunks in one file.
+    CFileLock m_outputLock;
+    bool m_bOutputLockTried = false;
 };
 
 // Runs the job and reports, through its channel, what the job itself does

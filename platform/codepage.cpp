@@ -297,6 +297,10 @@ int CodePageToWide(UConverter* converter, DWORD flags, std::string_view text, ch
 
 }  // namespace
 
+bool IsCombiningMark(char32_t c) {
+    return IsCombining(static_cast<UChar32>(c));
+}
+
 UINT CodePageForLocale(std::string_view localeName) {
     const size_t languageEnd = localeName.find_first_of("_.@");
     const std::string language = Lowered(localeName.substr(0, languageEnd));

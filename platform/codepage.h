@@ -35,6 +35,10 @@ UINT CodePageForLocale(std::string_view localeName);
 // is set and not empty (1252 when none is).
 UINT GetACP();
 
+// TRUE for a character with a non-zero canonical combining class: a mark
+// that WC_COMPOSITECHECK may compose with the character before it.
+bool IsCombiningMark(char32_t c);
+
 // Converts srcBytes bytes of src (-1: up to and including its NUL) to
 // UTF-16. Returns the units written, or with dstUnits 0 the units needed;
 // 0 on failure (unknown code page, bad flags, output too small, invalid

@@ -3,6 +3,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,8 @@ int OpenFlagsToPosix(UINT openFlags) {
         if (!(openFlags & CFile::modeNoTruncate))
             flags |= O_TRUNC;
     }
+    if (openFlags & CFile::appendAtEnd)
+        flags |= O_APPEND;
     return flags;
 }
 
@@ -454,4 +457,37 @@ void CStdioFile::Abort() {
         m_hFile = hFileNull;
     }
     CFile::Abort();
+}
+
+// ------------------------------------------------------------- CFileLock
+
+CFileLock::~CFileLock() {
+    if (m_hFile >= 0)
+        ::close(m_hFile);  // releases the lock
+}
+
+CFileLock::Result CFileLock::Lock(const char16_t* path) {
+    if (m_hFile >= 0)
+        return locked;
+    if (!path)
+        return unavailable;
+    const int fd = OpenDescriptor(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return unavailable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return unavailable;
+    }
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        const bool bBusy = errno == EWOULDBLOCK;
+        ::close(fd);
+        return bBusy ? busy : unavailable;
+    }
+    m_hFile = fd;
+    return locked;
 }

@@ -32,7 +32,11 @@ public:
         modeCreate = 0x1000,
         modeNoTruncate = 0x2000,
         typeText = 0x4000,
-        typeBinary = 0x8000
+        typeBinary = 0x8000,
+        // Not a framework flag: every write lands at the end of the file as
+        // it is at that moment (O_APPEND), so that processes appending to
+        // one file never write over one another's text.
+        appendAtEnd = 0x10000
     };
     // The framework's names; clang counts them as shadowing the global
     // begin()/end() that Qt's headers declare, in files that include both.
@@ -139,4 +143,30 @@ private:
     bool ReadUtf8Unit(char16_t* out, size_t room, size_t& used);
 
     bool m_bTextMode = true;
+};
+
+// An advisory exclusive lock (flock) on a regular file, held until the
+// object is destroyed. Other processes that take the same lock are refused
+// while it is held; nothing stops a process that does not ask for it.
+class CFileLock {
+public:
+    enum Result {
+        locked,      // this object holds the lock
+        busy,        // another open file holds it
+        unavailable  // no lock: not a regular file, or it cannot be opened
+    };
+
+    CFileLock() = default;
+    CFileLock(const CFileLock&) = delete;
+    CFileLock& operator=(const CFileLock&) = delete;
+    ~CFileLock();
+
+    // Opens the file for writing (creating it when missing, never
+    // truncating, never waiting for a reader of a FIFO) and tries the lock
+    // without waiting.
+    Result Lock(const char16_t* path);
+    [[nodiscard]] bool IsLocked() const { return m_hFile >= 0; }
+
+private:
+    int m_hFile = -1;
 };

@@ -20,6 +20,24 @@ constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 // A line that outgrows the fixed buffer is read on in steps of this many units.
 constexpr size_t kGrowthUnits = 128;
 constexpr size_t kNotFound = std::numeric_limits<size_t>::max();
+// Units converted and written at a time; a piece's end moves back at most
+// kMaxPieceBacktrack units to keep a character whole.
+constexpr size_t kPieceUnits = size_t{1} << 20;
+constexpr size_t kMaxPieceBacktrack = 64;
+
+// TRUE when the unit at index i continues the character before it: the
+// second half of a surrogate pair, or a combining mark.
+bool StartsInsideCharacter(std::u16string_view text, size_t i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xDC00 && unit <= 0xDFFF)
+        return i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+    char32_t c = unit;
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    }
+    return c >= 0x0300 && IsCombiningMark(c);
+}
 
 // A zero-filled heap block; exhaustion becomes the framework's exception.
 template <class T>
@@ -219,43 +237,75 @@ void CVelkorStdioFile::WriteByteOrderMark() {
         WriteDirect(kUtf8Mark, sizeof kUtf8Mark);
 }
 
-void CVelkorStdioFile::WriteUtf16(const char16_t* text, size_t units) {
-    if (units > std::numeric_limits<UINT>::max() / 2)
-        AfxThrowInvalidArgException();
+void CVelkorStdioFile::WriteUtf16(std::u16string_view piece) {
     if constexpr (std::endian::native == std::endian::little) {
-        WriteDirect(text, static_cast<UINT>(units * 2));
+        WriteDirect(piece.data(), static_cast<UINT>(piece.size() * 2));
     } else {
-        auto bytes = AllocateTemporary<unsigned char>(units * 2);
-        for (size_t i = 0; i < units; ++i) {
-            bytes[2 * i] = static_cast<unsigned char>(text[i] & 0xFF);
-            bytes[2 * i + 1] = static_cast<unsigned char>(text[i] >> 8);
+        auto bytes = AllocateTemporary<unsigned char>(piece.size() * 2);
+        for (size_t i = 0; i < piece.size(); ++i) {
+            bytes[2 * i] = static_cast<unsigned char>(piece[i] & 0xFF);
+            bytes[2 * i + 1] = static_cast<unsigned char>(piece[i] >> 8);
         }
-        WriteDirect(bytes.get(), static_cast<UINT>(units * 2));
+        WriteDirect(bytes.get(), static_cast<UINT>(piece.size() * 2));
     }
 }
 
-// Converts the first units of text (up to a NUL among them) to the file's
-// code page in one pass and writes the bytes with one direct write.
-void CVelkorStdioFile::WriteConverted(const char16_t* text, size_t units) {
-    auto wide = AllocateTemporary<char16_t>(units + 1);
-    std::copy(text, text + units, wide.get());
-    const int size = WideToMultiByteSize(wide.get(), m_nCodePage);
-    auto narrow = AllocateTemporary<char>(static_cast<size_t>(std::max(size, 1)));
-    const int written = WideToMultiByte(wide.get(), narrow.get(), size, m_nCodePage);
+// Converts a piece to the file's code page in one pass (every unit, NUL
+// included) and writes the bytes with one direct write.
+void CVelkorStdioFile::WriteConverted(std::u16string_view piece) {
+    if (piece.empty())
+        return;
+    const UINT cp = m_nCodePage == -1 ? GetACP() : static_cast<UINT>(m_nCodePage);
+    const DWORD flags = cp == CP_UTF8 ? 0 : WC_COMPOSITECHECK | WC_SEPCHARS;
+    const char* defaultChar = cp == CP_UTF8 ? nullptr : "?";
+    BOOL usedDefault = FALSE;
+    BOOL* pUsedDefault = cp == CP_UTF8 ? nullptr : &usedDefault;
+    const int units = static_cast<int>(piece.size());
+    const int size =
+        WideCharToMultiByte(cp, flags, piece.data(), units, nullptr, 0, defaultChar, pUsedDefault);
+    if (size <= 0)
+        return;
+    auto narrow = AllocateTemporary<char>(static_cast<size_t>(size));
+    const int written = WideCharToMultiByte(cp, flags, piece.data(), units, narrow.get(), size,
+                                            defaultChar, pUsedDefault);
     if (written > 0)
         WriteDirect(narrow.get(), static_cast<UINT>(written));
+}
+
+// Pieces of at most kPieceUnits units keep every size of the conversion and
+// of the write far inside 32 bits, whatever the length of the text. A piece
+// never ends inside a surrogate pair or before a combining mark, so that
+// each character converts (and composes) exactly as in one pass.
+void CVelkorStdioFile::WriteUnits(std::u16string_view text) {
+    WriteByteOrderMark();
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t pieceEnd = text.size();
+        if (pieceEnd - start > kPieceUnits) {
+            pieceEnd = start + kPieceUnits;
+            for (size_t back = 0;
+                 back < kMaxPieceBacktrack && StartsInsideCharacter(text, pieceEnd); ++back) {
+                --pieceEnd;
+            }
+        }
+        const std::u16string_view piece = text.substr(start, pieceEnd - start);
+        if (m_bUnicode) {
+            WriteUtf16(piece);
+        } else {
+            WriteConverted(piece);
+        }
+        start = pieceEnd;
+    }
 }
 
 void CVelkorStdioFile::WriteString(const char16_t* text) {
     if (!text)
         AfxThrowInvalidArgException();
-    WriteByteOrderMark();
-    const auto units = static_cast<size_t>(lstrlenW(text));
-    if (m_bUnicode) {
-        WriteUtf16(text, units);
-    } else {
-        WriteConverted(text, units);
-    }
+    WriteUnits(std::u16string_view(text));
+}
+
+void CVelkorStdioFile::WriteString(const CString& text) {
+    WriteUnits(text.view());
 }
 
 void CVelkorStdioFile::Write(const void* buffer, UINT count) {
@@ -265,12 +315,10 @@ void CVelkorStdioFile::Write(const void* buffer, UINT count) {
         CStdioFile::Write(buffer, count);
         return;
     }
-    WriteByteOrderMark();
-    if (m_bUnicode) {
-        WriteUtf16(static_cast<const char16_t*>(buffer), count);
-    } else {
-        WriteConverted(static_cast<const char16_t*>(buffer), count);
-    }
+    std::u16string_view units(static_cast<const char16_t*>(buffer), count);
+    if (m_bUTF8)
+        units = units.substr(0, units.find(u'\0'));  // the conversion stops at a NUL
+    WriteUnits(units);
 }
 
 // ------------------------------------------------------------- reading

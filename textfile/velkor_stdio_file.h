@@ -13,6 +13,7 @@
 // chosen delimiter) as UTF-16, without the mark and without a final CR.
 #pragma once
 
+#include <string_view>
 #include <vector>
 
 #include "platform/file.h"
@@ -39,6 +40,10 @@ public:
     // file's character set, directly to the file; a failure (a full disk)
     // throws CFileException, memory exhaustion CMemoryException.
     void WriteString(const char16_t* text) override;
+    // The same for every unit of a string, NUL units included (a NUL inside
+    // a cell is data, not the end of the text). Long texts are converted
+    // and written in pieces, so no size of the text limits it.
+    void WriteString(const CString& text);
 
     using CStdioFile::ReadString;
     // Reads up to the next delimiter (or end of file) into string, skipping
@@ -68,8 +73,10 @@ private:
     // Bytes straight to the descriptor, past the stream's text handling.
     void WriteDirect(const void* buffer, UINT count);
     void WriteByteOrderMark();
-    void WriteUtf16(const char16_t* text, size_t units);
-    void WriteConverted(const char16_t* text, size_t units);
+    // The mark, then the units in pieces.
+    void WriteUnits(std::u16string_view text);
+    void WriteUtf16(std::u16string_view piece);
+    void WriteConverted(std::u16string_view piece);
     void SkipByteOrderMark();
     BOOL ReadUnicodeLine(CString& string, char16_t delimiter);
     BOOL ReadNarrowLine(CString& string, char16_t delimiter);

@@ -2,10 +2,12 @@
 // status, usage text, and where the error log lands.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -249,3 +251,171 @@ TEST_F(TabrookProcess, WithoutArgumentsTheDialogRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lines of a text with "\n" line ends (a last line without one counts).
+size_t CountLines(const std::string& text) {
+    size_t n = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    if (!text.empty() && text.back() != '\n')
+        ++n;
+    return n;
+}
+
+// Starts tabrook in cwd and returns at once; WaitTabrook collects it.
+pid_t StartTabrook(const fs::path& cwd, const std::vector<std::string>& args) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        setenv("ODBCSYSINI", TABROOK_ETC, 1);
+        std::vector<char*> argv;
+        std::string exe = TABROOK_EXE;
+        argv.push_back(exe.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+int WaitTabrook(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A delimiter long enough that converting the 20,000 records of Big takes
+// a while, so that signals and second runs meet a run in progress.
+const std::string kSlowDelimiter(2000, '~');
+
+}  // namespace
+
+// A U+0000 inside a cell is text like any other: every line of the sheet is
+// written, in every character set, with the NUL where the cell has it.
+TEST_F(TabrookProcess, ANulInsideACellLosesNothing) {
+    for (const std::string charset : {"ANSI", "UTF-8", "Unicode"}) {
+        const fs::path out = dir / ("nul-" + charset + ".txt");
+        const Result r =
+            RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, out.string(), "Nul", charset, ",", "Unix"});
+        ASSERT_EQ(r.status, 0) << charset;
+        std::string text = ReadBytes(out);
+        if (charset == "Unicode") {
+            ASSERT_EQ(text.rfind("\xFF\xFE", 0), 0u);
+            std::string narrow;
+            for (size_t i = 2; i + 1 < text.size(); i += 2) {
+                ASSERT_EQ(text[i + 1], '\0') << charset;
+                narrow += text[i];
+            }
+            text = narrow;
+        } else if (charset == "UTF-8") {
+            ASSERT_EQ(text.rfind("\xEF\xBB\xBF", 0), 0u);
+            text = text.substr(3);
+        }
+        EXPECT_EQ(CountLines(text), 1201u) << charset;
+        EXPECT_NE(text.find(std::string("key3,a\0b\nkey4,text4\n", 20)), std::string::npos)
+            << charset;
+        EXPECT_NE(text.find("key1200,text1200\n"), std::string::npos) << charset;
+    }
+}
+
+// Runs that log into one folder at the same moment keep every line.
+TEST_F(TabrookProcess, ParallelRunsKeepEveryLogLine) {
+    constexpr int kRuns = 24;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kRuns; ++i)
+        children.push_back(StartTabrook(dir, {"book.xls", "o.txt", "S", "UTF-16", ",", "Unix"}));
+    for (const pid_t child : children) EXPECT_EQ(WaitTabrook(child), 1);
+    std::string expected;
+    for (int i = 0; i < kRuns; ++i) expected += "Invalid file encoding set\r\n";
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"), expected);
+}
+
+// The output is locked for the run: a conversion that finds it locked by
+// another writes nothing into it and says why.
+TEST_F(TabrookProcess, ALockedOutputIsLeftAlone) {
+    const fs::path out = dir / "out.txt";
+    std::ofstream(out) << "held\n";
+    const int fd = open(out.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    for (const std::string mode : {"", "/A"}) {
+        std::vector<std::string> args = {BATCH_XLS, "out.txt", "Nul", "UTF-8", ",", "Unix"};
+        if (!mode.empty())
+            args.insert(args.begin(), mode);
+        const Result r = RunTabrook(dir, TABROOK_ETC, args);
+        EXPECT_EQ(r.status, 1) << mode;
+        EXPECT_EQ(ReadBytes(out), "held\n") << mode;
+    }
+    close(fd);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              "The output file is being written by another conversion; nothing was written to "
+              "it.\r\n"
+              "The output file is being written by another conversion; nothing was written to "
+              "it.\r\n");
+}
+
+// Two runs started together on one output: the file ends as one whole run
+// wrote it, never as a mixture of both.
+TEST_F(TabrookProcess, TwoRunsOnOneOutputNeverInterleave) {
+    const std::vector<std::string> args = {BATCH_XLS, "out.txt",      "Big",
+                                           "UTF-8",   kSlowDelimiter, "Unix"};
+    ASSERT_EQ(WaitTabrook(StartTabrook(
+                  dir, {BATCH_XLS, "ref.txt", "Big", "UTF-8", kSlowDelimiter, "Unix"})),
+              0);
+    const std::string reference = ReadBytes(dir / "ref.txt");
+    for (int round = 0; round < 3; ++round) {
+        const pid_t first = StartTabrook(dir, args);
+        const pid_t second = StartTabrook(dir, args);
+        const int firstStatus = WaitTabrook(first);
+        const int secondStatus = WaitTabrook(second);
+        EXPECT_TRUE(ReadBytes(dir / "out.txt") == reference) << "round " << round;
+        EXPECT_EQ(firstStatus + secondStatus <= 1, true) << firstStatus << " " << secondStatus;
+        fs::remove(dir / "out.txt");
+    }
+    const std::string log = ReadBytes(dir / "DravikErrlog.txt");
+    std::string busyLines;
+    for (size_t at = 0; (at = log.find("another conversion", at)) != std::string::npos; ++at)
+        busyLines += "x";
+    EXPECT_EQ(log.size(), busyLines.size() * std::string("The output file is being written by "
+                                                         "another conversion; nothing was "
+                                                         "written to it.\r\n")
+                                                 .size())
+        << log;
+}
+
+// SIGINT or SIGTERM stops the run at the next record: the records read so
+// far are written as whole lines, the log says where the output ends, and
+// the exit status says that the run did not complete.
+TEST_F(TabrookProcess, ASignalStopsTheRunAndSaysWhere) {
+    for (const int signo : {SIGTERM, SIGINT}) {
+        const fs::path out = dir / "out.txt";
+        fs::remove(out);
+        fs::remove(dir / "DravikErrlog.txt");
+        const pid_t child =
+            StartTabrook(dir, {BATCH_XLS, out.string(), "Big", "ANSI", kSlowDelimiter, "Unix"});
+        // The first chunk is out: the run is past connecting and reading.
+        std::error_code error;
+        while (fs::file_size(out, error) == 0 || error) usleep(200);
+        ASSERT_EQ(kill(child, signo), 0);
+        EXPECT_EQ(WaitTabrook(child), 1) << signo;
+        const std::string text = ReadBytes(out);
+        const std::string log = ReadBytes(dir / "DravikErrlog.txt");
+        const std::string prefix = "The conversion was interrupted after record ";
+        ASSERT_EQ(log.rfind(prefix, 0), 0u) << log;
+        const size_t records = std::stoul(log.substr(prefix.size()));
+        EXPECT_EQ(log, prefix + std::to_string(records) + ".\r\n");
+        EXPECT_GE(records, 499u);
+        EXPECT_LT(records, 20000u);
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.back(), '\n');
+        EXPECT_EQ(CountLines(text), records + 1) << signo;
+        const std::string last = std::to_string(records) + kSlowDelimiter + "row" +
+                                 std::to_string(records) + kSlowDelimiter +
+                                 std::to_string(records * 2) + "\n";
+        EXPECT_EQ(text.substr(text.size() - last.size()), last);
+    }
+}

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/codepage.h"
 #include "tests/platform/locale_env.h"
@@ -214,4 +217,73 @@ TEST_F(VelkorWriteTest, ConversionFunctionsCountAsDesigned) {
     EXPECT_EQ(wide[1], u'\0');
     EXPECT_EQ(MultiByteToWide("abc", wide, 0, 1252), 0);
     EXPECT_EQ(MultiByteToWide(nullptr, wide, 4, 1252), 0);
+}
+
+namespace {
+
+// The last bytes of a file.
+std::string Tail(const std::string& path, size_t count) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(-static_cast<std::streamoff>(count), std::ios::end);
+    std::string bytes(count, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(count));
+    return bytes;
+}
+
+}  // namespace
+
+// A string is written whole, NUL units and all, whatever its length: a text
+// whose UTF-8 passes 2 GiB is converted and written in pieces. A piece never
+// splits a surrogate pair or a character from its combining mark.
+TEST_F(VelkorWriteTest, AWholeStringIsWrittenWhateverItHolds) {
+    for (int encoding : {ENC_ANSI, ENC_UTF8, ENC_UNICODE}) {
+        CVelkorStdioFile file;
+        file.m_bUTF8 = encoding == ENC_UTF8;
+        file.m_bUnicode = encoding == ENC_UNICODE;
+        ASSERT_TRUE(file.Open(m_dir.WidePath("nul"), kReplace));
+        file.WriteString(CString(std::u16string(u"a\0b\r\n", 5)));
+        file.Close();
+        const std::string body = encoding == ENC_ANSI   ? std::string("a\0b\r\n", 5)
+                                 : encoding == ENC_UTF8 ? std::string(
+                                                              "\xEF\xBB\xBF"
+                                                              "a\0b\r\n",
+                                                              8)
+                                                        : std::string(
+                                                              "\xFF\xFE"
+                                                              "a\0\0\0b\0\r\0\n\0",
+                                                              12);
+        EXPECT_EQ(ReadBytes(m_dir.Path("nul")), body) << encoding;
+    }
+
+    // A base and its mark across the first piece border still compose.
+    std::u16string composed((size_t{1} << 20) - 1, u'x');
+    composed += u"e\u0301y";
+    {
+        CVelkorStdioFile file;
+        ASSERT_TRUE(file.Open(m_dir.WidePath("composed"), kReplace));
+        file.WriteString(CString(composed));
+    }
+    EXPECT_EQ(ReadBytes(m_dir.Path("composed")), std::string((size_t{1} << 20) - 1, 'x') + "\xE9y");
+
+    // 750 million CJK characters: 2.25 GB of UTF-8, with a surrogate pair
+    // across each piece border.
+    constexpr size_t kUnits = 750'000'000;
+    std::u16string text(kUnits, u'\u4E2D');
+    for (size_t at = (size_t{1} << 20) - 1; at + 2 < kUnits; at += size_t{1} << 20) {
+        text[at] = u'\xD83D';
+        text[at + 1] = u'\xDE00';
+    }
+    text.replace(text.size() - 3, 3, u"e\u0301\n");
+    CVelkorStdioFile file;
+    file.m_bUTF8 = true;
+    ASSERT_TRUE(file.Open(m_dir.WidePath("big"), kReplace));
+    file.WriteString(CString(std::move(text)));
+    file.Close();
+    const size_t pairs = (kUnits - 3 - ((size_t{1} << 20) - 1)) / (size_t{1} << 20) + 1;
+    const size_t expected = 3 + (kUnits - 3 - 2 * pairs) * 3 + pairs * 4 + 4;
+    EXPECT_EQ(std::filesystem::file_size(m_dir.Path("big")), expected);
+    EXPECT_EQ(Tail(m_dir.Path("big"), 7),
+              "\xE4\xB8\xAD"
+              "e\xCC\x81\n");
+    std::filesystem::remove(m_dir.Path("big"));
 }
