@@ -13,6 +13,7 @@
 #include "platform/database.h"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 
 namespace {
@@ -74,29 +75,41 @@ struct DiagRecord {
     CString message;
 };
 
+// A message longer than the first buffer is read again into a buffer of its
+// reported length, or of the most that SQLGetDiagRecW can take when the
+// reported length cannot be right: the length is a SQLSMALLINT, so a
+// message of 32,767 characters or more comes back with a wrapped length.
+// The text is taken up to its terminator, never by that length.
 std::vector<DiagRecord> ReadDiagRecords(SQLSMALLINT handleType, SQLHANDLE handle) {
+    constexpr size_t kFirstChars = 512;
+    constexpr auto kMostChars = static_cast<size_t>(std::numeric_limits<SQLSMALLINT>::max());
     std::vector<DiagRecord> records;
     if (handle == nullptr)
         return records;
-    for (SQLSMALLINT n = 1;; ++n) {
+    for (SQLSMALLINT n = 1; n > 0; ++n) {
         SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        std::vector<SQLWCHAR> message(512);
+        std::vector<SQLWCHAR> message(kFirstChars, 0);
         auto read = [&] {
             return SQLGetDiagRecW(handleType, handle, n, state, &native, message.data(),
                                   static_cast<SQLSMALLINT>(message.size()), &length);
         };
         RETCODE rc = read();
-        if (rc == SQL_SUCCESS_WITH_INFO && static_cast<size_t>(length) >= message.size()) {
-            message.resize(static_cast<size_t>(length) + 1);
+        if (rc == SQL_SUCCESS_WITH_INFO) {
+            const size_t reported = length > 0 ? static_cast<size_t>(length) : 0;
+            const size_t chars =
+                reported >= message.size() && reported < kMostChars ? reported + 1 : kMostChars;
+            message.assign(chars, 0);
             rc = read();
         }
         if (!SQL_SUCCEEDED(rc))
             break;
-        const size_t count =
-            std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
-        records.push_back({FromSqlWide(state, 5), native, FromSqlWide(message.data(), count)});
+        message.back() = 0;
+        const auto end = std::find(message.begin(), message.end(), SQLWCHAR{0});
+        records.push_back(
+            {FromSqlWide(state, 5), native,
+             FromSqlWide(message.data(), static_cast<size_t>(end - message.begin()))});
     }
     return records;
 }

@@ -4,7 +4,9 @@
 // that a closing connection takes with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 #include "platform/database.h"
 #include "tests/odbc/odbc_sandbox.h"
@@ -112,3 +114,30 @@ TEST(DatabaseConnection, RecordsetWithoutDatabaseConnectsWithItsDefault) {
 }
 
 }  // namespace
+
+// A diagnostic is read whole at any length the driver manager can pass on
+// (SQLGetDiagRecW counts in SQLSMALLINT: 32,766 characters and a
+// terminator), and a longer one as far as that, never cut short by a
+// wrapped length nor lost.
+TEST(DatabaseConnection, ADiagnosticOfAnyLengthIsReadWhole) {
+    for (const int length : {511, 512, 5000, 32766, 32767, 32768, 40000, 65535, 65536, 65600}) {
+        const CString connect =
+            CString::FromUtf8("ODBC;DRIVER={" LONG_DIAG_DRIVER "};LEN=" + std::to_string(length));
+        CDatabase database;
+        ASSERT_TRUE(database.Open(nullptr, FALSE, FALSE, connect, TRUE));
+        CDBException e;
+        try {
+            CRecordset rs(&database);
+            rs.Open(CRecordset::forwardOnly, u"Select * from [Sheet1$]", CRecordset::readOnly);
+            FAIL() << "no failure";
+        } catch (const CDBException& thrown) {
+            e = thrown;
+        }
+        const int expected = std::min(length, 32766);
+        EXPECT_EQ(e.m_strError.GetLength(), expected) << length << e.m_strError.Left(200).ToUtf8();
+        EXPECT_EQ(e.m_strError.Find(u'x'), 0) << length;
+        if (length <= 32766) {
+            EXPECT_EQ(e.m_strError.Right(1), CString(u"!")) << length;
+        }
+    }
+}
