@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,6 +30,13 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// CPU time of the whole process (every thread), in milliseconds.
+double ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 double Median(std::vector<double> v) {
@@ -116,20 +124,28 @@ int main(int argc, char** argv) {
     std::vector<double> batch;
     std::vector<double> dialog;
     std::vector<double> gaps;
+    std::vector<double> batchCpu;
+    std::vector<double> dialogCpu;
     int shown = 0;
     for (int i = 0; i < runs; ++i) {
+        double cpu = ProcessCpuMs();
         batch.push_back(BatchRun(workbook, sheet, dir + u"/dialog-bench-batch.csv"));
+        batchCpu.push_back(ProcessCpuMs() - cpu);
         double gap = 0;
+        cpu = ProcessCpuMs();
         dialog.push_back(DialogRun(workbook, sheet, dir + u"/dialog-bench-dialog.csv", gap, shown));
+        dialogCpu.push_back(ProcessCpuMs() - cpu);
         gaps.push_back(gap);
     }
     const double b = Median(batch);
     const double d = Median(dialog);
     std::printf("%s %s, %d runs (medians)\n", workbook.ToUtf8().c_str(), sheet.ToUtf8().c_str(),
                 runs);
-    std::printf("batch conversion   %8.1f ms\n", b);
-    std::printf("dialog conversion  %8.1f ms  (%.2f x batch), %d progress messages shown\n", d,
-                d / b, shown);
+    std::printf("batch conversion   %8.1f ms wall, %8.1f ms CPU\n", b, Median(batchCpu));
+    std::printf("dialog conversion  %8.1f ms wall, %8.1f ms CPU (worker and dialog together)\n", d,
+                Median(dialogCpu));
+    std::printf("dialog / batch: %.2f x wall, %.2f x CPU; %d progress messages shown\n", d / b,
+                Median(dialogCpu) / Median(batchCpu), shown);
     std::printf("longest pause of the record counter: %.1f ms (median), %.1f ms (worst)\n",
                 Median(gaps), *std::max_element(gaps.begin(), gaps.end()));
     AfxTermThreads();

@@ -152,6 +152,9 @@ void CTabrookDlg::OnStopConversion() {
     RunOnGuiThread([&] {
         if (pCaller && pCaller != m_pThread)
             return;
+        // The run's last progress messages are shown before its end.
+        if (pCaller)
+            DispatchPostedMessages();
         if (m_pThread)
             m_pThread->RequestStop();
         CString strCaption;

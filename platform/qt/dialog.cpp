@@ -192,6 +192,11 @@ BOOL CDialog::PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
+void CDialog::DispatchPostedMessages() {
+    if (m_pPosted)
+        m_pPosted->HandlePending();
+}
+
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     const int nID = message == WM_COMMAND ? static_cast<int>(wParam & 0xFFFF) : 0;
     for (const CMessageMapEntry& entry : m_messageMap) {

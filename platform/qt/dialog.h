@@ -101,6 +101,9 @@ public:
 
     // Queues the message for the dialog's thread; never waits, never merges.
     BOOL PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Handles, now, the posted messages still waiting (on the dialog's
+    // thread).
+    void DispatchPostedMessages();
     // Handles one message through the message map (clicks on IDOK and
     // IDCANCEL fall back to OnOK and OnCancel). 0 when nothing handled it.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);

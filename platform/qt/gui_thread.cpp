@@ -85,7 +85,16 @@ void CPostedCalls::RunPending() {
 }
 
 CPostedMessages::CPostedMessages(Handler handler, QObject* parent)
-    : QObject(parent), m_handler(std::move(handler)) {}
+    : QObject(parent), m_pTimer(new QTimer(this)), m_handler(std::move(handler)) {
+    m_pTimer->setSingleShot(true);
+    m_pTimer->setInterval(kBatchMs);
+    connect(m_pTimer, &QTimer::timeout, this, &CPostedMessages::HandlePending);
+}
+
+void CPostedMessages::ScheduleHandling() {
+    if (!m_pTimer->isActive())
+        m_pTimer->start();
+}
 
 void CPostedMessages::Post(UINT message, WPARAM wParam, LPARAM lParam) {
     bool bWake = false;
@@ -95,14 +104,16 @@ void CPostedMessages::Post(UINT message, WPARAM wParam, LPARAM lParam) {
         m_pending.push_back({message, wParam, lParam});
     }
     if (bWake)
-        QMetaObject::invokeMethod(this, "HandlePending", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "ScheduleHandling", Qt::QueuedConnection);
 }
 
 void CPostedMessages::HandlePending() {
+    // A handler may run a nested event loop that comes back here, so each
+    // call works on a batch of its own.
+    std::vector<Message> batch;
     {
         std::lock_guard lock(m_mutex);
-        m_handling.swap(m_pending);
+        batch.swap(m_pending);
     }
-    for (const Message& m : m_handling) m_handler(m.message, m.wParam, m.lParam);
-    m_handling.clear();
+    for (const Message& m : batch) m_handler(m.message, m.wParam, m.lParam);
 }

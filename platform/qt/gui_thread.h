@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <mutex>
@@ -23,18 +24,24 @@ bool IsGuiThread();
 
 // A window's posted messages: queued by any thread without waiting, handled
 // in order on the thread of the queue's QObject owner, one by one (never
-// merged). Destroying the queue drops messages not yet handled.
+// merged). The owner's thread takes them in batches, at most kBatchMs after
+// the first of a batch was posted: a worker posting thousands of messages a
+// second then wakes it a hundred times a second rather than for every few
+// messages. Destroying the queue drops messages not yet handled.
 class CPostedMessages : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kBatchMs = 10;
     using Handler = std::function<void(UINT message, WPARAM wParam, LPARAM lParam)>;
     CPostedMessages(Handler handler, QObject* parent);
     void Post(UINT message, WPARAM wParam, LPARAM lParam);
 
 public slots:
+    void ScheduleHandling();
     void HandlePending();
 
 private:
+    QTimer* m_pTimer;
     struct Message {
         UINT message;
         WPARAM wParam;
@@ -43,7 +50,6 @@ private:
     Handler m_handler;
     std::mutex m_mutex;
     std::vector<Message> m_pending;
-    std::vector<Message> m_handling;  // kept to reuse its storage
 };
 
 // A queue of calls that run, in order, on the thread of its QObject's
