@@ -3,6 +3,7 @@
 #include "app/tabrook_app.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <algorithm>
 
 #include <cstdio>
@@ -27,7 +28,28 @@ constexpr const char* kUsage =
 
 }  // namespace
 
+namespace {
+
+// TRUE for an output that is a device or a pipe named inside the system's
+// own folders of them (/dev/stdout, /proc/self/fd/1): no folder of the
+// user's, and no place for a log.
+bool IsSystemStream(const CString& strOutputFile) {
+    const std::string path = strOutputFile.ToUtf8();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
+        return false;
+    std::error_code error;
+    const std::filesystem::path folder =
+        std::filesystem::canonical(std::filesystem::absolute(path, error).parent_path(), error);
+    const std::string name = folder.string();
+    return !error && (name == "/dev" || name.starts_with("/dev/") || name.starts_with("/proc/"));
+}
+
+}  // namespace
+
 CString ErrorLogPath(const CString& strOutputFile) {
+    if (IsSystemStream(strOutputFile))
+        return u"DravikErrlog.txt";
     const int nSlash = std::max(strOutputFile.ReverseFind(u'/'), strOutputFile.ReverseFind(u'\\'));
     if (nSlash < 0)
         return u"DravikErrlog.txt";

@@ -23,7 +23,8 @@ private:
 
 // The error log's path: "DravikErrlog.txt" in the output file's folder (the
 // part before its last "/" or "\"), or in the current directory when the
-// output path has no folder part.
+// output path has no folder part, or names a device or a pipe in /dev or
+// /proc (/dev/stdout).
 CString ErrorLogPath(const CString& strOutputFile);
 // Appends "$" to a worksheet name that does not already end with one.
 CString WorksheetTableName(CString strWorksheet);

@@ -3,6 +3,7 @@
 // shared by the output file and the error log.
 #include "convert/convert_file_obj.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -31,6 +32,22 @@ CString NormaliseOSType(CString strOSType) {
     if (first >= u'a' && first <= u'z')
         strOSType.SetAt(0, static_cast<char16_t>(first - u'a' + u'A'));
     return strOSType;
+}
+
+// TRUE for a worksheet given as the catalogue quotes it, "'" + name + "'",
+// followed by "$". A sheet name can neither begin nor end with "'", so such
+// a name always means the quoted form.
+bool IsQuotedTableName(const CString& strWorksheet) {
+    const int n = strWorksheet.GetLength();
+    return n >= 4 && strWorksheet[0] == u'\'' && strWorksheet[n - 2] == u'\'' &&
+           strWorksheet[n - 1] == u'$';
+}
+
+// TRUE when a name holds bytes that are not UTF-8 (U+DC80-U+DCFF).
+bool HasEscapedBytes(const CString& strName) {
+    const std::u16string_view name = strName.view();
+    return std::any_of(name.begin(), name.end(),
+                       [](char16_t c) { return c >= 0xDC80 && c <= 0xDCFF; });
 }
 
 bool IsKnownOSType(const CString& strOSType) {
@@ -161,6 +178,17 @@ bool CConvertFileObj::ValidateBatchSettings() {
         LogOnly(u"Invalid OS Type set\r\n");
         return false;
     }
+    if (!bError && IsQuotedTableName(m_strWorksheet)) {
+        // The catalogue's form of a name ('Bob''s Data$'), with the "$" the
+        // batch run appended: the query would look for a range by that name.
+        const CString strGiven = m_strWorksheet.Left(m_strWorksheet.GetLength() - 1);
+        CString strName = strGiven.Mid(1, strGiven.GetLength() - 2);
+        strName.Replace(u"''", u"'");
+        LogOnly(u"The worksheet name " + strGiven +
+                u" is written with quotes, as the catalogue lists it; name it without them: " +
+                strName + u"\r\n");
+        return false;
+    }
     return !bError;
 }
 
@@ -172,7 +200,15 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
         m_strDelimiter = u" ";
     }
     const int nEncoding = EncodingIndex(m_strEncoding);
-    const CString strConnect = ExcelConnectString(m_strDriver, m_strExcelFile);
+    // ODBC strings are UTF-16 text, and a workbook name that is not valid
+    // UTF-8 holds escaped bytes that a driver would not turn back: such a
+    // workbook is opened here and named to the driver by its descriptor.
+    CFile workbook;
+    CString strWorkbook = m_strExcelFile;
+    if (HasEscapedBytes(m_strExcelFile) && workbook.Open(m_strExcelFile, CFile::modeRead)) {
+        strWorkbook.Format(u"/proc/self/fd/%d", workbook.m_hFile);
+    }
+    const CString strConnect = ExcelConnectString(m_strDriver, strWorkbook);
     try {
         m_pDatabase->Open(nullptr, FALSE, FALSE, strConnect, TRUE);
         {
@@ -236,6 +272,10 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
     }
     if (!WriteChunk(strBuffer, bTextWritten, nEncoding))
         return;
+    if (m_pSequentialOutput) {
+        m_pSequentialOutput->Close();
+        m_pSequentialOutput.reset();
+    }
     // In a batch run only a signal stops the job: the output then ends
     // early, and the log must say so, or it would look complete.
     if (bStopped && m_bBatchMode) {
@@ -256,6 +296,10 @@ bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten, int 
             return false;
         }
     }
+    if (m_pSequentialOutput) {
+        WriteLines(*m_pSequentialOutput, strText, m_strOSType);
+        return true;
+    }
     const UINT nMode = (!bTextWritten && m_bOverwrite) ? modeReplace : modeAppend;
     WriteText(m_strOutputFile, strText, nMode, m_strOSType, nEncoding);
     return true;
@@ -263,15 +307,15 @@ bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten, int 
 
 BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, UINT nOpenMode,
                                 const CString& strOSType, int nEncoding) {
-    CVelkorStdioFile file;
+    auto pFile = std::make_unique<CVelkorStdioFile>();
     CFileException fileError;
-    file.m_bUTF8 = nEncoding == ENC_UTF8;
-    file.m_bUnicode = nEncoding == ENC_UNICODE;
+    pFile->m_bUTF8 = nEncoding == ENC_UTF8;
+    pFile->m_bUnicode = nEncoding == ENC_UNICODE;
     // Appends go to the end of the file as it is when they are written, so
     // that runs logging into one folder at once keep every line.
     const UINT nFlags =
         (nOpenMode & CFile::modeNoTruncate) ? nOpenMode | CFile::appendAtEnd : nOpenMode;
-    if (!file.Open(strPath, nFlags, &fileError) ||
+    if (!pFile->Open(strPath, nFlags, &fileError) ||
         fileError.m_cause == CFileException::accessDenied) {
         // The error log's own failure is reported by ReportError, not
         // written back into the log.
@@ -279,22 +323,34 @@ BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, 
             ReportError(kOpenFailureBox, kOpenFailureLog);
         return FALSE;
     }
-    if (!strText.IsEmpty()) {
-        file.Seek(0, CFile::end);
-        if (strOSType == u"Unix") {
-            CString strCopy = strText;
-            strCopy.Replace(u"\r\n", u"\n");
-            file.WriteString(strCopy);
-        } else if (strOSType == u"Mac") {
-            CString strCopy = strText;
-            strCopy.Replace(u"\r\n", u"\r");
-            file.WriteString(strCopy);
-        } else if (strOSType == u"Windows") {
-            file.WriteString(strText);
-        }
+    WriteLines(*pFile, strText, strOSType);
+    // An output that cannot seek (a pipe) stays open for the rest of the
+    // run: opened again for each chunk, its reader would see the end of the
+    // text after the first one, and each chunk would begin a new mark.
+    if (!pFile->IsSeekable() && strPath == m_strOutputFile) {
+        m_pSequentialOutput = std::move(pFile);
+        return TRUE;
     }
-    file.Close();
+    pFile->Close();
     return TRUE;
+}
+
+void CConvertFileObj::WriteLines(CVelkorStdioFile& file, const CString& strText,
+                                 const CString& strOSType) {
+    if (strText.IsEmpty())
+        return;
+    file.Seek(0, CFile::end);
+    if (strOSType == u"Unix") {
+        CString strCopy = strText;
+        strCopy.Replace(u"\r\n", u"\n");
+        file.WriteString(strCopy);
+    } else if (strOSType == u"Mac") {
+        CString strCopy = strText;
+        strCopy.Replace(u"\r\n", u"\r");
+        file.WriteString(strCopy);
+    } else if (strOSType == u"Windows") {
+        file.WriteString(strText);
+    }
 }
 
 void CConvertFileObj::ReportError(const CString& strBoxText, const CString& strLogText) {

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/winapi.h"
 #include "platform/window.h"
+#include "textfile/velkor_stdio_file.h"
 
 // Posted to the notify window before each record: wParam 0, lParam the
 // number of the record about to be written, counting from 1.
@@ -71,6 +72,9 @@ private:
     void ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding);
     // FALSE, after reporting it, when another conversion holds the output.
     bool WriteChunk(const CString& strText, bool bTextWritten, int nEncoding);
+    // Writes a text with the line ends of strOSType at the end of the file.
+    static void WriteLines(CVelkorStdioFile& file, const CString& strText,
+                           const CString& strOSType);
     bool StopRequested();
     void LogOnly(const char16_t* pszLogText);
 
@@ -79,6 +83,9 @@ private:
     // two conversions never interleave their chunks in one file.
     CFileLock m_outputLock;
     bool m_bOutputLockTried = false;
+    // An output that cannot seek, open from its first write to the end of
+    // the run.
+    std::unique_ptr<CVelkorStdioFile> m_pSequentialOutput;
 };
 
 // Runs the job and reports, through its channel, what the job itself does

@@ -29,33 +29,97 @@ void MapCodePoints(std::u16string& s, Map map) {
     s.swap(out);
 }
 
+// Undecodable bytes 0x80-0xFF travel as the lone low surrogates U+DC80 to
+// U+DCFF, which no valid UTF-8 text can produce.
+constexpr char32_t kEscapeBase = 0xDC00;
+
 bool IsWhite(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
+
+// The length of the valid UTF-8 sequence at the start of bytes, or 0 when
+// it does not start with one (overlong forms, encoded surrogates and values
+// past U+10FFFF are not valid).
+size_t ValidUtf8Length(std::string_view bytes, char32_t& c) {
+    const auto b0 = static_cast<unsigned char>(bytes[0]);
+    if (b0 < 0x80) {
+        c = b0;
+        return 1;
+    }
+    const size_t length = b0 >= 0xC2 && b0 <= 0xDF   ? 2
+                          : b0 >= 0xE0 && b0 <= 0xEF ? 3
+                          : b0 >= 0xF0 && b0 <= 0xF4 ? 4
+                                                     : 0;
+    if (length == 0 || bytes.size() < length)
+        return 0;
+    c = b0 & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if ((b & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (b & 0x3F);
+    }
+    const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
+    if (overlong || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        return 0;
+    return length;
 }
 
 }  // namespace
 
 CString CString::FromUtf8(std::string_view utf8) {
-    std::u16string out(utf8.size(), u'\0');
-    int32_t length = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, utf8.data(),
-                         static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status))
-        return {};
-    out.resize(static_cast<size_t>(length));
+    std::u16string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        char32_t c = 0;
+        const size_t length = ValidUtf8Length(utf8.substr(i), c);
+        if (length == 0) {
+            out += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(utf8[i]));
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += length;
+    }
     return CString(std::move(out));
 }
 
 std::string CString::ToUtf8() const {
-    std::string out(m_s.size() * 3, '\0');
-    int32_t length = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, m_s.data(),
-                       static_cast<int32_t>(m_s.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status))
-        return {};
-    out.resize(static_cast<size_t>(length));
+    std::string out;
+    out.reserve(m_s.size());
+    for (size_t i = 0; i < m_s.size(); ++i) {
+        char32_t c = m_s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < m_s.size() && m_s[i + 1] >= 0xDC00 &&
+            m_s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (m_s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
+            out += static_cast<char>(c - kEscapeBase);
+            continue;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
     return out;
 }
 

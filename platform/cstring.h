@@ -21,7 +21,11 @@ public:
     CString(std::u16string s) : m_s(std::move(s)) {}  // NOLINT(google-explicit-constructor)
     CString(std::u16string_view s) : m_s(s) {}        // NOLINT(google-explicit-constructor)
 
-    // UTF-8 edges (argv, environment, diagnostics of the C library).
+    // UTF-8 edges (argv, file names, environment, diagnostics of the C
+    // library). Linux names are bytes: a byte that is not part of valid
+    // UTF-8 becomes the lone low surrogate U+DC80-U+DCFF of its value, and
+    // ToUtf8 turns such a surrogate back into that byte, so any name makes
+    // the round trip unchanged. Other lone surrogates become U+FFFD.
     static CString FromUtf8(std::string_view utf8);
     [[nodiscard]] std::string ToUtf8() const;
 

@@ -101,7 +101,15 @@ BOOL CFile::Open(const char16_t* fileName, UINT openFlags, CFileException* error
     }
     m_hFile = fd;
     m_strFileName = fileName;
+    m_bSeekable = ::lseek(fd, 0, SEEK_CUR) >= 0;
+    m_nWrittenInSequence = 0;
     return TRUE;
+}
+
+ULONGLONG CFile::SequentialSeek(LONGLONG offset, UINT from) const {
+    if (offset != 0 || from == begin)
+        AfxThrowFileException(CFileException::badSeek, ESPIPE, m_strFileName);
+    return m_nWrittenInSequence;
 }
 
 UINT CFile::Read(void* buffer, UINT count) {
@@ -142,6 +150,7 @@ void CFile::Write(const void* buffer, UINT count) {
         if (n == 0)
             ThrowErrno(ENOSPC);
         total += static_cast<UINT>(n);
+        m_nWrittenInSequence += static_cast<ULONGLONG>(n);
     }
 }
 
@@ -149,6 +158,8 @@ ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
     static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
     if (from > end)
         AfxThrowFileException(CFileException::badSeek, EINVAL, m_strFileName);
+    if (!m_bSeekable)
+        return SequentialSeek(offset, from);
     SyncStreamForDirectAccess();
     const off_t pos = ::lseek(m_hFile, static_cast<off_t>(offset), kWhence[from]);
     if (pos < 0)
@@ -157,6 +168,8 @@ ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
 }
 
 ULONGLONG CFile::GetPosition() const {
+    if (!m_bSeekable)
+        return m_nWrittenInSequence;
     const off_t pos = ::lseek(m_hFile, 0, SEEK_CUR);
     if (pos < 0)
         AfxThrowFileException(CFileException::badSeek, errno, m_strFileName);
@@ -276,6 +289,7 @@ void CStdioFile::Write(const void* buffer, UINT count) {
     errno = 0;
     if (::fwrite(buffer, 1, count, m_pStream) != count)
         ThrowStreamError();
+    m_nWrittenInSequence += count;
 }
 
 void CStdioFile::WriteString(const char16_t* text) {
@@ -422,6 +436,8 @@ ULONGLONG CStdioFile::Seek(LONGLONG offset, UINT from) {
         AfxThrowFileException(CFileException::invalidFile, EBADF, m_strFileName);
     if (from > end)
         AfxThrowFileException(CFileException::badSeek, EINVAL, m_strFileName);
+    if (!m_bSeekable)
+        return SequentialSeek(offset, from);
     if (::fseeko(m_pStream, static_cast<off_t>(offset), kWhence[from]) != 0) {
         AfxThrowFileException(CFileException::badSeek, errno, m_strFileName);
     }
@@ -431,6 +447,8 @@ ULONGLONG CStdioFile::Seek(LONGLONG offset, UINT from) {
 ULONGLONG CStdioFile::GetPosition() const {
     if (!m_pStream)
         return 0;
+    if (!m_bSeekable)
+        return m_nWrittenInSequence;
     const off_t pos = ::ftello(m_pStream);
     if (pos < 0)
         AfxThrowFileException(CFileException::badSeek, errno, m_strFileName);

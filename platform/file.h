@@ -84,9 +84,22 @@ public:
         return m_hFile != hFileNull;
     }
 
+    // FALSE for a file that cannot seek (a pipe, a terminal, a socket). Such
+    // a file is written in sequence: its position is the number of bytes
+    // written since it was opened, a seek by 0 from the current position or
+    // from the end only reports it, and any other seek fails (badSeek).
+    [[nodiscard]] bool IsSeekable() const {
+        return m_bSeekable;
+    }
+
     int m_hFile = hFileNull;  // POSIX descriptor
 
 protected:
+    // The position of a file that cannot seek; from == begin or an offset
+    // other than 0 throws badSeek.
+    [[nodiscard]] ULONGLONG SequentialSeek(LONGLONG offset, UINT from) const;
+    bool m_bSeekable = true;
+    ULONGLONG m_nWrittenInSequence = 0;
     // Called before every direct descriptor access that must see the same
     // position as a stream layered on top (CStdioFile flushes it).
     virtual void SyncStreamForDirectAccess() {}

@@ -419,3 +419,83 @@ TEST_F(TabrookProcess, ASignalStopsTheRunAndSaysWhere) {
         EXPECT_EQ(text.substr(text.size() - last.size()), last);
     }
 }
+
+// Linux names are bytes: a workbook, an output and a log folder whose names
+// are not UTF-8 are found and written under exactly those names.
+TEST_F(TabrookProcess, NamesThatAreNotUtf8AreKeptByteForByte) {
+    const std::string folder = "d\xE9p\xF4t";
+    fs::create_directories(dir / folder);
+    fs::copy_file(SAMPLE_XLS, dir / folder / "caf\xE9.xls");
+    const Result r = RunTabrook(
+        dir, TABROOK_ETC,
+        {folder + "/caf\xE9.xls", folder + "/sortie\xFF.csv", "Sheet1", "ANSI", ",", "Unix"});
+    EXPECT_EQ(r.status, 0) << ReadBytes(dir / folder / "DravikErrlog.txt");
+    EXPECT_EQ(ReadBytes(dir / folder / "sortie\xFF.csv")
+                  .rfind("Region,Product,Units,Unit price,Ordered,Shipped\n", 0),
+              0u);
+    const Result missing =
+        RunTabrook(dir, TABROOK_ETC,
+                   {folder + "/caf\xE9.xls", folder + "/x.csv", "Nope", "ANSI", ",", "Unix"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(ReadBytes(dir / folder / "DravikErrlog.txt").find("Database error: "),
+              std::string::npos);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir / folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"DravikErrlog.txt", "caf\xE9.xls", "sortie\xFF.csv"}));
+}
+
+// An output that cannot seek is written in sequence: through a pipe, the
+// whole sheet arrives once, with one mark; a device's log stays in the
+// current folder.
+TEST_F(TabrookProcess, APipeOutputIsWrittenInSequence) {
+    for (const std::string charset : {"UTF-8", "ANSI"}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            if (chdir(dir.c_str()) != 0)
+                _exit(126);
+            setenv("ODBCSYSINI", TABROOK_ETC, 1);
+            execl(TABROOK_EXE, TABROOK_EXE, BATCH_XLS, "/dev/stdout", "Nul", charset.c_str(), ",",
+                  "Unix", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<size_t>(n));
+        close(fds[0]);
+        EXPECT_EQ(WaitTabrook(child), 0) << ReadBytes(dir / "DravikErrlog.txt");
+        const std::string mark = charset == "UTF-8" ? "\xEF\xBB\xBF" : "";
+        EXPECT_EQ(text.rfind(mark + "Key,Text\nkey1,text1\n", 0), 0u) << charset;
+        EXPECT_EQ(text.find("\xEF\xBB\xBF", 1), std::string::npos) << charset;
+        EXPECT_EQ(CountLines(text), 1201u) << charset;
+    }
+    // A run that fails logs beside the program's current folder, not in /dev.
+    const Result r =
+        RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "/dev/null", "Nope", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(ReadBytes(dir / "DravikErrlog.txt").find("Database error: "), std::string::npos);
+}
+
+// The catalogue's quoted form of a name is answered with how to write it.
+TEST_F(TabrookProcess, AQuotedWorksheetNameIsExplained) {
+    const Result r = RunTabrook(dir, TABROOK_ETC,
+                                {BATCH_XLS, "out.txt", "'Bob''s Data$'", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              "The worksheet name 'Bob''s Data$' is written with quotes, as the catalogue lists "
+              "it; name it without them: Bob's Data$\r\n");
+    EXPECT_FALSE(fs::exists(dir / "out.txt"));
+    const Result plain =
+        RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "out.txt", "Bob's Data", "ANSI", ",", "Unix"});
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(ReadBytes(dir / "out.txt"), "K\nv\n");
+}

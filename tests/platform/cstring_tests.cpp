@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 
 TEST(CStringTest, LengthsCountUtf16UnitsAndUtf8RoundTripsSurrogatePairs) {
     const CString s = CString::FromUtf8("a\xC3\xA9\xF0\x9F\x98\x80");  // a, e-acute, U+1F600
@@ -12,7 +13,7 @@ TEST(CStringTest, LengthsCountUtf16UnitsAndUtf8RoundTripsSurrogatePairs) {
     EXPECT_EQ(s[2], 0xD83D);
     EXPECT_EQ(s[3], 0xDE00);
     EXPECT_EQ(s.ToUtf8(), "a\xC3\xA9\xF0\x9F\x98\x80");
-    EXPECT_EQ(CString::FromUtf8("\xFF").GetLength(), 1);  // invalid byte -> U+FFFD
+    EXPECT_EQ(CString::FromUtf8("\xFF").GetLength(), 1);  // invalid byte -> U+DCFF
     EXPECT_EQ(CString(u"x\xD800y").ToUtf8(), "x\xEF\xBF\xBDy");
 }
 
@@ -87,4 +88,16 @@ TEST(CStringTest, NullPointersReadAsEmpty) {
     EXPECT_TRUE(s.IsEmpty());
     EXPECT_EQ(lstrlenW(nullptr), 0);
     EXPECT_EQ(lstrlenW(u"abc"), 3);
+}
+
+// Names are bytes: every byte string makes the round trip through CString
+// unchanged, undecodable bytes travelling as U+DC80-U+DCFF.
+TEST(CStringTest, AnyBytesMakeTheRoundTrip) {
+    EXPECT_EQ(CString::FromUtf8("caf\xE9.xls"), CString(u"caf\xDCE9.xls"));
+    for (const std::string bytes :
+         {"caf\xE9.xls", "\xC3", "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80", "a\xF0\x9F\x98",
+          "\xE2\x82\xAC\x80\xFF\xFE"}) {
+        EXPECT_EQ(CString::FromUtf8(bytes).ToUtf8(), bytes);
+    }
+    EXPECT_EQ(CString(u"\xDC7F\xDD00").ToUtf8(), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
