@@ -3,6 +3,8 @@
 // shared by the output file and the error log.
 #include "convert/convert_file_obj.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -41,6 +43,22 @@ bool IsQuotedTableName(const CString& strWorksheet) {
     const int n = strWorksheet.GetLength();
     return n >= 4 && strWorksheet[0] == u'\'' && strWorksheet[n - 2] == u'\'' &&
            strWorksheet[n - 1] == u'$';
+}
+
+// Why an existing path (links followed) that is neither a regular file nor
+// a folder is no workbook; empty for anything else, which the driver opens
+// or explains itself.
+CString NotARegularFile(const CString& strPath) {
+    struct stat st {};
+    if (::stat(strPath.ToUtf8().c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
+        return {};
+    if (S_ISFIFO(st.st_mode))
+        return u"it is a FIFO (a named pipe), not a regular file";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return u"it is a device, not a regular file";
+    if (S_ISSOCK(st.st_mode))
+        return u"it is a socket, not a regular file";
+    return u"it is not a regular file";
 }
 
 // TRUE when a name holds bytes that are not UTF-8 (U+DC80-U+DCFF).
@@ -140,6 +158,16 @@ void CConvertFileObj::ConvertFile(CWnd* pWnd) {
     if (IsSameFile(m_strExcelFile, m_strOutputFile)) {
         ReportError(u"The output file is the workbook itself.",
                     u"The output file is the workbook itself.\r\n");
+        return;
+    }
+    // Only a regular file is a workbook. Anything else (a FIFO above all,
+    // whose open would wait for a writer for ever) is refused before the
+    // driver is asked to open it, in the driver's own words.
+    const CString strNotAFile = NotARegularFile(m_strExcelFile);
+    if (!strNotAFile.IsEmpty()) {
+        const CString strMessage =
+            u"The workbook \"" + m_strExcelFile + u"\" cannot be opened: " + strNotAFile;
+        ReportError(strMessage, strMessage + u"\r\n");
         return;
     }
     ExportSheet(pWnd);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -498,4 +499,28 @@ TEST_F(TabrookProcess, AQuotedWorksheetNameIsExplained) {
         RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "out.txt", "Bob's Data", "ANSI", ",", "Unix"});
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "K\nv\n");
+}
+
+// Only a regular file is a workbook: a FIFO (whose open would wait for ever)
+// or a device is refused at once, and says why.
+TEST_F(TabrookProcess, AWorkbookThatIsNoRegularFileIsRefusedAtOnce) {
+    ASSERT_EQ(mkfifo((dir / "fifo.xls").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.xls");
+    for (const std::string workbook : {"fifo.xls", "zero.xls"}) {
+        const pid_t child = StartTabrook(dir, {workbook, "o.txt", "Sheet1", "UTF-8", ",", "Unix"});
+        int status = 0;
+        for (int i = 0; i < 1000 && waitpid(child, &status, WNOHANG) == 0; ++i) usleep(10000);
+        if (kill(child, 0) == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            ADD_FAILURE() << workbook << " is still being opened after 10 s";
+            continue;
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << workbook;
+    }
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              "The workbook \"fifo.xls\" cannot be opened: it is a FIFO (a named pipe), not a "
+              "regular file\r\n"
+              "The workbook \"zero.xls\" cannot be opened: it is a device, not a regular file\r\n");
+    EXPECT_FALSE(fs::exists(dir / "o.txt"));
 }
