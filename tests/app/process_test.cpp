@@ -400,7 +400,12 @@ TEST_F(TabrookProcess, ASignalStopsTheRunAndSaysWhere) {
             StartTabrook(dir, {BATCH_XLS, out.string(), "Big", "ANSI", kSlowDelimiter, "Unix"});
         // The first chunk is out: the run is past connecting and reading.
         std::error_code error;
-        while (fs::file_size(out, error) == 0 || error) usleep(200);
+        int status = 0;
+        for (int i = 0; i < 100000 && (fs::file_size(out, error) == 0 || error); ++i) {
+            ASSERT_EQ(waitpid(child, &status, WNOHANG), 0)
+                << "the run ended before its first chunk";
+            usleep(200);
+        }
         ASSERT_EQ(kill(child, signo), 0);
         EXPECT_EQ(WaitTabrook(child), 1) << signo;
         const std::string text = ReadBytes(out);
