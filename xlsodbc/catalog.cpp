@@ -499,9 +499,16 @@ std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference
         std::u16string name = catalogName(tables[*i]);
         return sheetResult(c.workbook->open(*i, ref.range), c.firstRowHasNames, std::move(name));
     }
+    // The first names, and a count of the rest: a workbook of a thousand
+    // sheets or names must not make a message no one can read (or one too
+    // long for a client's 16-bit length).
+    constexpr size_t kNamesListed = 20;
     std::string list;
-    for (const TableInfo& t : tables) {
-        list += (list.empty() ? "" : ", ") + utf16ToUtf8(catalogName(t));
+    for (size_t i = 0; i < tables.size() && i < kNamesListed; ++i) {
+        list += (list.empty() ? "" : ", ") + utf16ToUtf8(catalogName(tables[i]));
+    }
+    if (tables.size() > kNamesListed) {
+        list += " and " + std::to_string(tables.size() - kNamesListed) + " more";
     }
     throw DriverError(
         State::TableNotFound,

@@ -581,6 +581,14 @@ TEST_P(Driver, BadStatementsSayWhatIsAcceptedAndUnknownTablesListTheTables) {
     EXPECT_NE(unknown.message.find("Sheet1$, 'My Sheet$', 'Bob''s Data$'"), std::string::npos)
         << unknown.message;
 
+    // A workbook of 1,327 names lists the first twenty and counts the rest.
+    const Diag many = failure("../../xls/fuzz/corpus/fuzz_driver/many-names-over-one-sheet.xls",
+                              "select * from [Nope$]");
+    EXPECT_EQ(many.state, state("42S02", "S0002"));
+    EXPECT_NE(many.message.find(" and 1308 more"), std::string::npos)
+        << many.message.substr(0, 400);
+    EXPECT_LT(many.message.size(), 1000u);
+
     const Diag bracket = failure(kLo, "select * from [a]b$]");
     EXPECT_EQ(bracket.state, state("42S02", "S0002"));
     EXPECT_NE(bracket.message.find("\"a]b$\""), std::string::npos) << bracket.message;
