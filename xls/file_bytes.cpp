@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -32,9 +33,29 @@ struct Descriptor {
     int fd;
 };
 
+// Reads up to `count` bytes at `at`; fewer at the end of the file.
+size_t readInto(const Descriptor& file, const std::filesystem::path& path, uint8_t* at,
+                size_t count) {
+    size_t have = 0;
+    while (have < count) {
+        const ssize_t n = ::read(file.fd, at + have, count - have);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ioError(path, std::strerror(errno));
+        }
+        if (n == 0) {
+            break;
+        }
+        have += static_cast<size_t>(n);
+    }
+    return have;
+}
+
 }  // namespace
 
-std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+std::vector<uint8_t> readFile(const std::filesystem::path& path, const BytesNeeded& needed) {
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.fd < 0) {
         ioError(path, std::strerror(errno));
@@ -49,26 +70,20 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path) {
     if (!S_ISREG(st.st_mode)) {
         ioError(path, "it is not a regular file");
     }
-    // Sized from fstat, then read to the real end: a file that grows or
-    // shrinks meanwhile gives what was there.
+    // Sized from fstat (and what the head says is worth reading), then read
+    // to the real end: a file that grows or shrinks meanwhile gives what was
+    // there.
+    const auto fileSize = static_cast<uint64_t>(st.st_size);
+    uint8_t head[kHeadSize];
+    const size_t headSize = readInto(file, path, head, kHeadSize);
+    uint64_t wanted = needed ? std::min(fileSize, needed({head, headSize}, fileSize)) : fileSize;
+    wanted = std::max<uint64_t>(wanted, headSize);
     std::vector<uint8_t> bytes;
-    reserveLarge(bytes, static_cast<size_t>(st.st_size));
-    bytes.resize(static_cast<size_t>(st.st_size));
-    size_t have = 0;
-    while (have < bytes.size()) {
-        const ssize_t n = ::read(file.fd, bytes.data() + have, bytes.size() - have);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            ioError(path, std::strerror(errno));
-        }
-        if (n == 0) {
-            break;
-        }
-        have += static_cast<size_t>(n);
-    }
-    bytes.resize(have);
+    reserveLarge(bytes, static_cast<size_t>(wanted));
+    bytes.assign(head, head + headSize);
+    bytes.resize(static_cast<size_t>(wanted));
+    const size_t rest = readInto(file, path, bytes.data() + headSize, bytes.size() - headSize);
+    bytes.resize(headSize + rest);
     return bytes;
 }
 

@@ -3,6 +3,7 @@
 // hand it to the globals parser. The public accessors live here too.
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "xls/cfb.h"
@@ -45,6 +46,31 @@ uint16_t bareBofType(detail::Bytes b) {
     }
     throw Error(ErrorKind::LooksLikeXlsx,
                 "container: a zip file, which looks like an Excel 2007+ (.xlsx) workbook");
+}
+
+// How much of a file its head says is worth reading: an OLE2 container no
+// more than its FAT sectors can address (plus the header); a bare record
+// stream or a zip, all of it (a zip is refused from its head anyway); and
+// anything else, only the head, which is enough to refuse it. A file of
+// gigabytes that is no workbook is then refused at once.
+uint64_t bytesNeeded(std::span<const uint8_t> head, uint64_t fileSize) {
+    if (detail::CompoundFile::hasSignature(head)) {
+        if (head.size() < 0x30) {
+            return fileSize;  // a cut header: the container says why
+        }
+        // Header: sector shift at 0x1E, the number of FAT sectors at 0x2C.
+        const unsigned shift = detail::le16(head.data() + 0x1E);
+        const uint64_t fatSectors = detail::le32(head.data() + 0x2C);
+        if (shift < 7 || shift > 16) {
+            return fileSize;
+        }
+        const uint64_t sector = uint64_t{1} << shift;
+        return std::max(sector, uint64_t{512}) + fatSectors * (sector / 4) * sector;
+    }
+    if (bareBofType(head) != 0 || (head.size() >= 2 && head[0] == 'P' && head[1] == 'K')) {
+        return fileSize;
+    }
+    return head.size();
 }
 
 // Where the workbook stream lies in `bytes`: the Workbook or Book stream of
@@ -109,7 +135,7 @@ Workbook load(std::vector<uint8_t> file, detail::Bytes bytes, std::u16string fil
 }  // namespace
 
 Workbook Workbook::open(const std::filesystem::path& path) {
-    std::vector<uint8_t> file = detail::readFile(path);
+    std::vector<uint8_t> file = detail::readFile(path, bytesNeeded);
     const detail::Bytes bytes = file;
     return load(std::move(file), bytes, sheetNameOf(path));
 }

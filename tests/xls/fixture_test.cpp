@@ -3,6 +3,7 @@
 // malformed ones derived from them by byte patches, each named after its
 // defect (tests/xls/make-malformed-fixtures.py).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -526,6 +527,33 @@ TEST(Open, TextFileIsNotAWorkbook) {
     } catch (const xls::Error& e) {
         EXPECT_EQ(e.kind(), xls::ErrorKind::NotWorkbook);
     }
+}
+
+// Gigabytes that are no workbook, or that follow a workbook's container,
+// are never read: the head decides (a sparse file, so the test costs no
+// disk). Reading them whole took seconds and their size in memory.
+TEST(Open, OnlyTheBytesAContainerCanUseAreRead) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("xls_huge_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    constexpr std::uintmax_t kHuge = std::uintmax_t{3} << 30;
+    std::ofstream(dir / "notes.xls") << "not a workbook, only its first line";
+    std::filesystem::resize_file(dir / "notes.xls", kHuge);
+    std::filesystem::copy_file(kFixtures / "xlwt_types.xls", dir / "tail.xls");
+    std::filesystem::resize_file(dir / "tail.xls", kHuge);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    try {
+        (void)xls::Workbook::open(dir / "notes.xls");
+        ADD_FAILURE();
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::NotWorkbook);
+    }
+    expectSameCells(openFixture("xlwt_types.xls"), xls::Workbook::open(dir / "tail.xls"));
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024);  // kilobytes
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

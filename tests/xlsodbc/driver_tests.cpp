@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include <unistd.h>
@@ -585,7 +586,7 @@ TEST_P(Driver, BadStatementsSayWhatIsAcceptedAndUnknownTablesListTheTables) {
     const Diag many = failure("../../xls/fuzz/corpus/fuzz_driver/many-names-over-one-sheet.xls",
                               "select * from [Nope$]");
     EXPECT_EQ(many.state, state("42S02", "S0002"));
-    EXPECT_NE(many.message.find(" and 1308 more"), std::string::npos)
+    EXPECT_TRUE(std::regex_search(many.message, std::regex(", [^,]+ and [0-9]{4} more$")))
         << many.message.substr(0, 400);
     EXPECT_LT(many.message.size(), 1000u);
 
