@@ -27,6 +27,9 @@ void prepareText(Statement& s, const TextArg& text) {
         requireNoCursor(s);
         s.result.reset();
         s.result = tableResult(s.connection, parseSelect(text.str()));
+        if (const std::string note = s.result->note(); !note.empty()) {
+            s.diagnostics.add(State::GeneralWarning, note);
+        }
     } catch (...) {
         s.closeCursor();
         s.result.reset();

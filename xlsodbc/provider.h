@@ -50,10 +50,15 @@ public:
         size_t utf8 = 0;
     };
     virtual std::vector<Extent> longestTexts(uint32_t fromRow);
+    // What the grid had to leave out of its sheet, for a warning; empty
+    // when nothing.
+    [[nodiscard]] const std::string& note() const { return m_note; }
 
 protected:
     // Widens `longest` to hold `text`.
     static void measure(Extent& longest, std::u16string_view text);
+
+    std::string m_note;
 };
 
 // A grid held in memory (catalogue results).

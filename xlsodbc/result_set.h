@@ -35,6 +35,8 @@ public:
     const ColumnInfo& column(uint16_t i);
     [[nodiscard]] const std::u16string& table() const { return m_table; }
     [[nodiscard]] uint32_t rowCount() const { return m_rowCount; }
+    // What the result's sheet had to leave out (empty when nothing).
+    [[nodiscard]] std::string note() const { return m_grid ? m_grid->note() : std::string(); }
 
     // Makes data row i (0-based) current for field().
     void seek(uint32_t row);

@@ -49,11 +49,13 @@ std::string refusal(const std::filesystem::path& path, const xls::Error& error) 
 // field() is a lookup; texts of string cells are views into the sheet.
 class SheetGrid final : public Grid {
 public:
-    SheetGrid(xls::Sheet sheet, CellRange range, bool empty)
+    SheetGrid(xls::Sheet sheet, CellRange range, bool empty, std::string note = {})
         : m_sheet(std::move(sheet)),
           m_range(range),
           m_empty(empty),
-          m_index(static_cast<size_t>(range.lastCol - range.firstCol) + 1, -1) {}
+          m_index(static_cast<size_t>(range.lastCol - range.firstCol) + 1, -1) {
+        m_note = std::move(note);
+    }
 
     [[nodiscard]] uint32_t rowCount() const override {
         return m_empty ? 0 : m_range.lastRow - m_range.firstRow + 1;
@@ -156,20 +158,22 @@ public:
                                              std::optional<CellRange> range) const override {
         const Target& target = m_targets.at(index);
         xls::Sheet sheet = readSheet(target.sheet);
-        const std::optional<xls::Range> used = sheet.usedRange();
+        std::string note;
+        const std::optional<xls::Range> used = withinGrid(sheet, target.sheet, note);
         if (!range) {
             range = target.range;
         }
         if (!range) {
             if (!used) {
                 // A sheet without values: one unnamed column and no rows.
-                return std::make_unique<SheetGrid>(std::move(sheet), CellRange{}, true);
+                return std::make_unique<SheetGrid>(std::move(sheet), CellRange{}, true,
+                                                   std::move(note));
             }
             range = CellRange{used->firstRow, used->lastRow, used->firstCol, used->lastCol};
         } else {
             range = clipToUsed(*range, used);
         }
-        return std::make_unique<SheetGrid>(std::move(sheet), *range, false);
+        return std::make_unique<SheetGrid>(std::move(sheet), *range, false, std::move(note));
     }
 
 private:
@@ -177,6 +181,32 @@ private:
         size_t sheet;
         std::optional<CellRange> range;
     };
+
+    // The sheet's used range within the grid of an Excel worksheet (256
+    // columns; 65,536 rows, 16,384 in Excel 2.x-4.0 files). Cells beyond it
+    // are damage that no spreadsheet program shows: they are left out, and
+    // `note` says so, rather than widening the result to tens of thousands
+    // of empty columns.
+    [[nodiscard]] std::optional<xls::Range> withinGrid(const xls::Sheet& sheet, size_t index,
+                                                       std::string& note) const {
+        std::optional<xls::Range> used = sheet.usedRange();
+        const uint16_t lastCol = 255;
+        const uint32_t lastRow = m_workbook.biffVersion() <= 4 ? 16383 : 65535;
+        if (!used || (used->lastCol <= lastCol && used->lastRow <= lastRow)) {
+            return used;
+        }
+        note = "The worksheet \"" + utf16ToUtf8(m_workbook.sheets()[index].name) + "\" of " +
+               quotedPath(m_path) +
+               " has cells outside the grid of a worksheet (columns A to IV, " + "rows 1 to " +
+               std::to_string(lastRow + 1) + "): the file is damaged there, and " +
+               "those cells are left out";
+        if (used->firstCol > lastCol || used->firstRow > lastRow) {
+            return std::nullopt;
+        }
+        used->lastCol = std::min(used->lastCol, lastCol);
+        used->lastRow = std::min(used->lastRow, lastRow);
+        return used;
+    }
 
     // A range that reaches past the last used row or column (a whole
     // column, a whole row) ends where the values end, but keeps at least

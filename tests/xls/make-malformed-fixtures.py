@@ -143,6 +143,14 @@ def main():
     struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", dim + 14), 0xFFFF)
     write("dimension_claims_4g_rows.xls", cf.d)
 
+    # Two cells moved past the grid's last column (IV, 256 columns): one to
+    # column 300, one to column 40,000 (damage; left out with a warning).
+    cf = Cfb(base)
+    cells = [p for p, t, n in records(stream) if t in (0x0203, 0x00FD, 0x027E)]
+    struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", cells[0] + 6), 300)
+    struct.pack_into("<H", cf.d, cf.stream_offset("Workbook", cells[1] + 6), 40000)
+    write("cells_past_the_last_column.xls", cf.d)
+
     # Excel 95 in Russian (SheetJS's biff5_numfmt_1_russian.xls) with its
     # CODEPAGE record renamed to a record no reader knows: the fonts'
     # character set (204, Cyrillic) must give the code page (tolerated,

@@ -437,6 +437,29 @@ TEST_P(Driver, CatalogueFunctionsWithNothingToListGiveEmptyDescribedResults) {
 
 // A damaged worksheet does not hide the columns of the others: they are
 // listed and the damaged one is named in a warning.
+// Cells moved past column IV (one to column 300, one to 40,000) are left
+// out with a warning, where the result grew to tens of thousands of empty
+// columns (and a column count past 32,767 wrapped).
+TEST_P(Driver, CellsOutsideTheGridAreLeftOutWithAWarning) {
+    Env env(GetParam());
+    Conn conn(env);
+    ASSERT_TRUE(SQL_SUCCEEDED(conn.connect(
+        "DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + std::string(XLSODBC_READER_FIXTURES) +
+        "/malformed/cells_past_the_last_column.xls")));
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [types$]"), SQL_SUCCESS_WITH_INFO)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    const auto warnings = stmt.diags();
+    ASSERT_EQ(warnings.size(), 1U);
+    EXPECT_EQ(warnings[0].state, "01000");
+    EXPECT_NE(warnings[0].message.find("outside the grid"), std::string::npos)
+        << warnings[0].message;
+    SQLSMALLINT columns = 0;
+    ASSERT_EQ(SQLNumResultCols(stmt.handle, &columns), SQL_SUCCESS);
+    EXPECT_GT(columns, 0);
+    EXPECT_LE(columns, 256);
+}
+
 TEST_P(Driver, ColumnsOfTheWorkbookSkipADamagedSheetWithAWarning) {
     Env env(GetParam());
     Conn conn(env);
