@@ -244,6 +244,12 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
             CRecordset rs(m_pDatabase.get());
             rs.Open(CRecordset::forwardOnly, u"Select * from [" + m_strWorksheet + u"]",
                     CRecordset::readOnly);
+            // What the driver had to leave out (cells of a damaged sheet) is
+            // data the output will not hold: the run says so and fails, but
+            // still writes what could be read.
+            if (!rs.GetWarnings().IsEmpty())
+                ReportError(u"Database warning: " + rs.GetWarnings(),
+                            u"Database warning: " + rs.GetWarnings() + u"\r\n");
             ExportRecords(rs, pWnd, nEncoding);
         }
         m_pDatabase->Close();

@@ -544,6 +544,14 @@ void CRecordset::PrepareAndExecute() {
     const RETCODE rc = Repeat([&] { return SQLExecDirectW(m_hstmt, sql.data(), SQL_NTS); });
     if (!Check(rc))
         ThrowDBException(rc);
+    m_strWarnings.Empty();
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+        for (const DiagRecord& record : ReadDiagRecords(SQL_HANDLE_STMT, m_hstmt)) {
+            if (!m_strWarnings.IsEmpty())
+                m_strWarnings += u'\n';
+            m_strWarnings += record.message;
+        }
+    }
 }
 
 void CRecordset::AllocAndCacheFieldInfo() {

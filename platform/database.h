@@ -185,6 +185,10 @@ public:
     void GetFieldValue(short nIndex, CString& strValue);
 
     [[nodiscard]] const CString& GetSQL() const { return m_strSQL; }
+    // The warnings the driver gave with the statement's result (for
+    // example cells of a damaged sheet that it left out), joined by "\n";
+    // empty when there were none.
+    [[nodiscard]] const CString& GetWarnings() const { return m_strWarnings; }
     [[nodiscard]] virtual CString GetDefaultConnect() { return u"ODBC;"; }
     [[nodiscard]] virtual CString GetDefaultSQL() { return CString(); }
     virtual void DoFieldExchange(CFieldExchange* /*pFX*/) {}
@@ -247,4 +251,5 @@ private:
     bool m_bRegistered = false;                 // listed by m_pDatabase
     bool m_bEndReached = false;                 // a fetch found no further row
     std::unique_ptr<FetchState> m_pFetch;
+    CString m_strWarnings;
 };

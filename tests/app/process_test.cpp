@@ -529,3 +529,24 @@ TEST_F(TabrookProcess, AWorkbookThatIsNoRegularFileIsRefusedAtOnce) {
               "The workbook \"zero.xls\" cannot be opened: it is a device, not a regular file\r\n");
     EXPECT_FALSE(fs::exists(dir / "o.txt"));
 }
+
+namespace {
+
+// A damaged sheet whose cells lie past column IV: what the grid holds is
+// converted, and the run says what was left out and fails.
+TEST_F(TabrookProcess, CellsLeftOutOfADamagedSheetAreReported) {
+    const Result r =
+        RunTabrook(dir, TABROOK_ETC,
+                   {std::string(READER_FIXTURES) + "/malformed/cells_past_the_last_column.xls",
+                    "out.csv", "types", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    const std::string log = ReadBytes(dir / "DravikErrlog.txt");
+    EXPECT_EQ(log.rfind("Database warning: ", 0), 0u) << log;
+    EXPECT_NE(log.find("outside the grid"), std::string::npos) << log;
+    const std::string out = ReadBytes(dir / "out.csv");
+    const std::string header = out.substr(0, out.find('\n'));
+    EXPECT_FALSE(header.empty());
+    EXPECT_LT(std::count(header.begin(), header.end(), ','), 256);
+}
+
+}  // namespace
