@@ -56,7 +56,10 @@ size_t readInto(const Descriptor& file, const std::filesystem::path& path, uint8
 }  // namespace
 
 std::vector<uint8_t> readFile(const std::filesystem::path& path, const BytesNeeded& needed) {
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused
+    // below as not a regular file. (For a regular file the flag changes
+    // nothing.)
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.fd < 0) {
         ioError(path, std::strerror(errno));
     }

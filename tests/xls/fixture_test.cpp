@@ -4,6 +4,7 @@
 // defect (tests/xls/make-malformed-fixtures.py).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -518,6 +519,20 @@ TEST(Open, FileCutShortAfterOpenStillReadsTheSnapshot) {
     std::filesystem::resize_file(copy, 512);
     expectSameCells(openFixture("xlwt_types.xls"), book);
     std::filesystem::remove(copy);
+}
+
+TEST(Open, AFifoIsRefusedWithoutWaitingForAWriter) {
+    const auto fifo = std::filesystem::temp_directory_path() /
+                      ("xls_fifo_" + std::to_string(::getpid()) + ".xls");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    try {
+        (void)xls::Workbook::open(fifo);
+        ADD_FAILURE();
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::Io);
+        EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+    }
+    std::filesystem::remove(fifo);
 }
 
 TEST(Open, TextFileIsNotAWorkbook) {
