@@ -30,6 +30,18 @@ std::string ReadBytes(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// In a forked child: becomes tabrook with these arguments.
+[[noreturn]] void ExecTabrook(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string exe = TABROOK_EXE;
+    argv.push_back(exe.data());
+    std::vector<std::string> copy = args;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+}
+
 // Runs tabrook in cwd with ODBCSYSINI = odbcSysIni and no display.
 Result RunTabrook(const fs::path& cwd, const fs::path& odbcSysIni,
                   const std::vector<std::string>& args) {
@@ -43,14 +55,7 @@ Result RunTabrook(const fs::path& cwd, const fs::path& odbcSysIni,
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         setenv("ODBCSYSINI", odbcSysIni.c_str(), 1);
-        std::vector<char*> argv;
-        std::string exe = TABROOK_EXE;
-        argv.push_back(exe.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
+        ExecTabrook(args);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -233,8 +238,7 @@ TEST_F(TabrookProcess, WithoutArgumentsTheDialogRuns) {
         setenv("ODBCSYSINI", TABROOK_ETC, 1);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
-        execl(TABROOK_EXE, TABROOK_EXE, static_cast<char*>(nullptr));
-        _exit(127);
+        ExecTabrook({});
     }
     bool bDialogUp = false;
     for (int i = 0; i < 200 && !bDialogUp; ++i) {
@@ -272,14 +276,7 @@ pid_t StartTabrook(const fs::path& cwd, const std::vector<std::string>& args) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
         setenv("ODBCSYSINI", TABROOK_ETC, 1);
-        std::vector<char*> argv;
-        std::string exe = TABROOK_EXE;
-        argv.push_back(exe.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
+        ExecTabrook(args);
     }
     return child;
 }

@@ -49,6 +49,12 @@ protected:
         }
         return stmt.rows();
     }
+    // Connects to a workbook among the reader's fixtures.
+    static void openReaderFixture(Conn& conn, const std::string& name) {
+        ASSERT_TRUE(SQL_SUCCEEDED(conn.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=" +
+                                               std::string(XLSODBC_READER_FIXTURES) + "/" + name)))
+            << describe(SQL_HANDLE_DBC, conn.handle);
+    }
     // The first diagnostic after a failed statement.
     Diag failure(const std::string& workbook, const std::string& statement) {
         Env env(GetParam());
@@ -435,17 +441,13 @@ TEST_P(Driver, CatalogueFunctionsWithNothingToListGiveEmptyDescribedResults) {
     EXPECT_EQ(SQLStatisticsW(h, nullptr, 0, nullptr, 0, t, SQL_NTS, 7, SQL_QUICK), SQL_ERROR);
 }
 
-// A damaged worksheet does not hide the columns of the others: they are
-// listed and the damaged one is named in a warning.
 // Cells moved past column IV (one to column 300, one to 40,000) are left
 // out with a warning, where the result grew to tens of thousands of empty
 // columns (and a column count past 32,767 wrapped).
 TEST_P(Driver, CellsOutsideTheGridAreLeftOutWithAWarning) {
     Env env(GetParam());
     Conn conn(env);
-    ASSERT_TRUE(SQL_SUCCEEDED(conn.connect(
-        "DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + std::string(XLSODBC_READER_FIXTURES) +
-        "/malformed/cells_past_the_last_column.xls")));
+    openReaderFixture(conn, "malformed/cells_past_the_last_column.xls");
     Stmt stmt(conn);
     ASSERT_EQ(stmt.exec("select * from [types$]"), SQL_SUCCESS_WITH_INFO)
         << describe(SQL_HANDLE_STMT, stmt.handle);
@@ -460,12 +462,12 @@ TEST_P(Driver, CellsOutsideTheGridAreLeftOutWithAWarning) {
     EXPECT_LE(columns, 256);
 }
 
+// A damaged worksheet does not hide the columns of the others: they are
+// listed and the damaged one is named in a warning.
 TEST_P(Driver, ColumnsOfTheWorkbookSkipADamagedSheetWithAWarning) {
     Env env(GetParam());
     Conn conn(env);
-    ASSERT_TRUE(SQL_SUCCEEDED(conn.connect(
-        "DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + std::string(XLSODBC_READER_FIXTURES) +
-        "/malformed/record_longer_than_its_stream.xls")));
+    openReaderFixture(conn, "malformed/record_longer_than_its_stream.xls");
     Stmt stmt(conn);
     ASSERT_EQ(SQLColumnsW(stmt.handle, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
               SQL_SUCCESS_WITH_INFO)
