@@ -4,8 +4,8 @@
 include(${PROJECT_SOURCE_DIR}/tests/odbc/OdbcSandbox.cmake)
 
 add_executable(database_tests
-  ${CMAKE_CURRENT_LIST_DIR}/database_connection_tests.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/database_recordset_tests.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/database_connection_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/database_recordset_test.cpp)
 target_link_libraries(database_tests PRIVATE platform GTest::gtest_main)
 # A driver whose connections fail with a diagnostic of a chosen length.
 add_library(long_diag_driver MODULE ${CMAKE_CURRENT_LIST_DIR}/long_diag_driver.c)

@@ -1,7 +1,7 @@
 // The reader on workbooks written by real programs (xlwt, LibreOffice,
-// Gnumeric; made by tools/make-xls-fixtures.py and committed), and on
+// Gnumeric; made by tools/make_xls_fixtures.py and committed), and on
 // malformed ones derived from them by byte patches, each named after its
-// defect (tests/xls/make-malformed-fixtures.py).
+// defect (tests/xls/make_malformed_fixtures.py).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

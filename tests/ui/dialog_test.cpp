@@ -347,4 +347,4 @@ TEST_F(DialogTest, TheQuestionIsARealMessageBox) {
 }  // namespace
 }  // namespace dialog_test
 
-#include "dialog_tests.moc"
+#include "dialog_test.moc"

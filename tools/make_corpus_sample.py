@@ -9,7 +9,7 @@ the smallest two of every (writer, expected outcome) class of the manifest
 (up to 200 KB each), and the workbooks whose known differences the test
 allows.
 
-    tools/make-corpus-sample.py [CORPUS] [OUT]
+    tools/make_corpus_sample.py [CORPUS] [OUT]
 """
 import collections
 import csv

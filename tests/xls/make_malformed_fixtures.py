@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Derive malformed workbooks from the committed fixtures by byte patches.
 
-Usage:  tests/xls/make-malformed-fixtures.py   (writes tests/xls/fixtures/malformed/)
+Usage:  tests/xls/make_malformed_fixtures.py   (writes tests/xls/fixtures/malformed/)
 
 Each output is named after its defect; the fixture test expects each to be
 refused with the error kind and place named in its table, or (for the
