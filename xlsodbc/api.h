@@ -59,6 +59,11 @@ SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
     }
 }
 
+// The catalogue's view of a connected connection.
+inline CatalogSource catalogOf(const Connection& c) {
+    return {*c.workbook, c.path, c.firstRowHasNames, c.sheetsAsTables};
+}
+
 // Handles and environment (api_handles.cpp).
 SQLRETURN allocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) noexcept;
 SQLRETURN freeHandle(SQLSMALLINT type, SQLHANDLE handle) noexcept;

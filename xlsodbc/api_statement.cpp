@@ -24,7 +24,7 @@ void prepareText(Statement& s, const TextArg& text) {
     try {
         requireNoCursor(s);
         s.result.reset();
-        s.result = tableResult(s.connection, parseSelect(text.str()));
+        s.result = tableResult(catalogOf(s.connection), parseSelect(text.str()));
         if (const std::string note = s.result->note(); !note.empty()) {
             s.diagnostics.add(State::GeneralWarning, note);
         }
