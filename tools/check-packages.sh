@@ -6,7 +6,8 @@
 # root, that the driver's maintainer scripts register it in a temporary
 # ODBCSYSINI, that the unpacked tabrook converts the sample workbook and
 # pyodbc reads it through the unpacked driver only, and that install,
-# upgrade and removal keep odbcinst's usage count.
+# upgrade and removal keep odbcinst's usage count; and that `cmake --install`
+# into a prefix registers and runs the same way.
 # Needs no root: nothing is installed on the system.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +15,9 @@ cd "$top"
 build=build/package
 jobs=$(nproc)
 
-# The build. SOURCE_DATE_EPOCH dates the changelog and the man pages.
+# The build, with every hardening flag of Debian's (bind-now included).
+# SOURCE_DATE_EPOCH dates the changelog and the man pages.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 export SOURCE_DATE_EPOCH
 cppflags=$(dpkg-buildflags --get CPPFLAGS)
@@ -163,6 +166,19 @@ usage_count() {
 }
 state() { echo "$(entries "$1") $(usage_count "$1")"; }
 
+# convert PROGRAM ODBCSYSINI: the sample's Sheet1 into UTF-8 text, compared
+# with the expected text (which has no byte-order mark).
+convert() {
+  local status=0
+  rm -f "$tmp/run/sales.csv" "$tmp/run/DravikErrlog.txt"
+  (cd "$tmp/run" && env -i PATH=/usr/bin:/bin HOME="$tmp" LANG=C.UTF-8 ODBCSYSINI="$2" \
+    "$1" sales.xls sales.csv Sheet1 UTF-8 , Unix) || status=$?
+  expect_eq "$1: exit status" 0 "$status"
+  [ ! -e "$tmp/run/DravikErrlog.txt" ] || fail "$1 logged: $(cat "$tmp/run/DravikErrlog.txt")"
+  printf '\xef\xbb\xbf' | cat - tests/packaging/sales.csv | cmp - "$tmp/run/sales.csv" ||
+    fail "$1: the output differs from tests/packaging/sales.csv"
+}
+
 echo "== registration, conversion and pyodbc through the unpacked files"
 etc="$tmp/etc"
 mkdir -p "$etc" "$tmp/run"
@@ -171,13 +187,7 @@ maintainer "$etc" postinst configure ""
 expect_eq "after install: entries and usage count" "1 1" "$(state "$etc")"
 grep -qxF "Driver=$root$driver" "$etc/odbcinst.ini" || fail "registered driver is not the unpacked one"
 cp samples/sales.xls "$tmp/run/"
-status=0
-(cd "$tmp/run" && env -i PATH=/usr/bin:/bin HOME="$tmp" LANG=C.UTF-8 ODBCSYSINI="$etc" \
-  "$root/usr/bin/tabrook" sales.xls sales.csv Sheet1 UTF-8 , Unix) || status=$?
-expect_eq "tabrook exit status" 0 "$status"
-[ ! -e "$tmp/run/DravikErrlog.txt" ] || fail "tabrook logged: $(cat "$tmp/run/DravikErrlog.txt")"
-printf '\xef\xbb\xbf' | cat - tests/packaging/sales.csv | cmp - "$tmp/run/sales.csv" ||
-  fail "tabrook's output differs from tests/packaging/sales.csv"
+convert "$root/usr/bin/tabrook" "$etc"
 env -i PATH=/usr/bin:/bin HOME="$tmp" ODBCSYSINI="$etc" /usr/bin/python3 - \
   "$tmp/run/sales.xls" "$root$driver" "$version" tests/packaging/sales.csv <<'EOF' ||
 import csv, sys
@@ -230,6 +240,18 @@ maintainer "$count" postinst abort-remove
 expect_eq "aborted removal" "1 1" "$(state "$count")"
 maintainer "$count" prerm remove
 expect_eq "removal after the aborted one" "0 " "$(state "$count")"
+
+echo "== cmake --install into a prefix"
+# The other way in: the install rules into a prefix of their own register
+# the library installed there, and the installed program converts with it.
+prefix="$tmp/prefix"
+mkdir -p "$tmp/install-etc"
+: >"$tmp/install-etc/odbcinst.ini"
+ODBCSYSINI="$tmp/install-etc" cmake --install "$build" --prefix "$prefix" >/dev/null
+expect_eq "cmake --install: entries and usage count" "1 1" "$(state "$tmp/install-etc")"
+grep -qxF "Driver=$prefix/lib/$multiarch/odbc/libvelkorxls.so" "$tmp/install-etc/odbcinst.ini" ||
+  fail "cmake --install registered another library: $(cat "$tmp/install-etc/odbcinst.ini")"
+convert "$prefix/bin/tabrook" "$tmp/install-etc"
 
 echo "== packages"
 for deb in "$prog" "$drv"; do
