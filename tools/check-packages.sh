@@ -124,7 +124,7 @@ prog_names=$(xargs -n1 basename <"$tmp/prog.files")
 while read -r f; do
   [ "$(head -c4 "$root$f" | od -An -c | tr -d ' ')" = '177ELF' ] || continue
   needed=$(objdump -p "$root$f" | awk '$1 == "NEEDED" { print $2 }')
-  echo "$f needs: $(echo $needed)"
+  echo "$f needs: $(tr "\n" " " <<<"$needed")"
   for lib in $needed; do
     case "$lib" in libQt* | libxcb*) fail "$f needs $lib" ;; esac
     grep -qxF "$lib" <<<"$prog_names" && fail "$f needs the program's $lib"
