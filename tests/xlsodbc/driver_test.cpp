@@ -554,6 +554,55 @@ TEST_P(Driver, StatementAttributesClientsSet) {
     EXPECT_STREQ(name, "pen");
 }
 
+// Every statement attribute reads back what was set: a stored value as
+// given, a fixed one as the driver keeps it (another value gives 01S02), a
+// pointer as the same address; a read-only one refuses to be set.
+TEST_P(Driver, StatementAttributesReadBackWhatWasSet) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    Stmt stmt(conn);
+    SQLLEN offset = 0;
+    const auto bits = [](const void* p) { return reinterpret_cast<SQLULEN>(p); };
+    struct Case {
+        SQLINTEGER attribute;
+        SQLULEN set;
+        SQLRETURN rc;
+        SQLULEN back = 0;
+    };
+    const Case cases[] = {
+        {SQL_ATTR_ROW_ARRAY_SIZE, 7, SQL_SUCCESS, 7},
+        {SQL_ATTR_MAX_ROWS, 3, SQL_SUCCESS, 3},
+        {SQL_ATTR_QUERY_TIMEOUT, 5, SQL_SUCCESS, 5},
+        {SQL_ATTR_NOSCAN, SQL_NOSCAN_ON, SQL_SUCCESS, SQL_NOSCAN_ON},
+        {SQL_ATTR_ROW_BIND_TYPE, 24, SQL_SUCCESS, 24},
+        {SQL_ATTR_ROW_BIND_OFFSET_PTR, bits(&offset), SQL_SUCCESS, bits(&offset)},
+        {SQL_ATTR_SIMULATE_CURSOR, SQL_SC_NON_UNIQUE, SQL_SUCCESS, SQL_SC_NON_UNIQUE},
+        {SQL_ATTR_FETCH_BOOKMARK_PTR, bits(&offset), SQL_SUCCESS, bits(&offset)},
+        {SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC, SQL_SUCCESS_WITH_INFO, SQL_CURSOR_FORWARD_ONLY},
+        {SQL_ATTR_CONCURRENCY, SQL_CONCUR_LOCK, SQL_SUCCESS_WITH_INFO, SQL_CONCUR_READ_ONLY},
+        {SQL_ATTR_ASYNC_ENABLE, SQL_ASYNC_ENABLE_ON, SQL_SUCCESS_WITH_INFO, SQL_ASYNC_ENABLE_OFF},
+        {SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE, SQL_SUCCESS_WITH_INFO, SQL_UB_OFF},
+        {SQL_ATTR_ROW_NUMBER, 4, SQL_ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.attribute);
+        EXPECT_EQ(SQLSetStmtAttr(stmt.handle, c.attribute, reinterpret_cast<SQLPOINTER>(c.set), 0),
+                  c.rc);
+        if (c.rc == SQL_SUCCESS_WITH_INFO) {
+            EXPECT_EQ(stmt.diags().at(0).state, "01S02");
+        } else if (c.rc == SQL_ERROR) {
+            EXPECT_EQ(stmt.diags().at(0).state, GetParam() == SQL_OV_ODBC3 ? "HY092" : "S1092");
+            continue;  // the row number needs a cursor to be read
+        }
+        SQLULEN back = 12345;
+        SQLINTEGER length = 0;
+        EXPECT_EQ(SQLGetStmtAttr(stmt.handle, c.attribute, &back, 0, &length), SQL_SUCCESS);
+        EXPECT_EQ(back, c.back);
+        EXPECT_EQ(length, static_cast<SQLINTEGER>(sizeof back));
+    }
+}
+
 // ---- statements --------------------------------------------------------------
 
 TEST_P(Driver, EveryTableFormReachesTheSameSheet) {
