@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -1044,9 +1045,9 @@ TEST_P(Driver, GetFunctionsAndInfoAnswerTruthfully) {
     SQLUSMALLINT supported = 0;
     ASSERT_EQ(SQLGetFunctions(conn.handle, SQL_API_SQLTABLES, &supported), SQL_SUCCESS);
     EXPECT_EQ(supported, SQL_TRUE);
-    for (const SQLUSMALLINT f :
-         {SQL_API_SQLFETCHSCROLL, SQL_API_SQLGETDATA, SQL_API_SQLCOLUMNS, SQL_API_SQLBINDCOL,
-          SQL_API_SQLDESCRIBECOL, SQL_API_SQLEXECDIRECT}) {
+    for (const SQLUSMALLINT f : std::initializer_list<SQLUSMALLINT>{
+             SQL_API_SQLFETCHSCROLL, SQL_API_SQLGETDATA, SQL_API_SQLCOLUMNS, SQL_API_SQLBINDCOL,
+             SQL_API_SQLDESCRIBECOL, SQL_API_SQLEXECDIRECT}) {
         ASSERT_EQ(SQLGetFunctions(conn.handle, f, &supported), SQL_SUCCESS);
         EXPECT_EQ(supported, SQL_TRUE) << f;
     }
@@ -1159,9 +1160,9 @@ TEST_P(Driver, ParameterFunctionsAnswerForAStatementWithoutParameters) {
     Env env(GetParam());
     Conn conn(env);
     open(conn, kLo);
-    for (const SQLUSMALLINT f :
-         {SQL_API_SQLNUMPARAMS, SQL_API_SQLBINDPARAMETER, SQL_API_SQLDESCRIBEPARAM,
-          SQL_API_SQLPARAMDATA, SQL_API_SQLPUTDATA}) {
+    for (const SQLUSMALLINT f : std::initializer_list<SQLUSMALLINT>{
+             SQL_API_SQLNUMPARAMS, SQL_API_SQLBINDPARAMETER, SQL_API_SQLDESCRIBEPARAM,
+             SQL_API_SQLPARAMDATA, SQL_API_SQLPUTDATA}) {
         SQLUSMALLINT supported = SQL_FALSE;
         ASSERT_EQ(SQLGetFunctions(conn.handle, f, &supported), SQL_SUCCESS);
         EXPECT_EQ(supported, SQL_TRUE) << f;
@@ -1426,7 +1427,8 @@ TEST_P(Driver, NegativeLengthsAreErrors) {
     SQLSMALLINT small = 0;
     SQLLEN length = 0;
     SQLINTEGER integer = 0;
-    for (const SQLSMALLINT field : {SQL_DIAG_DYNAMIC_FUNCTION, SQL_DIAG_MESSAGE_TEXT}) {
+    for (const SQLSMALLINT field :
+         std::initializer_list<SQLSMALLINT>{SQL_DIAG_DYNAMIC_FUNCTION, SQL_DIAG_MESSAGE_TEXT}) {
         const SQLRETURN rc =
             SQLGetDiagField(SQL_HANDLE_STMT, stmt.handle, 1, field, buffer, -1, &small);
         EXPECT_TRUE(rc == SQL_ERROR || rc == SQL_NO_DATA) << rc;
