@@ -6,6 +6,7 @@
 // share are in recordset_catalogue_test.cpp.
 #include <gtest/gtest.h>
 
+#include "odbc/connect_string.h"
 #include "odbc/tables.h"
 #include "odbc/worksheetlist.h"
 #include "tests/odbc/odbc_sandbox.h"
@@ -16,12 +17,6 @@ const char16_t* const kDriver = u"Velkor Excel Driver (*.xls)";
 
 CString Fixture(const char* name) {
     return CString::FromUtf8(std::string(TABROOK_ODBC_FIXTURES) + "/" + name);
-}
-
-CString ConnectTo(const CString& workbook) {
-    CString connect;
-    connect.Format(u"ODBC;DRIVER={%s};DSN='';DBQ=%s", kDriver, workbook);
-    return connect;
 }
 
 const std::vector<CString> kCatalogueNames{u"Sales$", u"'My Data$'", u"Empty$", u"Prices"};
@@ -51,7 +46,8 @@ class ExcelCatalogueTest : public ::testing::Test {
 protected:
     void SetUp() override {
         UseTestDrivers();
-        m_database.Open(nullptr, FALSE, FALSE, ConnectTo(Fixture("catalogue.xls")), TRUE);
+        m_database.Open(nullptr, FALSE, FALSE,
+                        ExcelConnectString(kDriver, Fixture("catalogue.xls")), TRUE);
     }
 
     static std::vector<CString> Column(CTables& tables, CString CTables::*field) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "odbc/connect_string.h"
 #include "odbc/recordsetex.h"
 #include "odbc/tables.h"
 #include "tests/odbc/odbc_sandbox.h"
@@ -68,8 +69,7 @@ protected:
             const CString workbook =
                 CString::FromUtf8(std::string(TABROOK_ODBC_FIXTURES) + "/catalogue.xls");
             m_database.Open(nullptr, FALSE, FALSE,
-                            u"ODBC;DRIVER={Velkor Excel Driver (*.xls)};DSN='';DBQ=" + workbook,
-                            TRUE);
+                            ExcelConnectString(u"Velkor Excel Driver (*.xls)", workbook), TRUE);
 #endif
         }
     }
