@@ -100,7 +100,7 @@ protected:
     std::unique_ptr<CConvertFileObj> Job(const char16_t* sheet, const char16_t* encoding = u"UTF-8",
                                          const char16_t* delimiter = u"{tab}",
                                          const char16_t* osType = u"Unix", bool overwrite = true,
-                                         const char* book = "export.xls") const {
+                                         const char* book = "xlwt_export.xls") const {
         return std::make_unique<CConvertFileObj>(
             CString::FromUtf8(std::string(FIXTURE_DIR "/") + book), Out(), kDriver, sheet, encoding,
             delimiter, osType, CString::FromUtf8((dir / "DravikErrlog.txt").string()), overwrite,
@@ -242,8 +242,8 @@ TEST_F(Export, DatabaseErrorsAreLogged) {
         const char* mentions;
     };
     for (const Case& c :
-         {Case{u"Nope$", "export.xls", "Nope$"}, Case{u"Pens$", "missing.xls", "missing.xls"},
-          Case{u"Pens$", "export-damaged.xls", "damaged"}, Case{u"a]b$", "export.xls", ""}}) {
+         {Case{u"Nope$", "xlwt_export.xls", "Nope$"}, Case{u"Pens$", "missing.xls", "missing.xls"},
+          Case{u"Pens$", "xlwt_export_truncated.xls", "damaged"}, Case{u"a]b$", "xlwt_export.xls", ""}}) {
         fs::remove(dir / "DravikErrlog.txt");
         auto job = Job(c.sheet, u"UTF-8", u",", u"Unix", true, c.book);
         job->ConvertFile(nullptr);

@@ -2,19 +2,21 @@
 """Writes the conversion tests' workbooks with python3-xlwt (Debian's
 /usr/bin/python3), and a damaged copy derived by truncation.
 
-  export.xls          sheets Pens (Name/Qty), R499, R500, R1000, R1201
+  xlwt_export.xls     sheets Pens (Name/Qty), R499, R500, R1000, R1201
                       (header Item/Number, then rows item<i>/<i>), HeaderOnly
                       (column names, no rows), Values (delimiters, quotes,
                       CR LF, non-ASCII, empty cells), Two Words
-  export-damaged.xls  the first 8 KB of a copy of export.xls
+  xlwt_export_truncated.xls  the first 8 KB of xlwt_export.xls
 """
 import os
 import sys
 
 import xlwt
 
-here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
-os.makedirs(here, exist_ok=True)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from fixture_writers import fixtures_folder, truncated_copy  # noqa: E402
+
+here = fixtures_folder(__file__, sys.argv)
 book = xlwt.Workbook(encoding="utf-8")
 
 pens = book.add_sheet("Pens")
@@ -48,10 +50,6 @@ two = book.add_sheet("Two Words")
 two.write(0, 0, "K")
 two.write(1, 0, "v")
 
-path = os.path.join(here, "export.xls")
+path = os.path.join(here, "xlwt_export.xls")
 book.save(path)
-with open(path, "rb") as f:
-    data = f.read()
-with open(os.path.join(here, "export-damaged.xls"), "wb") as f:
-    f.write(data[:8192])
-sys.exit(0)
+truncated_copy(path, os.path.join(here, "xlwt_export_truncated.xls"), 8192)

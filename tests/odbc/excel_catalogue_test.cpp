@@ -24,7 +24,7 @@ const std::vector<CString> kCatalogueNames{u"Sales$", u"'My Data$'", u"Empty$", 
 TEST(ExcelWorksheetList, NamesExactlyAsTheDriverReportsThem) {
     UseTestDrivers();
     CWorksheetList list;
-    ASSERT_TRUE(list.Load(kDriver, Fixture("catalogue.xls"))) << list.m_strError.ToUtf8();
+    ASSERT_TRUE(list.Load(kDriver, Fixture("lo_catalogue.xls"))) << list.m_strError.ToUtf8();
     EXPECT_TRUE(list.m_bReplaced);
     EXPECT_TRUE(list.m_strError.IsEmpty());
     EXPECT_EQ(list.m_arrNames, kCatalogueNames);
@@ -47,7 +47,7 @@ protected:
     void SetUp() override {
         UseTestDrivers();
         m_database.Open(nullptr, FALSE, FALSE,
-                        ExcelConnectString(kDriver, Fixture("catalogue.xls")), TRUE);
+                        ExcelConnectString(kDriver, Fixture("lo_catalogue.xls")), TRUE);
     }
 
     static std::vector<CString> Column(CTables& tables, CString CTables::*field) {
@@ -65,7 +65,7 @@ protected:
 TEST_F(ExcelCatalogueTest, WorksheetsAreSystemTablesAndTextColumnsWideText) {
     CTables tables(&m_database);
     ASSERT_TRUE(tables.Open(nullptr, nullptr, nullptr, nullptr, CRecordset::dynaset));
-    EXPECT_EQ(tables.m_strQualifier, Fixture("catalogue.xls"));
+    EXPECT_EQ(tables.m_strQualifier, Fixture("lo_catalogue.xls"));
     EXPECT_EQ(Column(tables, &CTables::m_strTableType),
               (std::vector<CString>{u"SYSTEM TABLE", u"SYSTEM TABLE", u"SYSTEM TABLE", u"TABLE"}));
     CRecordsetEx set(&m_database);

@@ -1,6 +1,6 @@
 // The recordsets and the table catalogue as one suite against both real
 // drivers that unixODBC loads from the test configuration: Debian's SQLite
-// driver, and the project's Excel driver on fixtures/catalogue.xls. Both
+// driver, and the project's Excel driver on fixtures/lo_catalogue.xls. Both
 // hold the same data (tables Sales, "My Data", Empty and Prices), so every
 // case expects the same rows; only table names and the catalogue's table
 // types differ, and each backend states its own.
@@ -67,7 +67,7 @@ protected:
         } else {
 #ifdef TABROOK_ODBC_FIXTURES
             const CString workbook =
-                CString::FromUtf8(std::string(TABROOK_ODBC_FIXTURES) + "/catalogue.xls");
+                CString::FromUtf8(std::string(TABROOK_ODBC_FIXTURES) + "/lo_catalogue.xls");
             m_database.Open(nullptr, FALSE, FALSE,
                             ExcelConnectString(u"Velkor Excel Driver (*.xls)", workbook), TRUE);
 #endif

@@ -124,7 +124,7 @@ TEST_P(Driver, RefusedConnectionsSayWhy) {
         {driver + "DBQ=" + XLSODBC_FIXTURES, {"folder"}},
         {connectionString("not_a_workbook.xls"), {"not an Excel .xls workbook"}},
         {connectionString("lo_driver.xlsx"), {".xlsx", "save it in the Excel 97-2003 (.xls)"}},
-        {connectionString("truncated.xls"), {"truncated.xls"}},
+        {connectionString("lo_driver_truncated.xls"), {"lo_driver_truncated.xls"}},
         {driver + "DBQ=" + reader + "lo_encrypted.xls", {"password-protected"}},
         {driver + "DBQ=" + reader + "malformed/ods_named_xls.xls",
          {"OpenDocument spreadsheet (.ods)"}},
