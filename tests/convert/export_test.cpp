@@ -243,7 +243,8 @@ TEST_F(Export, DatabaseErrorsAreLogged) {
     };
     for (const Case& c :
          {Case{u"Nope$", "xlwt_export.xls", "Nope$"}, Case{u"Pens$", "missing.xls", "missing.xls"},
-          Case{u"Pens$", "xlwt_export_truncated.xls", "damaged"}, Case{u"a]b$", "xlwt_export.xls", ""}}) {
+          Case{u"Pens$", "xlwt_export_truncated.xls", "damaged"},
+          Case{u"a]b$", "xlwt_export.xls", ""}}) {
         fs::remove(dir / "DravikErrlog.txt");
         auto job = Job(c.sheet, u"UTF-8", u",", u"Unix", true, c.book);
         job->ConvertFile(nullptr);
