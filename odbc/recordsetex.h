@@ -19,7 +19,5 @@ public:
     [[noreturn]] void ThrowDBException(RETCODE nRetCode, SQLHSTMT hstmt = SQL_NULL_HSTMT) override;
 
 protected:
-    // Fills the column-information array from SQLNumResultCols and
-    // SQLDescribeColW; throws CDBException when the driver rejects a call.
-    void DescribeColumns();
+    using CRecordset::DescribeColumns;
 };

@@ -31,37 +31,22 @@ BOOL CTables::Open(const char16_t* pszTableQualifier, const char16_t* pszTableOw
                    const char16_t* pszTableName, const char16_t* pszTableType, UINT nOpenType) {
     SQLUSMALLINT supported = 0;
     const SQLHDBC hdbc = m_pDatabase != nullptr ? m_pDatabase->m_hdbc : SQL_NULL_HDBC;
-    RETCODE rc = SQLGetFunctions(hdbc, SQL_API_SQLTABLES, &supported);
+    const RETCODE rc = SQLGetFunctions(hdbc, SQL_API_SQLTABLES, &supported);
     if (!Check(rc))
         AfxThrowDBException(rc, m_pDatabase, m_hstmt);
     if (supported == 0)
         throw u"<::SQLTables> not supported.";
 
-    SetState(static_cast<int>(nOpenType), nullptr, readOnly);
-    if (!AllocHstmt())
-        return FALSE;
-    try {
-        OnSetOptions(m_hstmt);
-        AllocStatusArrays();
-        std::vector<SQLWCHAR> qualifier = SearchArgument(pszTableQualifier);
-        std::vector<SQLWCHAR> owner = SearchArgument(pszTableOwner);
-        std::vector<SQLWCHAR> name = SearchArgument(pszTableName);
-        std::vector<SQLWCHAR> type = SearchArgument(pszTableType);
-        do {
-            rc = SQLTablesW(m_hstmt, DataOrNull(qualifier), SQL_NTS, DataOrNull(owner), SQL_NTS,
-                            DataOrNull(name), SQL_NTS, DataOrNull(type), SQL_NTS);
-        } while (rc == SQL_STILL_EXECUTING);
-        if (!Check(rc))
-            ThrowDBException(rc, m_hstmt);
-        DescribeColumns();
-        AllocRowset();
-        MoveNext();
-        m_bBOF = m_bEOF;
-    } catch (const CException&) {
-        Close();
-        throw;
-    }
-    return TRUE;
+    std::vector<SQLWCHAR> qualifier = SearchArgument(pszTableQualifier);
+    std::vector<SQLWCHAR> owner = SearchArgument(pszTableOwner);
+    std::vector<SQLWCHAR> name = SearchArgument(pszTableName);
+    std::vector<SQLWCHAR> type = SearchArgument(pszTableType);
+    return OpenSequence(static_cast<int>(nOpenType), nullptr, readOnly, false, [&] {
+        ExecuteCall([&] {
+            return SQLTablesW(m_hstmt, DataOrNull(qualifier), SQL_NTS, DataOrNull(owner), SQL_NTS,
+                              DataOrNull(name), SQL_NTS, DataOrNull(type), SQL_NTS);
+        });
+    });
 }
 
 CString CTables::GetDefaultConnect() {

@@ -26,15 +26,7 @@ constexpr SQLULEN kMaxBlockRows = 256;     // rows per block at most
 constexpr size_t kPieceChars = 4096;       // SQLGetData buffer, in characters
 constexpr SQLSMALLINT kConnectOutChars = 1024;
 
-// Repeats an ODBC call while the driver answers SQL_STILL_EXECUTING.
-template <class Call>
-RETCODE Repeat(Call call) {
-    RETCODE rc;
-    do {
-        rc = call();
-    } while (rc == SQL_STILL_EXECUTING);
-    return rc;
-}
+using odbc_detail::RepeatWhileExecuting;
 
 // A NUL-terminated SQLWCHAR copy of a wide text (an empty one for null).
 std::vector<SQLWCHAR> ToSqlWide(const char16_t* text) {
@@ -272,7 +264,7 @@ BOOL CDatabase::Open(const char16_t* lpszDSN, BOOL /*bExclusive*/, BOOL bReadOnl
     std::vector<SQLWCHAR> in = ToSqlWide(connect);
     std::vector<SQLWCHAR> out(kConnectOutChars, 0);
     SQLSMALLINT outLength = 0;
-    rc = Repeat([&] {
+    rc = RepeatWhileExecuting([&] {
         return SQLDriverConnectW(dbc, nullptr, in.data(), SQL_NTS, out.data(), kConnectOutChars,
                                  &outLength, SQL_DRIVER_NOPROMPT);
     });
@@ -454,21 +446,36 @@ CRecordset::~CRecordset() {
 }
 
 BOOL CRecordset::Open(UINT nOpenType, const char16_t* lpszSQL, DWORD dwOptions) {
-    SetState(static_cast<int>(nOpenType), lpszSQL, dwOptions);
-    const RETCODE rc = AllocStatement();
     // A statement that cannot be allocated is an error here: a caller that
     // does not test the result would otherwise read an empty result.
-    if (!SQL_SUCCEEDED(rc))
-        AfxThrowDBException(rc, m_pDatabase, SQL_NULL_HSTMT);
-    try {
-        OnSetOptions(m_hstmt);
+    return OpenSequence(static_cast<int>(nOpenType), lpszSQL, dwOptions, true, [this] {
         if (m_strSQL.IsEmpty())
             m_strSQL = GetDefaultSQL();
         PrepareAndExecute();
-        AllocAndCacheFieldInfo();
+    });
+}
+
+BOOL CRecordset::OpenSequence(int nOpenType, const char16_t* lpszSQL, DWORD dwOptions,
+                              bool statementRequired, const std::function<void()>& execute) {
+    SetState(nOpenType, lpszSQL, dwOptions);
+    const RETCODE rc = AllocStatement();
+    if (!SQL_SUCCEEDED(rc)) {
+        if (statementRequired)
+            AfxThrowDBException(rc, m_pDatabase, SQL_NULL_HSTMT);
+        return FALSE;
+    }
+    try {
+        OnSetOptions(m_hstmt);
+        // Bound fields have their status before the result arrives; fields
+        // bound only once the columns are known get it after.
+        if (m_nFields > 0 || m_nParams > 0)
+            AllocStatusArrays();
+        execute();
+        DescribeColumns();
         AllocRowset();
         AllocStatusArrays();
         PreBindFields();
+        // A result without columns has no rows to fetch: it stays at its end.
         if (m_nResultCols > 0)
             MoveNext();
         m_bBOF = m_bEOF;
@@ -522,10 +529,6 @@ RETCODE CRecordset::AllocStatement() {
     return rc;
 }
 
-BOOL CRecordset::AllocHstmt() {
-    return SQL_SUCCEEDED(AllocStatement()) ? TRUE : FALSE;
-}
-
 void CRecordset::OnSetOptions(SQLHSTMT hstmt) {
     // The stand-in moves forward only and never writes through a cursor, so
     // every open type gets a forward-only, read-only cursor. These are the
@@ -541,7 +544,11 @@ void CRecordset::AllocStatusArrays() {
 
 void CRecordset::PrepareAndExecute() {
     std::vector<SQLWCHAR> sql = ToSqlWide(m_strSQL);
-    const RETCODE rc = Repeat([&] { return SQLExecDirectW(m_hstmt, sql.data(), SQL_NTS); });
+    ExecuteCall([&] { return SQLExecDirectW(m_hstmt, sql.data(), SQL_NTS); });
+}
+
+void CRecordset::ExecuteCall(const std::function<RETCODE()>& call) {
+    const RETCODE rc = RepeatWhileExecuting(call);
     if (!Check(rc))
         ThrowDBException(rc);
     m_strWarnings.Empty();
@@ -554,19 +561,23 @@ void CRecordset::PrepareAndExecute() {
     }
 }
 
-void CRecordset::AllocAndCacheFieldInfo() {
+void CRecordset::DescribeColumns() {
     m_nResultCols = -1;
     m_rgODBCFieldInfos.clear();
     SQLSMALLINT count = 0;
-    RETCODE rc = Repeat([&] { return SQLNumResultCols(m_hstmt, &count); });
+    RETCODE rc = RepeatWhileExecuting([&] { return SQLNumResultCols(m_hstmt, &count); });
     if (!Check(rc))
         ThrowDBException(rc);
-    m_rgODBCFieldInfos.resize(static_cast<size_t>(std::max<SQLSMALLINT>(count, 0)));
+    m_nResultCols = count;
+    if (count <= 0)
+        return;
+    m_rgODBCFieldInfos.resize(static_cast<size_t>(count));
     SQLWCHAR name[kNameBufferChars + 1] = {};
-    for (SQLUSMALLINT n = 1; n <= static_cast<SQLUSMALLINT>(m_rgODBCFieldInfos.size()); ++n) {
+    for (SQLUSMALLINT n = 1; n <= static_cast<SQLUSMALLINT>(count); ++n) {
         CODBCFieldInfo& info = m_rgODBCFieldInfos[n - 1];
         SQLSMALLINT nameLength = 0;
-        rc = Repeat([&] {
+        name[0] = 0;
+        rc = RepeatWhileExecuting([&] {
             return SQLDescribeColW(m_hstmt, n, name, kNameBufferChars, &nameLength,
                                    &info.m_nSQLType, &info.m_nPrecision, &info.m_nScale,
                                    &info.m_nNullability);
@@ -575,7 +586,6 @@ void CRecordset::AllocAndCacheFieldInfo() {
             ThrowDBException(rc);
         info.m_strName = TextOfBuffer(name, kNameBufferChars);
     }
-    m_nResultCols = count;
 }
 
 void CRecordset::AllocRowset() {
@@ -625,7 +635,7 @@ BOOL CRecordset::FetchSingleRow() {
     FetchState& fetch = *m_pFetch;
     if (m_nFields > 0 && !fetch.fieldsBound)
         BindFieldsToColumns();
-    const RETCODE rc = Repeat([&] { return SQLFetch(m_hstmt); });
+    const RETCODE rc = RepeatWhileExecuting([&] { return SQLFetch(m_hstmt); });
     if (rc == SQL_NO_DATA)
         return FALSE;
     if (!Check(rc))
@@ -644,7 +654,7 @@ BOOL CRecordset::FetchBlock() {
     fetch.rowsFetched = 0;
     fetch.rowInBlock = 0;
     std::fill(fetch.rowStatus.begin(), fetch.rowStatus.end(), SQL_ROW_SUCCESS);
-    const RETCODE rc = Repeat([&] { return SQLFetch(m_hstmt); });
+    const RETCODE rc = RepeatWhileExecuting([&] { return SQLFetch(m_hstmt); });
     if (rc == SQL_NO_DATA)
         return FALSE;
     if (!Check(rc))
@@ -668,7 +678,7 @@ void CRecordset::LeaveBlockMode(long nRowsToSkip) {
     m_pFetch->ResetBlock(m_hstmt);
     PrepareAndExecute();
     for (long row = 0; row < nRowsToSkip; ++row) {
-        const RETCODE rc = Repeat([&] { return SQLFetch(m_hstmt); });
+        const RETCODE rc = RepeatWhileExecuting([&] { return SQLFetch(m_hstmt); });
         if (rc == SQL_NO_DATA)
             return;
         if (!Check(rc))
@@ -763,7 +773,7 @@ void CRecordset::ReadColumn(SQLUSMALLINT nColumn, CString& strValue) {
     strValue.Empty();
     for (;;) {
         SQLLEN indicator = 0;
-        const RETCODE rc = Repeat([&] {
+        const RETCODE rc = RepeatWhileExecuting([&] {
             return SQLGetData(m_hstmt, nColumn, SQL_C_WCHAR, piece.data(), pieceBytes, &indicator);
         });
         if (rc == SQL_NO_DATA)

@@ -18,6 +18,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -49,6 +50,17 @@ private:
     SQLSMALLINT m_type = 0;
     SQLHANDLE m_handle = nullptr;
 };
+
+// Calls `call` until the driver stops answering SQL_STILL_EXECUTING (a
+// statement that another caller of the handle made asynchronous).
+template <class Call>
+RETCODE RepeatWhileExecuting(Call call) {
+    RETCODE rc;
+    do {
+        rc = call();
+    } while (rc == SQL_STILL_EXECUTING);
+    return rc;
+}
 
 }  // namespace odbc_detail
 
@@ -204,17 +216,31 @@ public:
     UINT m_nParams = 0;  // parameters (none are supported)
 
 protected:
-    // The open sequence's steps, for recordsets with open sequences of their
-    // own. SetState closes an open recordset and records the request.
-    void SetState(int nOpenType, const char16_t* lpszSQL, DWORD dwOptions);
-    // Allocates the statement (connecting first when the recordset was made
-    // without a database); FALSE when the driver manager refuses it.
-    BOOL AllocHstmt();
+    // The open sequence of every recordset, whatever runs its statement:
+    // SetState (which closes an open recordset and records the request),
+    // the statement handle, OnSetOptions, `execute` (runs the statement or
+    // catalogue call, through ExecuteCall), DescribeColumns, the rowset and
+    // its block binding, then the first row when the result has columns; an
+    // empty result stands at both its beginning and its end. A framework
+    // exception closes the recordset and is raised again. A statement handle
+    // that cannot be had is a CDBException when `statementRequired`, else a
+    // FALSE result.
+    BOOL OpenSequence(int nOpenType, const char16_t* lpszSQL, DWORD dwOptions,
+                      bool statementRequired, const std::function<void()>& execute);
     virtual void OnSetOptions(SQLHSTMT hstmt);
     void AllocStatusArrays();
+    // Runs m_strSQL with SQLExecDirectW through ExecuteCall.
     void PrepareAndExecute();
-    // Describes the result columns into m_rgODBCFieldInfos.
-    void AllocAndCacheFieldInfo();
+    // Makes one call that produces the statement's result (repeated while
+    // the driver is still executing): a rejected one becomes a CDBException
+    // (ThrowDBException), the warnings of an accepted one are kept for
+    // GetWarnings.
+    void ExecuteCall(const std::function<RETCODE()>& call);
+    // Describes the result columns into m_rgODBCFieldInfos (none for a
+    // result without columns), the count into m_nResultCols; a column name
+    // longer than 255 characters arrives cut by the driver. Throws
+    // CDBException when the driver rejects a call.
+    void DescribeColumns();
     void AllocRowset();
     // Prepares block fetches for a forward-only result without bound fields.
     void PreBindFields();
@@ -233,6 +259,9 @@ private:
     friend void RFX_Text(CFieldExchange*, const char16_t*, CString&, int, int, short);
     struct FetchState;
 
+    void SetState(int nOpenType, const char16_t* lpszSQL, DWORD dwOptions);
+    // Allocates the statement (connecting first when the recordset was made
+    // without a database); the driver manager's code when it refuses.
     RETCODE AllocStatement();
     BOOL FetchRow();
     BOOL FetchSingleRow();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds with warnings as errors, and runs every
-# test; then builds the ASan+UBSan configuration and runs every test again,
-# and the worker and dialog tests under ThreadSanitizer.
+# Installs what is needed, builds with warnings as errors, runs every test
+# and checks the Debian packages (tools/check-packages.sh); then builds the
+# ASan+UBSan configuration and runs every test again, and the worker and
+# dialog tests under ThreadSanitizer.
 # Set TABROOK_SKIP_SANITIZERS=1 to run only the first pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,8 @@ jobs=$(nproc)
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j"$jobs"
 ctest --preset ci -j"$jobs"
+# The Debian packages: built, checked with lintian, unpacked and run.
+tools/check-packages.sh
 if [ "${TABROOK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --preset dev >/dev/null
   cmake --build --preset dev -j"$jobs"

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "xls/workbook.h"
+#include "xls/types.h"
 
 namespace xls::detail {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "xls/huge_pages.h"
-#include "xls/workbook.h"
+#include "xls/types.h"
 
 namespace xls::detail {
 namespace {

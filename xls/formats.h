@@ -12,7 +12,7 @@
 
 #include "xls/codepage.h"
 #include "xls/records.h"
-#include "xls/workbook.h"
+#include "xls/types.h"
 
 namespace xls::detail {
 

@@ -12,24 +12,54 @@
 
 namespace xls::detail {
 
+// Record types. Sections are those of the published file-format
+// documentation, [MS-XLS], for the BIFF8 form of each record; BIFF5 lays
+// most of them out alike with byte strings in place of Unicode ones.
 namespace rec {
-constexpr uint16_t kFormula = 0x0006, kEof = 0x000A, kName = 0x0018, kExternSheet = 0x0017;
-constexpr uint16_t kDateMode = 0x0022, kFilePass = 0x002F, kContinue = 0x003C;
-constexpr uint16_t kCodePage = 0x0042, kBoundSheet = 0x0085, kMulRk = 0x00BD;
-constexpr uint16_t kMulBlank = 0x00BE, kRString = 0x00D6, kXf = 0x00E0, kMerged = 0x00E5;
-constexpr uint16_t kSst = 0x00FC, kLabelSst = 0x00FD, kSupBook = 0x01AE, kDimension = 0x0200;
-constexpr uint16_t kBlank = 0x0201, kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205;
-constexpr uint16_t kString = 0x0207, kRk = 0x027E, kFormat = 0x041E, kBof = 0x0809;
+// Sub-stream frame and record continuation.
+constexpr uint16_t kBof = 0x0809;       // 2.4.21 BOF
+constexpr uint16_t kEof = 0x000A;       // EOF
+constexpr uint16_t kContinue = 0x003C;  // 2.4.58 Continue
+// Workbook globals.
+constexpr uint16_t kBoundSheet = 0x0085;   // 2.4.28 BoundSheet8
+constexpr uint16_t kCodePage = 0x0042;     // 2.4.52 CodePage
+constexpr uint16_t kCountry = 0x008C;      // 2.4.63 Country
+constexpr uint16_t kDateMode = 0x0022;     // 2.4.77 Date1904
+constexpr uint16_t kExternSheet = 0x0017;  // 2.4.106 ExternSheet
+constexpr uint16_t kFilePass = 0x002F;     // 2.4.117 FilePass
+constexpr uint16_t kFont = 0x0031;         // 2.4.122 Font
+constexpr uint16_t kFormat = 0x041E;       // 2.4.126 Format
+constexpr uint16_t kName = 0x0018;         // 2.4.150 Lbl
+constexpr uint16_t kSst = 0x00FC;          // 2.4.265 SST
+constexpr uint16_t kSupBook = 0x01AE;      // 2.4.271 SupBook
+constexpr uint16_t kXf = 0x00E0;           // 2.4.353 XF
+// Worksheet cells and what travels with them.
+constexpr uint16_t kArray = 0x0221;      // 2.4.4 Array
+constexpr uint16_t kBlank = 0x0201;      // Blank
+constexpr uint16_t kBoolErr = 0x0205;    // 2.4.24 BoolErr
+constexpr uint16_t kDimension = 0x0200;  // 2.4.90 Dimensions
+constexpr uint16_t kFormula = 0x0006;    // 2.4.127 Formula
+constexpr uint16_t kLabel = 0x0204;      // 2.4.148 Label
+constexpr uint16_t kLabelSst = 0x00FD;   // 2.4.149 LabelSst
+constexpr uint16_t kMerged = 0x00E5;     // 2.4.168 MergeCells
+constexpr uint16_t kMulBlank = 0x00BE;   // MulBlank
+constexpr uint16_t kMulRk = 0x00BD;      // 2.4.175 MulRk
+constexpr uint16_t kNumber = 0x0203;     // 2.4.180 Number
+constexpr uint16_t kRk = 0x027E;         // 2.4.220 RK
+constexpr uint16_t kRString = 0x00D6;    // RSTRING: a Label with formatting runs (BIFF5-8)
+constexpr uint16_t kShrFmla = 0x04BC;    // 2.4.260 ShrFmla
+constexpr uint16_t kString = 0x0207;     // 2.4.268 String
+constexpr uint16_t kTable = 0x0236;      // 2.4.313 Table
+// Excel 2.x-4.0, which [MS-XLS] does not cover: their BOF numbers, the cell
+// records of BIFF2 (with three bytes of cell attributes in place of an XF
+// index), its STRING with a one-byte length, IXFE (the XF index of cells
+// whose attributes say 63), the XF and FORMAT forms of BIFF2-4, BIFF2's
+// ARRAY, and BIFF4W's SHEETHDR before each sheet's sub-stream.
 constexpr uint16_t kBof2 = 0x0009, kBof3 = 0x0209, kBof4 = 0x0409;
-constexpr uint16_t kFont = 0x0031, kCountry = 0x008C;
-// Excel 2.x-4.0: the cell records of BIFF2 (with three bytes of cell
-// attributes in place of an XF index), its STRING with a one-byte length,
-// IXFE (the XF index of cells whose attributes say 63), the XF and FORMAT
-// forms of BIFF2-4, and BIFF4W's SHEETHDR before each sheet's sub-stream.
 constexpr uint16_t kDimension2 = 0x0000, kInteger2 = 0x0002, kNumber2 = 0x0003;
 constexpr uint16_t kLabel2 = 0x0004, kBoolErr2 = 0x0005, kString2 = 0x0007, kIxfe = 0x0044;
 constexpr uint16_t kFormat2 = 0x001E, kXf2 = 0x0043, kXf3 = 0x0243, kXf4 = 0x0443;
-constexpr uint16_t kSheetHdr = 0x008F;
+constexpr uint16_t kArray2 = 0x0021, kSheetHdr = 0x008F;
 // FORMULA under its BIFF3 and BIFF4 numbers, which some writers still use
 // in BIFF8 files; the fields read here are laid out alike.
 constexpr uint16_t kFormula3 = 0x0206, kFormula4 = 0x0406;

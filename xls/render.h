@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "xls/workbook.h"
+#include "xls/types.h"
 
 namespace xls::detail {
 

@@ -229,7 +229,7 @@ void SheetParser::addCode(uint32_t row, uint16_t col, CellType type, uint8_t cod
     place(row, c);
 }
 
-// DIMENSION sizes the cell vector and row index up front. It is only a
+// [MS-XLS] 2.4.90 Dimensions. DIMENSION sizes the cell vector and row index up front. It is only a
 // hint: writers get it wrong both ways, and a damaged one may claim the
 // whole grid, so no reservation exceeds what the sheet's bytes can hold.
 void SheetParser::onDimension(const Record& r) {
@@ -249,6 +249,7 @@ void SheetParser::onDimension(const Record& r) {
     }
 }
 
+// [MS-XLS] 2.4.220 RK: one number in RK form (2.5.218 RkNumber).
 void SheetParser::onRk(const Record& r) {
     if (r.data.size() < 10) {
         tooShort(r, "RK");
@@ -257,6 +258,7 @@ void SheetParser::onRk(const Record& r) {
     addNumber(le16(d), le16(d + 2), le16(d + 4), decodeRk(le32(d + 6)));
 }
 
+// [MS-XLS] 2.4.175 MulRk: consecutive RK numbers of one row.
 void SheetParser::onMulRk(const Record& r) {
     // row, first column, (xf, rk) per column, last column
     if (r.data.size() < 6) {
@@ -272,6 +274,7 @@ void SheetParser::onMulRk(const Record& r) {
     }
 }
 
+// [MS-XLS] 2.4.149 LabelSst: a cell holding a shared string.
 void SheetParser::onLabelSst(const Record& r) {
     if (r.data.size() < 10) {
         tooShort(r, "LABELSST");
@@ -292,6 +295,8 @@ void SheetParser::onLabelSst(const Record& r) {
     place(le16(d), c);
 }
 
+// [MS-XLS] 2.4.148 Label (and RSTRING, laid out alike up to the string):
+// a cell holding its own string.
 void SheetParser::onLabel(RecordCursor& cursor, const Record& r) {
     // LABEL and RSTRING: row, column, xf, then the string.
     if (r.data.size() < 8) {
@@ -316,6 +321,7 @@ void SheetParser::onLabel(RecordCursor& cursor, const Record& r) {
     addText(le16(d), le16(d + 2), m_scratch);
 }
 
+// [MS-XLS] 2.4.24 BoolErr: a Boolean or an error code (2.5.10 Bes).
 void SheetParser::onBoolErr(const Record& r) {
     // LibreOffice writes one byte more than the 8 the format has.
     if (r.data.size() < 8) {
@@ -327,6 +333,8 @@ void SheetParser::onBoolErr(const Record& r) {
             isError ? d[6] : static_cast<uint8_t>(d[6] != 0));
 }
 
+// [MS-XLS] 2.4.127 Formula: the cached result (2.5.133 FormulaValue); a
+// string result follows in a STRING record.
 void SheetParser::onFormula(const Record& r) {
     // row, column, xf, the cached result (8 bytes), flags, ...
     if (r.data.size() < 14) {
@@ -376,6 +384,7 @@ void SheetParser::onFormulaResult(uint32_t row, uint16_t col, const uint8_t* v) 
     }
 }
 
+// [MS-XLS] 2.4.268 String: the string result of the FORMULA before it.
 void SheetParser::onString(RecordCursor& cursor, const Record& r) {
     if (!m_stringPending) {
         return;
@@ -392,6 +401,7 @@ void SheetParser::onString(RecordCursor& cursor, const Record& r) {
     addText(m_pendingRow, m_pendingCol, m_scratch);
 }
 
+// [MS-XLS] 2.4.168 MergeCells: merged areas (2.5.211 Ref8 each).
 void SheetParser::onMerged(const Record& r) {
     if (r.data.size() < 2) {
         return;
@@ -475,7 +485,8 @@ bool SheetParser::dispatchOld(const Record& r) {
 
 void SheetParser::dispatch(RecordCursor& cursor, const Record& r) {
     if (r.type != rec::kString && r.type != rec::kString2 && r.type != rec::kContinue &&
-        r.type != 0x04BC && r.type != 0x0021 && r.type != 0x0221 && r.type != 0x0236) {
+        r.type != rec::kShrFmla && r.type != rec::kArray2 && r.type != rec::kArray &&
+        r.type != rec::kTable) {
         m_stringPending = false;  // STRING must follow its FORMULA (shared/array records aside)
     }
     if (m_book.biff <= 4 && dispatchOld(r)) {

@@ -85,7 +85,7 @@ SQLRETURN tables(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema, c
         openCatalogResult(s, [&] {
             const TablesQuery query{argument(catalog), argument(schema), argument(table),
                                     argument(type)};
-            return tablesResult(s.connection, query, s.odbc2());
+            return tablesResult(catalogOf(s.connection), query, s.odbc2());
         });
         return SQL_SUCCESS;
     });
@@ -97,7 +97,7 @@ SQLRETURN columns(SQLHSTMT stmt, const TextArg& catalog, const TextArg& schema,
         openCatalogResult(s, [&] {
             const ColumnsQuery query{argument(catalog), argument(schema), argument(table),
                                      argument(column)};
-            return columnsResult(s.connection, query, s.odbc2(), s.diagnostics);
+            return columnsResult(catalogOf(s.connection), query, s.odbc2(), s.diagnostics);
         });
         return SQL_SUCCESS;
     });

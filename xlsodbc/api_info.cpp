@@ -7,6 +7,11 @@
 #include <cstring>
 #include <variant>
 
+// The build gives the project's version in ODBC's ##.##.#### form.
+#ifndef XLSODBC_DRIVER_VER
+#error "XLSODBC_DRIVER_VER is not defined (see xlsodbc/CMakeLists.txt)"
+#endif
+
 namespace xlsodbc {
 namespace {
 
@@ -28,7 +33,7 @@ constexpr SQLUINTEGER u32v(unsigned long v) {
 // source with one statement form and no SQL functions or conversions.
 const InfoRow kInfo[] = {
     {SQL_DRIVER_NAME, "libvelkorxls.so"},
-    {SQL_DRIVER_VER, "01.00.0000"},
+    {SQL_DRIVER_VER, XLSODBC_DRIVER_VER},
     {SQL_DRIVER_ODBC_VER, "03.52"},
     {SQL_DBMS_NAME, "EXCEL"},
     {SQL_DBMS_VER, "08.00.0000"},

@@ -1,11 +1,9 @@
-// Preparing and executing the statement, describing its result, and the
-// statement's attributes. Preparing resolves the table and reads the
-// sheet, so a bad statement fails at SQLPrepare and the result can be
-// described before SQLExecute (isql and pyodbc both ask).
+// Preparing and executing the statement and describing its result.
+// Preparing resolves the table and reads the sheet, so a bad statement
+// fails at SQLPrepare and the result can be described before SQLExecute
+// (isql and pyodbc both ask).
 #include "xlsodbc/api.h"
 #include "xlsodbc/catalog.h"
-
-#include <cstring>
 
 namespace xlsodbc {
 namespace {
@@ -26,7 +24,7 @@ void prepareText(Statement& s, const TextArg& text) {
     try {
         requireNoCursor(s);
         s.result.reset();
-        s.result = tableResult(s.connection, parseSelect(text.str()));
+        s.result = tableResult(catalogOf(s.connection), parseSelect(text.str()));
         if (const std::string note = s.result->note(); !note.empty()) {
             s.diagnostics.add(State::GeneralWarning, note);
         }
@@ -148,15 +146,6 @@ std::optional<std::u16string> textAttribute(Statement& s, SQLUSMALLINT column, S
     }
 }
 
-SQLULEN keptValue(const Statement& s, SQLINTEGER attribute, SQLULEN otherwise) {
-    const auto it = s.keptAttributes.find(attribute);
-    return it == s.keptAttributes.end() ? otherwise : it->second;
-}
-
-SQLULEN integerValue(SQLPOINTER value) {
-    return reinterpret_cast<SQLULEN>(value);
-}
-
 }  // namespace
 
 SQLRETURN prepare(SQLHSTMT stmt, const TextArg& text) noexcept {
@@ -265,206 +254,6 @@ SQLRETURN cancel(SQLHSTMT stmt) noexcept {
     // SQLFreeStmt(SQL_CLOSE) does, and the driver manager counts on it.
     return guard<Statement>(stmt, [](Statement& s) {
         s.closeCursor();
-        return SQL_SUCCESS;
-    });
-}
-
-SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                      SQLINTEGER /*length*/) noexcept {
-    return guard<Statement>(stmt, [&](Statement& s) {
-        const SQLULEN v = integerValue(value);
-        auto fixed = [&](SQLULEN only, const char* what) {
-            if (v != only) {
-                s.diagnostics.add(State::OptionChanged, what);
-            }
-        };
-        switch (attribute) {
-            case SQL_ATTR_ROW_ARRAY_SIZE:
-            case SQL_ROWSET_SIZE:
-                if (v == 0) {
-                    throw DriverError(State::InvalidAttributeValue,
-                                      "The row array size must be at least 1");
-                }
-                s.rowArraySize = v;
-                break;
-            case SQL_ATTR_ROWS_FETCHED_PTR:
-                s.rowsFetched = static_cast<SQLULEN*>(value);
-                break;
-            case SQL_ATTR_ROW_STATUS_PTR:
-                s.rowStatus = static_cast<SQLUSMALLINT*>(value);
-                break;
-            case SQL_ATTR_ROW_BIND_TYPE:
-                s.bindType = v;
-                break;
-            case SQL_ATTR_ROW_BIND_OFFSET_PTR:
-                s.bindOffset = static_cast<SQLLEN*>(value);
-                break;
-            case SQL_ATTR_MAX_ROWS:
-                s.maxRows = v;
-                break;
-            case SQL_ATTR_MAX_LENGTH:
-                fixed(0, "Values are never cut to a maximum length");
-                break;
-            case SQL_ATTR_QUERY_TIMEOUT:
-                s.queryTimeout = v;
-                break;
-            case SQL_ATTR_NOSCAN:
-                s.noScan = v;
-                break;
-            case SQL_ATTR_RETRIEVE_DATA:
-                if (v != SQL_RD_ON && v != SQL_RD_OFF) {
-                    throw DriverError(State::InvalidAttributeValue,
-                                      "SQL_ATTR_RETRIEVE_DATA is SQL_RD_ON or SQL_RD_OFF");
-                }
-                s.retrieveData = v;
-                break;
-            case SQL_ATTR_PARAMSET_SIZE:
-                fixed(1, "Statements take no parameters: the parameter set size is 1");
-                break;
-            case SQL_ATTR_KEYSET_SIZE:
-                fixed(0, "The cursor is forward-only: it has no keyset");
-                break;
-            case SQL_ATTR_ENABLE_AUTO_IPD:
-                fixed(SQL_FALSE, "Statements take no parameters to describe");
-                break;
-            case SQL_ATTR_PARAM_BIND_TYPE:
-            case SQL_ATTR_SIMULATE_CURSOR:
-            case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
-            case SQL_ATTR_PARAM_OPERATION_PTR:
-            case SQL_ATTR_PARAM_STATUS_PTR:
-            case SQL_ATTR_PARAMS_PROCESSED_PTR:
-            case SQL_ATTR_ROW_OPERATION_PTR:
-            case SQL_ATTR_FETCH_BOOKMARK_PTR:
-                // Kept so that the application reads back what it set; the
-                // driver has no parameters, bookmarks or positioned updates
-                // for them to act on.
-                s.keptAttributes[attribute] = v;
-                break;
-            case SQL_ATTR_CURSOR_TYPE:
-                fixed(SQL_CURSOR_FORWARD_ONLY, "The cursor is always forward-only");
-                break;
-            case SQL_ATTR_CONCURRENCY:
-                fixed(SQL_CONCUR_READ_ONLY, "The cursor is always read-only");
-                break;
-            case SQL_ATTR_CURSOR_SCROLLABLE:
-                fixed(SQL_NONSCROLLABLE, "The cursor is never scrollable");
-                break;
-            case SQL_ATTR_CURSOR_SENSITIVITY:
-                fixed(SQL_INSENSITIVE, "The cursor is always insensitive");
-                break;
-            case SQL_ATTR_USE_BOOKMARKS:
-                fixed(SQL_UB_OFF, "Bookmarks are not supported");
-                break;
-            case SQL_ATTR_ASYNC_ENABLE:
-                fixed(SQL_ASYNC_ENABLE_OFF, "Every call completes synchronously");
-                break;
-            case SQL_ATTR_METADATA_ID:
-                break;
-            default:
-                throw DriverError(
-                    State::NotImplemented,
-                    "The statement attribute " + std::to_string(attribute) + " is not supported");
-        }
-        return SQL_SUCCESS;
-    });
-}
-
-SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                      SQLINTEGER /*capacity*/, SQLINTEGER* length) noexcept {
-    return guard<Statement>(stmt, [&](Statement& s) {
-        SQLULEN v = 0;
-        SQLPOINTER p = nullptr;
-        bool pointer = false;
-        switch (attribute) {
-            case SQL_ATTR_ROW_ARRAY_SIZE:
-            case SQL_ROWSET_SIZE:
-                v = s.rowArraySize;
-                break;
-            case SQL_ATTR_ROWS_FETCHED_PTR:
-                p = s.rowsFetched, pointer = true;
-                break;
-            case SQL_ATTR_ROW_STATUS_PTR:
-                p = s.rowStatus, pointer = true;
-                break;
-            case SQL_ATTR_ROW_BIND_OFFSET_PTR:
-                p = s.bindOffset, pointer = true;
-                break;
-            case SQL_ATTR_ROW_BIND_TYPE:
-                v = s.bindType;
-                break;
-            case SQL_ATTR_MAX_ROWS:
-                v = s.maxRows;
-                break;
-            case SQL_ATTR_MAX_LENGTH:
-            case SQL_ATTR_KEYSET_SIZE:
-                v = 0;
-                break;
-            case SQL_ATTR_PARAMSET_SIZE:
-                v = 1;
-                break;
-            case SQL_ATTR_ENABLE_AUTO_IPD:
-                v = SQL_FALSE;
-                break;
-            case SQL_ATTR_PARAM_BIND_TYPE:
-            case SQL_ATTR_SIMULATE_CURSOR:
-                v = keptValue(s, attribute,
-                              attribute == SQL_ATTR_SIMULATE_CURSOR ? SQL_SC_UNIQUE
-                                                                    : SQL_PARAM_BIND_BY_COLUMN);
-                break;
-            case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
-            case SQL_ATTR_PARAM_OPERATION_PTR:
-            case SQL_ATTR_PARAM_STATUS_PTR:
-            case SQL_ATTR_PARAMS_PROCESSED_PTR:
-            case SQL_ATTR_ROW_OPERATION_PTR:
-            case SQL_ATTR_FETCH_BOOKMARK_PTR:
-                p = reinterpret_cast<SQLPOINTER>(keptValue(s, attribute, 0)), pointer = true;
-                break;
-            case SQL_ATTR_QUERY_TIMEOUT:
-                v = s.queryTimeout;
-                break;
-            case SQL_ATTR_NOSCAN:
-                v = s.noScan;
-                break;
-            case SQL_ATTR_RETRIEVE_DATA:
-                v = s.retrieveData;
-                break;
-            case SQL_ATTR_CURSOR_TYPE:
-                v = SQL_CURSOR_FORWARD_ONLY;
-                break;
-            case SQL_ATTR_CONCURRENCY:
-                v = SQL_CONCUR_READ_ONLY;
-                break;
-            case SQL_ATTR_CURSOR_SCROLLABLE:
-                v = SQL_NONSCROLLABLE;
-                break;
-            case SQL_ATTR_CURSOR_SENSITIVITY:
-                v = SQL_INSENSITIVE;
-                break;
-            case SQL_ATTR_USE_BOOKMARKS:
-                v = SQL_UB_OFF;
-                break;
-            case SQL_ATTR_ASYNC_ENABLE:
-                v = SQL_ASYNC_ENABLE_OFF;
-                break;
-            case SQL_ATTR_METADATA_ID:
-                v = SQL_FALSE;
-                break;
-            case SQL_ATTR_ROW_NUMBER:
-                v = s.currentRow ? *s.currentRow + 1 : 0;
-                break;
-            default:
-                throw DriverError(
-                    State::NotImplemented,
-                    "The statement attribute " + std::to_string(attribute) + " is not supported");
-        }
-        if (value != nullptr) {
-            if (pointer) {
-                std::memcpy(value, &p, sizeof p);
-            } else {
-                std::memcpy(value, &v, sizeof v);
-            }
-        }
-        storeLength(length, pointer ? sizeof p : sizeof v);
         return SQL_SUCCESS;
     });
 }

@@ -96,7 +96,7 @@ bool typeWanted(const std::optional<std::u16string>& types, std::u16string_view 
 }
 
 // Worksheets are "SYSTEM TABLE" unless the connection asked for "TABLE".
-const char16_t* tableType(const Connection& c, const TableInfo& t) {
+const char16_t* tableType(const CatalogSource& c, const TableInfo& t) {
     return t.kind == TableKind::Worksheet && !c.sheetsAsTables ? u"SYSTEM TABLE" : u"TABLE";
 }
 
@@ -108,7 +108,7 @@ const std::vector<ColumnSpec> kTablesColumns{
     {"REMARKS", "REMARKS", SQL_WVARCHAR, 254},
 };
 
-std::vector<Row> enumerationRows(const Connection& c, Enumeration e) {
+std::vector<Row> enumerationRows(const CatalogSource& c, Enumeration e) {
     std::vector<Row> rows;
     switch (e) {
         case Enumeration::Catalogs:
@@ -212,7 +212,8 @@ bool matchesPattern(std::u16string_view value, std::u16string_view pattern, char
     return p == pattern.size();
 }
 
-std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& query, bool odbc2) {
+std::unique_ptr<ResultSet> tablesResult(const CatalogSource& c, const TablesQuery& query,
+                                        bool odbc2) {
     if (const Enumeration e = enumeration(query); e != Enumeration::None) {
         return fixedResult(kTablesColumns, enumerationRows(c, e), odbc2);
     }
@@ -225,7 +226,7 @@ std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& 
     const bool catalogOk =
         !query.catalog || query.catalog->empty() || matchesPattern(path, *query.catalog);
     if (schemaOk && catalogOk) {
-        for (const TableInfo& t : c.workbook->tables()) {
+        for (const TableInfo& t : c.workbook.tables()) {
             const std::u16string name = catalogName(t);
             if (matchesOptional(name, query.table) && typeWanted(query.type, tableType(c, t))) {
                 rows.push_back({path, {}, name, std::u16string(tableType(c, t)), {}});
@@ -235,11 +236,11 @@ std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& 
     return fixedResult(kTablesColumns, std::move(rows), odbc2);
 }
 
-std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2,
-                                         Diagnostics& warnings) {
+std::unique_ptr<ResultSet> columnsResult(const CatalogSource& c, const ColumnsQuery& query,
+                                         bool odbc2, Diagnostics& warnings) {
     const std::u16string path = utf8ToUtf16(c.path.string());
     std::vector<Row> rows;
-    const auto& tables = c.workbook->tables();
+    const auto& tables = c.workbook.tables();
     const bool schemaOk =
         !query.schema || query.schema->empty() || matchesPattern(u"", *query.schema);
     for (size_t i = 0; i < tables.size() && schemaOk; ++i) {
@@ -249,7 +250,7 @@ std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery
         }
         std::unique_ptr<ResultSet> result;
         try {
-            result = sheetResult(c.workbook->open(i, std::nullopt), c.firstRowHasNames, name);
+            result = sheetResult(c.workbook.open(i, std::nullopt), c.firstRowHasNames, name);
         } catch (const DriverError& e) {
             // One damaged sheet does not hide the columns of the others.
             warnings.add(State::GeneralWarning,
@@ -493,11 +494,11 @@ std::optional<size_t> findTable(const std::vector<TableInfo>& tables, const Tabl
 
 }  // namespace
 
-std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference& ref) {
-    const auto& tables = c.workbook->tables();
+std::unique_ptr<ResultSet> tableResult(const CatalogSource& c, const TableReference& ref) {
+    const auto& tables = c.workbook.tables();
     if (const auto i = findTable(tables, ref)) {
         std::u16string name = catalogName(tables[*i]);
-        return sheetResult(c.workbook->open(*i, ref.range), c.firstRowHasNames, std::move(name));
+        return sheetResult(c.workbook.open(*i, ref.range), c.firstRowHasNames, std::move(name));
     }
     // The first names, and a count of the rest: a workbook of a thousand
     // sheets or names must not make a message no one can read (or one too

@@ -2,16 +2,28 @@
 // SQLColumns and SQLGetTypeInfo.
 #pragma once
 
-#include "xlsodbc/handles.h"
+#include "xlsodbc/diagnostics.h"
 #include "xlsodbc/provider.h"
 #include "xlsodbc/result_set.h"
+#include "xlsodbc/statement_parser.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace xlsodbc {
+
+// What the catalogue reads of a connection: its workbook, the workbook's
+// path (the one catalogue, TABLE_CAT) and the two settings that shape table
+// types and column names.
+struct CatalogSource {
+    const WorkbookSource& workbook;
+    const std::filesystem::path& path;
+    bool firstRowHasNames = true;
+    bool sheetsAsTables = false;
+};
 
 // How the catalogue names a table: a worksheet "Sheet1$", quoted when the
 // name holds anything but letters, digits and "_" ('My Sheet$', with a
@@ -28,14 +40,15 @@ bool matchesPattern(std::u16string_view value, std::u16string_view pattern,
 struct TablesQuery {
     std::optional<std::u16string> catalog, schema, table, type;
 };
-std::unique_ptr<ResultSet> tablesResult(const Connection& c, const TablesQuery& query, bool odbc2);
+std::unique_ptr<ResultSet> tablesResult(const CatalogSource& c, const TablesQuery& query,
+                                        bool odbc2);
 
 struct ColumnsQuery {
     std::optional<std::u16string> catalog, schema, table, column;
 };
 // A worksheet that cannot be read is left out with a warning in `warnings`.
-std::unique_ptr<ResultSet> columnsResult(const Connection& c, const ColumnsQuery& query, bool odbc2,
-                                         Diagnostics& warnings);
+std::unique_ptr<ResultSet> columnsResult(const CatalogSource& c, const ColumnsQuery& query,
+                                         bool odbc2, Diagnostics& warnings);
 
 std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2);
 
@@ -55,8 +68,8 @@ enum class EmptyCatalog : unsigned char {
 // column counts for ODBC 2 applications).
 std::unique_ptr<ResultSet> emptyCatalogResult(EmptyCatalog which, bool odbc2);
 
-// The result of one table of the connection's workbook (a statement's
+// The result of one table of the workbook (a statement's
 // table). Throws DriverError (42S02) naming the tables that exist.
-std::unique_ptr<ResultSet> tableResult(const Connection& c, const TableReference& ref);
+std::unique_ptr<ResultSet> tableResult(const CatalogSource& c, const TableReference& ref);
 
 }  // namespace xlsodbc
