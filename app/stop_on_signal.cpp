@@ -55,7 +55,7 @@ CStopOnSignal::CStopOnSignal(CConvertFileObj& job) {
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     // Interrupted writes carry on; a second signal finds the default action.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESTART | SA_RESETHAND);
     for (int i = 0; i < 2; ++i) ::sigaction(kSignals[i], &action, &g_previous[i]);
 }
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 
+#include "odbc/connect_string.h"
 #include "platform/database.h"
 
 namespace {
@@ -83,9 +84,9 @@ int main(int argc, char** argv) {
         CString sql;
         std::filesystem::path scratch;
         if (argc >= 3) {
-            database.Open(nullptr, FALSE, FALSE,
-                          CString(u"ODBC;DRIVER={Velkor Excel Driver (*.xls)};DSN='';DBQ=") +
-                              CString::FromUtf8(argv[1]));
+            database.Open(
+                nullptr, FALSE, FALSE,
+                ExcelConnectString(u"Velkor Excel Driver (*.xls)", CString::FromUtf8(argv[1])));
             sql = CString(u"Select * from [") + CString::FromUtf8(argv[2]) + u"]";
         } else {
             scratch = std::filesystem::temp_directory_path() / "tabrook-recordset-bench.sqlite";

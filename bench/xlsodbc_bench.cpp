@@ -160,8 +160,9 @@ void report(const char* name, const Run& best) {
     std::printf(
         "%-34s open %7.1f ms  fetch %7.1f ms  %9.0f rows/s  %6.1f ns/field  (%zu rows x %zu "
         "cols)\n",
-        name, best.executeMs, best.fetchMs, best.rows / (best.fetchMs / 1000.0),
-        best.fetchMs * 1e6 / fields, best.rows, static_cast<size_t>(best.columns));
+        name, best.executeMs, best.fetchMs,
+        static_cast<double>(best.rows) / (best.fetchMs / 1000.0), best.fetchMs * 1e6 / fields,
+        best.rows, static_cast<size_t>(best.columns));
 }
 
 template <typename F>

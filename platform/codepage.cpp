@@ -4,6 +4,8 @@
 // converter set-up.
 #include "platform/codepage.h"
 
+#include "platform/utf16.h"
+
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
@@ -106,9 +108,7 @@ bool IsCombining(UChar32 c) {
 
 bool AllMapped(const USet* set, std::u16string_view text) {
     for (size_t i = 0; i < text.size();) {
-        UChar32 c;
-        U16_NEXT(text.data(), i, text.size(), c);
-        if (!uset_contains(set, c))
+        if (!uset_contains(set, NextCodePoint(text, i)))
             return false;
     }
     return true;
@@ -160,8 +160,7 @@ bool MayHaveCombiningMarks(std::u16string_view text) {
 size_t EndOfMarks(std::u16string_view text, size_t i) {
     while (i < text.size()) {
         size_t next = i;
-        UChar32 c;
-        U16_NEXT(text.data(), next, text.size(), c);
+        const UChar32 c = NextCodePoint(text, next);
         if (!IsCombining(c))
             break;
         i = next;
@@ -182,8 +181,7 @@ bool ComposeForCodePage(std::u16string_view text, const USet* mapped, std::u16st
             continue;
         }
         size_t next = i;
-        UChar32 c;
-        U16_NEXT(text.data(), next, text.size(), c);
+        const UChar32 c = NextCodePoint(text, next);
         if (!IsCombining(c)) {
             i = next;
             continue;

@@ -2,6 +2,8 @@
 // UTF-8 conversion, search and replace, trimming and formatting.
 #include "platform/cstring.h"
 
+#include "platform/utf16.h"
+
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
@@ -16,9 +18,7 @@ void MapCodePoints(std::u16string& s, Map map) {
     std::u16string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
-        UChar32 c;
-        U16_NEXT(s.data(), i, s.size(), c);
-        c = map(c);
+        const UChar32 c = map(NextCodePoint(s, i));
         if (U_IS_BMP(c)) {
             out += static_cast<char16_t>(c);
         } else {

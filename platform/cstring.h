@@ -12,14 +12,16 @@
 #include <string_view>
 #include <type_traits>
 
+// Converts implicitly from and to wide C strings, like the framework's
+// string, so that framework-style calls take literals and CStrings alike.
 class CString {
 public:
     CString() = default;
-    CString(const char16_t* psz) : m_s(psz ? psz : u"") {}  // NOLINT(google-explicit-constructor)
+    CString(const char16_t* psz) : m_s(psz ? psz : u"") {}
     CString(const char16_t* p, int n) : m_s(p, static_cast<size_t>(n > 0 ? n : 0)) {}
     CString(char16_t ch, int repeat = 1) : m_s(static_cast<size_t>(repeat > 0 ? repeat : 0), ch) {}
-    CString(std::u16string s) : m_s(std::move(s)) {}  // NOLINT(google-explicit-constructor)
-    CString(std::u16string_view s) : m_s(s) {}        // NOLINT(google-explicit-constructor)
+    CString(std::u16string s) : m_s(std::move(s)) {}
+    CString(std::u16string_view s) : m_s(s) {}
 
     // UTF-8 edges (argv, file names, environment, diagnostics of the C
     // library). Linux names are bytes: a byte that is not part of valid
@@ -36,7 +38,7 @@ public:
     [[nodiscard]] char16_t operator[](int i) const { return GetAt(i); }
     void SetAt(int i, char16_t ch) { m_s.at(static_cast<size_t>(i)) = ch; }
 
-    operator const char16_t*() const { return m_s.c_str(); }  // NOLINT(google-explicit-constructor)
+    operator const char16_t*() const { return m_s.c_str(); }
     [[nodiscard]] const char16_t* GetString() const { return m_s.c_str(); }
     [[nodiscard]] const std::u16string& str() const { return m_s; }
     [[nodiscard]] std::u16string_view view() const { return m_s; }
@@ -113,13 +115,14 @@ public:
     }
 
 private:
+    // Built implicitly from each argument of Format.
     struct FormatArg {
         FormatArg() = default;
-        FormatArg(const CString& s) : text(s.view()) {}      // NOLINT
-        FormatArg(const char16_t* s) : text(s ? s : u"") {}  // NOLINT
-        FormatArg(std::u16string_view s) : text(s) {}        // NOLINT
+        FormatArg(const CString& s) : text(s.view()) {}
+        FormatArg(const char16_t* s) : text(s ? s : u"") {}
+        FormatArg(std::u16string_view s) : text(s) {}
         template <std::integral T>
-        FormatArg(T n) : number(static_cast<long long>(n)), isNumber(true) {}  // NOLINT
+        FormatArg(T n) : number(static_cast<long long>(n)), isNumber(true) {}
         std::u16string_view text;
         long long number = 0;
         bool isNumber = false;

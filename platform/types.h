@@ -1,4 +1,4 @@
-// The Windows scalar types that the program's design uses (BOOL, DWORD,
+// The Windows scalar types that the program uses (BOOL, DWORD,
 // UINT, ...). unixODBC's sqltypes.h already defines several of them (BOOL
 // as a macro for int, DWORD, WORD, BYTE, HWND), so this one header owns the
 // include order: sqltypes.h first, then only what it leaves out. Every

@@ -51,8 +51,12 @@ SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
     try {
         lock.lock();
         handle->diagnostics.clear();
-        const SQLRETURN rc = body(*handle);
-        return rc == SQL_SUCCESS && !handle->diagnostics.empty() ? SQL_SUCCESS_WITH_INFO : rc;
+        // Bodies return the SQL_* macros, which are ints.
+        const auto rc = static_cast<SQLRETURN>(body(*handle));
+        if (rc == SQL_SUCCESS && !handle->diagnostics.empty()) {
+            return SQL_SUCCESS_WITH_INFO;
+        }
+        return rc;
     } catch (...) {
         recordCurrentException(*handle);
         return SQL_ERROR;

@@ -20,25 +20,23 @@ std::string quotedPath(const std::filesystem::path& path) {
 // Why a workbook was refused, in words a user understands.
 std::string refusal(const std::filesystem::path& path, const xls::Error& error) {
     const std::string file = quotedPath(path);
+    const std::string notXls = file + " is not an Excel .xls workbook";
+    const std::string saveAsXls = "; save it in the Excel 97-2003 (.xls) format to read it";
     switch (error.kind()) {
         case xls::ErrorKind::Io:
             return "The workbook " + file + " cannot be opened: " + error.what();
         case xls::ErrorKind::NotWorkbook:
-            return file + " is not an Excel .xls workbook (" + error.what() + ")";
+            return notXls + " (" + error.what() + ")";
         case xls::ErrorKind::LooksLikeXlsx:
-            return file +
-                   " is not an Excel .xls workbook: it looks like an Excel 2007 or later (.xlsx) "
-                   "workbook; save it in the Excel 97-2003 (.xls) format to read it";
+            return notXls + ": it looks like an Excel 2007 or later (.xlsx) workbook" + saveAsXls;
         case xls::ErrorKind::LooksLikeOds:
-            return file +
-                   " is not an Excel .xls workbook: it is an OpenDocument spreadsheet (.ods); save "
-                   "it in the Excel 97-2003 (.xls) format to read it";
+            return notXls + ": it is an OpenDocument spreadsheet (.ods)" + saveAsXls;
         case xls::ErrorKind::Encrypted:
             return "The workbook " + file +
                    " is password-protected; save a copy without a password to read it";
         case xls::ErrorKind::UnsupportedVersion:
             return file + " is an Excel file of a version that is not supported (" + error.what() +
-                   "); save it in the Excel 97-2003 format to read it";
+                   ")" + saveAsXls;
         case xls::ErrorKind::Damaged:
             break;
     }

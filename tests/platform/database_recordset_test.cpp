@@ -43,7 +43,8 @@ protected:
 
     static std::vector<CString> Row(CRecordset& set) {
         std::vector<CString> values(static_cast<size_t>(set.GetODBCFieldCount()));
-        for (short i = 0; i < set.GetODBCFieldCount(); ++i) set.GetFieldValue(i, values[i]);
+        for (short i = 0; i < set.GetODBCFieldCount(); ++i)
+            set.GetFieldValue(i, values[static_cast<size_t>(i)]);
         return values;
     }
 

@@ -57,7 +57,7 @@ TEST_F(DialogTest, StartsWithTheDesignedStateAndLists) {
     EXPECT_EQ(dlg->Text("IDC_FILE_FORMAT"), "Windows");
     EXPECT_EQ(dlg->Control<QComboBox>("IDC_WORKSHEET")->count(), 0);
     EXPECT_EQ(dlg->Text("IDC_WORKSHEET"), "");
-    // Typing only where the design allows it.
+    // Typing only in the fields that take typed text.
     EXPECT_FALSE(dlg->Control<QComboBox>("IDC_CHARSET")->isEditable());
     EXPECT_FALSE(dlg->Control<QComboBox>("IDC_FILE_FORMAT")->isEditable());
     EXPECT_TRUE(dlg->Control<QComboBox>("IDC_DELIMITER")->isEditable());

@@ -220,7 +220,7 @@ void compareSheets(const std::string& name, const xls::Workbook& book, const Jso
                                                      e.what());
             allMatch = false;
         }
-        t.sheetsMatching += countDifferences(t) == differencesBefore ? 1 : 0;
+        t.sheetsMatching += countDifferences(t) == differencesBefore ? 1U : 0U;
     }
     ++t.filesCompared;
     t.filesMatching += allMatch ? 1 : 0;
