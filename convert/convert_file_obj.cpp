@@ -69,7 +69,7 @@ bool HasEscapedBytes(const CString& strName) {
 }
 
 bool IsKnownOSType(const CString& strOSType) {
-    return strOSType == u"Windows" || strOSType == u"Unix" || strOSType == u"Mac";
+    return LineEndingOf(strOSType).has_value();
 }
 
 }  // namespace
@@ -106,6 +106,21 @@ int EncodingIndex(const CString& strEncoding) {
     if (strEncoding.CompareNoCase(u"Unicode") == 0)
         return ENC_UNICODE;
     return ENC_UTF8;
+}
+
+CharacterSet CharacterSetOf(const CString& strEncoding) {
+    return static_cast<CharacterSet>(EncodingIndex(strEncoding));
+}
+
+std::optional<LineEnding> LineEndingOf(const CString& strOSType) {
+    const CString strName = NormaliseOSType(strOSType);
+    if (strName == u"Windows")
+        return LineEnding::Windows;
+    if (strName == u"Unix")
+        return LineEnding::Unix;
+    if (strName == u"Mac")
+        return LineEnding::Mac;
+    return std::nullopt;
 }
 
 CConvertFileObj::CConvertFileObj(CString strExcelFile, CString strOutputFile, CString strDriver,
@@ -227,7 +242,8 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
     } else if (m_strDelimiter == u"{space}") {
         m_strDelimiter = u" ";
     }
-    const int nEncoding = EncodingIndex(m_strEncoding);
+    m_characterSet = CharacterSetOf(m_strEncoding);
+    m_lineEnding = LineEndingOf(m_strOSType);
     // ODBC strings are UTF-16 text, and a workbook name that is not valid
     // UTF-8 holds escaped bytes that a driver would not turn back: such a
     // workbook is opened here and named to the driver by its descriptor.
@@ -250,7 +266,7 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
             if (!rs.GetWarnings().IsEmpty())
                 ReportError(u"Database warning: " + rs.GetWarnings(),
                             u"Database warning: " + rs.GetWarnings() + u"\r\n");
-            ExportRecords(rs, pWnd, nEncoding);
+            ExportRecords(rs, pWnd);
         }
         m_pDatabase->Close();
         m_pDatabase.reset();
@@ -263,7 +279,7 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
 // The record loop: the header at the first record, then one line per
 // record; a chunk goes out each time the counter reaches a multiple of 500,
 // and whatever is left at the end, also when nothing is.
-void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
+void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd) {
     const short nColumns = rs.GetODBCFieldCount();
     int nRecord = 1;
     bool bHeaderWritten = false;
@@ -298,13 +314,13 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
         strBuffer += u"\r\n";
         rs.MoveNext();
         if (++nRecord % kChunkRecords == 0) {
-            if (!WriteChunk(strBuffer, bTextWritten, nEncoding))
+            if (!WriteChunk(strBuffer, bTextWritten))
                 return;
             bTextWritten = true;
             strBuffer.Empty();
         }
     }
-    if (!WriteChunk(strBuffer, bTextWritten, nEncoding))
+    if (!WriteChunk(strBuffer, bTextWritten))
         return;
     if (m_pSequentialOutput) {
         m_pSequentialOutput->Close();
@@ -322,7 +338,7 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding) {
 // Only the first write of an overwriting run replaces the file. Before it,
 // the output is locked for the rest of the run; a conversion that finds it
 // locked by another writes nothing.
-bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten, int nEncoding) {
+bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten) {
     if (!m_bOutputLockTried) {
         m_bOutputLockTried = true;
         if (m_outputLock.Lock(m_strOutputFile) == CFileLock::busy) {
@@ -331,20 +347,21 @@ bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten, int 
         }
     }
     if (m_pSequentialOutput) {
-        WriteLines(*m_pSequentialOutput, strText, m_strOSType);
+        WriteLines(*m_pSequentialOutput, strText, m_lineEnding);
         return true;
     }
     const UINT nMode = (!bTextWritten && m_bOverwrite) ? modeReplace : modeAppend;
-    WriteText(m_strOutputFile, strText, nMode, m_strOSType, nEncoding);
+    WriteText(m_strOutputFile, strText, nMode, m_lineEnding, m_characterSet);
     return true;
 }
 
 BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, UINT nOpenMode,
-                                const CString& strOSType, int nEncoding) {
+                                std::optional<LineEnding> lineEnding,
+                                CharacterSet characterSet) {
     auto pFile = std::make_unique<CVelkorStdioFile>();
     CFileException fileError;
-    pFile->m_bUTF8 = nEncoding == ENC_UTF8;
-    pFile->m_bUnicode = nEncoding == ENC_UNICODE;
+    pFile->m_bUTF8 = characterSet == CharacterSet::Utf8;
+    pFile->m_bUnicode = characterSet == CharacterSet::Unicode;
     // Appends go to the end of the file as it is when they are written, so
     // that runs logging into one folder at once keep every line.
     const UINT nFlags =
@@ -357,7 +374,7 @@ BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, 
             ReportError(kOpenFailureBox, kOpenFailureLog);
         return FALSE;
     }
-    WriteLines(*pFile, strText, strOSType);
+    WriteLines(*pFile, strText, lineEnding);
     // An output that cannot seek (a pipe) stays open for the rest of the
     // run: opened again for each chunk, its reader would see the end of the
     // text after the first one, and each chunk would begin a new mark.
@@ -370,21 +387,12 @@ BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, 
 }
 
 void CConvertFileObj::WriteLines(CVelkorStdioFile& file, const CString& strText,
-                                 const CString& strOSType) {
+                                 std::optional<LineEnding> lineEnding) {
     if (strText.IsEmpty())
         return;
     file.Seek(0, CFile::end);
-    if (strOSType == u"Unix") {
-        CString strCopy = strText;
-        strCopy.Replace(u"\r\n", u"\n");
-        file.WriteString(strCopy);
-    } else if (strOSType == u"Mac") {
-        CString strCopy = strText;
-        strCopy.Replace(u"\r\n", u"\r");
-        file.WriteString(strCopy);
-    } else if (strOSType == u"Windows") {
-        file.WriteString(strText);
-    }
+    if (lineEnding)
+        file.WriteLines(strText, *lineEnding);
 }
 
 void CConvertFileObj::ReportError(const CString& strBoxText, const CString& strLogText) {
@@ -393,7 +401,8 @@ void CConvertFileObj::ReportError(const CString& strBoxText, const CString& strL
         AfxMessageBox(strBoxText, MB_OK, 0);
         return;
     }
-    if (!WriteText(m_strErrorLog, strLogText, modeAppend, u"Windows", ENC_ANSI)) {
+    if (!WriteText(m_strErrorLog, strLogText, modeAppend, LineEnding::Windows,
+                   CharacterSet::Ansi)) {
         // The log cannot be opened: the message must not be lost.
         std::fprintf(stderr, "tabrook: cannot open the error log %s; the error was: %s",
                      m_strErrorLog.ToUtf8().c_str(), strLogText.ToUtf8().c_str());

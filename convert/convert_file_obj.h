@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "platform/cstring.h"
 #include "platform/database.h"
@@ -39,11 +40,12 @@ public:
     // Runs the whole conversion on the calling thread. pWnd receives the
     // progress messages (null in batch runs).
     void ConvertFile(CWnd* pWnd);
-    // Writes text to a file in one of the two open modes, with the line
-    // ends of strOSType and the character set nEncoding (ENC_*). FALSE, after
-    // reporting it, when the file cannot be opened.
+    // Writes text to a file in one of the two open modes, each CR LF turned
+    // into the line end of lineEnding, in characterSet. Without a line
+    // ending (a system the job does not know) the file is opened and nothing
+    // is written. FALSE, after reporting it, when the file cannot be opened.
     BOOL WriteText(const CString& strPath, const CString& strText, UINT nOpenMode,
-                   const CString& strOSType, int nEncoding);
+                   std::optional<LineEnding> lineEnding, CharacterSet characterSet);
 
     // Reports an error through the job's channel: a message box in dialog
     // runs, a line of the error log in batch runs (standard error when the
@@ -69,15 +71,19 @@ public:
 private:
     bool ValidateBatchSettings();
     void ExportSheet(CWnd* pWnd);
-    void ExportRecords(CRecordset& rs, CWnd* pWnd, int nEncoding);
+    void ExportRecords(CRecordset& rs, CWnd* pWnd);
     // FALSE, after reporting it, when another conversion holds the output.
-    bool WriteChunk(const CString& strText, bool bTextWritten, int nEncoding);
-    // Writes a text with the line ends of strOSType at the end of the file.
+    bool WriteChunk(const CString& strText, bool bTextWritten);
+    // Writes a text with the line ends of lineEnding at the end of the file.
     static void WriteLines(CVelkorStdioFile& file, const CString& strText,
-                           const CString& strOSType);
+                           std::optional<LineEnding> lineEnding);
     bool StopRequested();
     void LogOnly(const char16_t* pszLogText);
 
+    // The output's character set and line ending, turned once from
+    // m_strEncoding and m_strOSType when the export starts.
+    CharacterSet m_characterSet = CharacterSet::Utf8;
+    std::optional<LineEnding> m_lineEnding;
     bool m_bErrorReported = false;
     // Held from the first write of the output to the end of the job, so that
     // two conversions never interleave their chunks in one file.
@@ -97,3 +103,8 @@ bool RunConversion(CConvertFileObj& job, CWnd* pWnd);
 // The character-set index of a character-set name ("ANSI", "UTF-8",
 // "Unicode", any letter case); anything else gives ENC_UTF8.
 int EncodingIndex(const CString& strEncoding);
+// The same as a typed value.
+CharacterSet CharacterSetOf(const CString& strEncoding);
+// The line ending of a system's name ("Windows", "Unix", "Mac", any letter
+// case); none for any other name.
+std::optional<LineEnding> LineEndingOf(const CString& strOSType);

@@ -13,6 +13,7 @@
 #include "platform/database.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -36,11 +37,15 @@ std::vector<SQLWCHAR> ToSqlWide(const char16_t* text) {
     return out;
 }
 
+// SQLWCHAR and char16_t are both 16-bit code units: a text is copied in
+// one block.
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t));
+
 void AppendSqlWide(CString& target, const SQLWCHAR* text, size_t count) {
     const int oldLength = target.GetLength();
     const int newLength = oldLength + static_cast<int>(count);
     char16_t* buffer = target.GetBuffer(newLength);
-    std::copy(text, text + count, buffer + oldLength);
+    std::memcpy(buffer + oldLength, text, count * sizeof(char16_t));
     target.ReleaseBuffer(newLength);
 }
 

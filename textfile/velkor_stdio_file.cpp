@@ -39,11 +39,12 @@ bool StartsInsideCharacter(std::u16string_view text, size_t i) {
     return c >= 0x0300 && IsCombiningMark(c);
 }
 
-// A zero-filled heap block; exhaustion becomes the framework's exception.
+// A heap block that its user fills before reading it (so its pages are
+// not cleared first); exhaustion becomes the framework's exception.
 template <class T>
 std::unique_ptr<T[]> AllocateTemporary(size_t count) {
     try {
-        return std::make_unique<T[]>(count);
+        return std::make_unique_for_overwrite<T[]>(count);
     } catch (const std::bad_alloc&) {
         AfxThrowMemoryException();
     }
@@ -250,50 +251,71 @@ void CVelkorStdioFile::WriteUtf16(std::u16string_view piece) {
     }
 }
 
-// Converts a piece to the file's code page in one pass (every unit, NUL
-// included) and writes the bytes with one direct write.
-void CVelkorStdioFile::WriteConverted(std::u16string_view piece) {
+// Converts a piece to the file's code page (every unit, NUL included) and
+// writes the bytes with one direct write. UTF-8 takes one pass into a
+// buffer of the largest size it can need, line ends included; other code
+// pages go through the code-page service, after the line ends.
+void CVelkorStdioFile::WriteConverted(std::u16string_view piece, std::optional<char16_t> newline) {
     if (piece.empty())
         return;
     const UINT cp = m_nCodePage == -1 ? GetACP() : static_cast<UINT>(m_nCodePage);
-    const DWORD flags = cp == CP_UTF8 ? 0 : WC_COMPOSITECHECK | WC_SEPCHARS;
-    const char* defaultChar = cp == CP_UTF8 ? nullptr : "?";
+    if (cp == CP_UTF8) {
+        auto narrow = AllocateTemporary<char>(piece.size() * 3);
+        const size_t bytes = EncodeUtf8(piece, newline, narrow.get());
+        WriteDirect(narrow.get(), static_cast<UINT>(bytes));
+        return;
+    }
+    std::unique_ptr<char16_t[]> replaced;
+    if (newline) {
+        replaced = AllocateTemporary<char16_t>(piece.size());
+        piece = std::u16string_view(replaced.get(),
+                                    ReplaceLineEnds(piece, *newline, replaced.get()));
+    }
     BOOL usedDefault = FALSE;
-    BOOL* pUsedDefault = cp == CP_UTF8 ? nullptr : &usedDefault;
-    const int units = static_cast<int>(piece.size());
+    const auto units = static_cast<int>(piece.size());
+    const DWORD flags = WC_COMPOSITECHECK | WC_SEPCHARS;
     const int size =
-        WideCharToMultiByte(cp, flags, piece.data(), units, nullptr, 0, defaultChar, pUsedDefault);
+        WideCharToMultiByte(cp, flags, piece.data(), units, nullptr, 0, "?", &usedDefault);
     if (size <= 0)
         return;
     auto narrow = AllocateTemporary<char>(static_cast<size_t>(size));
-    const int written = WideCharToMultiByte(cp, flags, piece.data(), units, narrow.get(), size,
-                                            defaultChar, pUsedDefault);
+    const int written =
+        WideCharToMultiByte(cp, flags, piece.data(), units, narrow.get(), size, "?", &usedDefault);
     if (written > 0)
         WriteDirect(narrow.get(), static_cast<UINT>(written));
 }
 
+void CVelkorStdioFile::WritePiece(std::u16string_view piece, std::optional<char16_t> newline) {
+    if (!m_bUnicode) {
+        WriteConverted(piece, newline);
+    } else if (newline) {
+        auto replaced = AllocateTemporary<char16_t>(piece.size());
+        WriteUtf16({replaced.get(), ReplaceLineEnds(piece, *newline, replaced.get())});
+    } else {
+        WriteUtf16(piece);
+    }
+}
+
 // Pieces of at most kPieceUnits units keep every size of the conversion and
 // of the write far inside 32 bits, whatever the length of the text. A piece
-// never ends inside a surrogate pair or before a combining mark, so that
-// each character converts (and composes) exactly as in one pass.
-void CVelkorStdioFile::WriteUnits(std::u16string_view text) {
+// never ends inside a surrogate pair, before a combining mark or between
+// the CR and LF of a line end, so that each character converts (and
+// composes) and each line end turns exactly as in one pass.
+void CVelkorStdioFile::WriteUnits(std::u16string_view text, std::optional<char16_t> newline) {
     WriteByteOrderMark();
     size_t start = 0;
     while (start < text.size()) {
         size_t pieceEnd = text.size();
         if (pieceEnd - start > kPieceUnits) {
             pieceEnd = start + kPieceUnits;
-            for (size_t back = 0;
-                 back < kMaxPieceBacktrack && StartsInsideCharacter(text, pieceEnd); ++back) {
+            for (size_t back = 0; back < kMaxPieceBacktrack &&
+                                  (StartsInsideCharacter(text, pieceEnd) ||
+                                   (text[pieceEnd] == u'\n' && text[pieceEnd - 1] == u'\r'));
+                 ++back) {
                 --pieceEnd;
             }
         }
-        const std::u16string_view piece = text.substr(start, pieceEnd - start);
-        if (m_bUnicode) {
-            WriteUtf16(piece);
-        } else {
-            WriteConverted(piece);
-        }
+        WritePiece(text.substr(start, pieceEnd - start), newline);
         start = pieceEnd;
     }
 }
@@ -306,6 +328,10 @@ void CVelkorStdioFile::WriteString(const char16_t* text) {
 
 void CVelkorStdioFile::WriteString(const CString& text) {
     WriteUnits(text.view());
+}
+
+void CVelkorStdioFile::WriteLines(const CString& text, LineEnding lineEnding) {
+    WriteUnits(text.view(), NewlineOf(lineEnding));
 }
 
 void CVelkorStdioFile::Write(const void* buffer, UINT count) {

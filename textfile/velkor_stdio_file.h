@@ -17,9 +17,7 @@
 #include <vector>
 
 #include "platform/file.h"
-
-// Character-set indices shared with the conversion job.
-enum { ENC_UTF8 = 0, ENC_ANSI = 1, ENC_UNICODE = 2 };
+#include "textfile/text_encoding.h"
 
 class CVelkorStdioFile : public CStdioFile {
 public:
@@ -44,6 +42,9 @@ public:
     // a cell is data, not the end of the text). Long texts are converted
     // and written in pieces, so no size of the text limits it.
     void WriteString(const CString& text);
+    // The same with each CR LF of the text turned into the line end of
+    // lineEnding, in the pass that converts it.
+    void WriteLines(const CString& text, LineEnding lineEnding);
 
     using CStdioFile::ReadString;
     // Reads up to the next delimiter (or end of file) into string, skipping
@@ -73,10 +74,12 @@ private:
     // Bytes straight to the descriptor, past the stream's text handling.
     void WriteDirect(const void* buffer, UINT count);
     void WriteByteOrderMark();
-    // The mark, then the units in pieces.
-    void WriteUnits(std::u16string_view text);
+    // The mark, then the units in pieces, each CR LF turned into newline
+    // when there is one.
+    void WriteUnits(std::u16string_view text, std::optional<char16_t> newline = std::nullopt);
+    void WritePiece(std::u16string_view piece, std::optional<char16_t> newline);
     void WriteUtf16(std::u16string_view piece);
-    void WriteConverted(std::u16string_view piece);
+    void WriteConverted(std::u16string_view piece, std::optional<char16_t> newline);
     void SkipByteOrderMark();
     BOOL ReadUnicodeLine(CString& string, char16_t delimiter);
     BOOL ReadNarrowLine(CString& string, char16_t delimiter);

@@ -1,9 +1,12 @@
 // Decryption with Excel's default password "VelvetSweatshop", the password
 // Excel uses when a workbook is only write-protected. The key derivations
 // and the record rules follow the published Office binary encryption
-// formats; MD5, SHA-1 and RC4 come from libgcrypt.
+// formats; MD5, SHA-1 and RC4 come from libgcrypt, which is loaded only
+// when an encrypted workbook is read: every other run, and the start-up of
+// every program that loads the driver, goes without it.
 #include "xls/crypto.h"
 
+#include <dlfcn.h>
 #include <gcrypt.h>
 
 #include <algorithm>
@@ -23,13 +26,55 @@ constexpr size_t kBlock = 1024;  // RC4 re-keys every 1024 bytes of the stream
                 "records: the workbook is password-protected (" + detail + ")");
 }
 
-void initGcrypt() {
-    static const bool ready = [] {
-        gcry_check_version(nullptr);
-        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-        return true;
-    }();
-    (void)ready;
+// The libgcrypt functions the decryption calls, looked up once.
+struct Gcrypt {
+    decltype(&::gcry_md_hash_buffer) md_hash_buffer = nullptr;
+    decltype(&::gcry_cipher_open) cipher_open = nullptr;
+    decltype(&::gcry_cipher_close) cipher_close = nullptr;
+    decltype(&::gcry_cipher_setkey) cipher_setkey = nullptr;
+    decltype(&::gcry_cipher_encrypt) cipher_encrypt = nullptr;
+    std::string failure;  // why the library could not be used
+};
+
+template <class F>
+void lookUp(void* library, const char* name, F& f, std::string& failure) {
+    f = reinterpret_cast<F>(::dlsym(library, name));
+    if (f == nullptr && failure.empty()) {
+        failure = std::string("libgcrypt has no ") + name;
+    }
+}
+
+// The library stays loaded for the rest of the process, as linked ones do.
+Gcrypt loadGcrypt() {
+    Gcrypt g;
+    void* library = ::dlopen("libgcrypt.so.20", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* why = ::dlerror();
+        g.failure = std::string("libgcrypt cannot be loaded: ") + (why ? why : "unknown reason");
+        return g;
+    }
+    decltype(&::gcry_check_version) checkVersion = nullptr;
+    decltype(&::gcry_control) control = nullptr;
+    lookUp(library, "gcry_check_version", checkVersion, g.failure);
+    lookUp(library, "gcry_control", control, g.failure);
+    lookUp(library, "gcry_md_hash_buffer", g.md_hash_buffer, g.failure);
+    lookUp(library, "gcry_cipher_open", g.cipher_open, g.failure);
+    lookUp(library, "gcry_cipher_close", g.cipher_close, g.failure);
+    lookUp(library, "gcry_cipher_setkey", g.cipher_setkey, g.failure);
+    lookUp(library, "gcry_cipher_encrypt", g.cipher_encrypt, g.failure);
+    if (g.failure.empty()) {
+        checkVersion(nullptr);
+        control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    }
+    return g;
+}
+
+const Gcrypt& gcrypt() {
+    static const Gcrypt g = loadGcrypt();
+    if (!g.failure.empty()) {
+        passwordProtected("it cannot be decrypted: " + g.failure);
+    }
+    return g;
 }
 
 std::vector<uint8_t> utf16Password() {
@@ -44,7 +89,7 @@ std::vector<uint8_t> utf16Password() {
 template <size_t N>
 std::array<uint8_t, N> digest(int algo, const std::vector<uint8_t>& in) {
     std::array<uint8_t, N> out{};
-    gcry_md_hash_buffer(algo, out.data(), in.data(), in.size());
+    gcrypt().md_hash_buffer(algo, out.data(), in.data(), in.size());
     return out;
 }
 
@@ -55,20 +100,21 @@ void appendLe32(std::vector<uint8_t>& v, uint32_t x) {
 }
 
 struct CipherClose {
-    void operator()(gcry_cipher_hd_t h) const noexcept { gcry_cipher_close(h); }
+    void operator()(gcry_cipher_hd_t h) const noexcept { gcrypt().cipher_close(h); }
 };
 using Cipher = std::unique_ptr<std::remove_pointer_t<gcry_cipher_hd_t>, CipherClose>;
 
 // The RC4 key stream for one key, n bytes long.
 std::vector<uint8_t> rc4Stream(const uint8_t* key, size_t keyLen, size_t n) {
     gcry_cipher_hd_t raw = nullptr;
-    if (gcry_cipher_open(&raw, GCRY_CIPHER_ARCFOUR, GCRY_CIPHER_MODE_STREAM, 0) != 0) {
+    const Gcrypt& g = gcrypt();
+    if (g.cipher_open(&raw, GCRY_CIPHER_ARCFOUR, GCRY_CIPHER_MODE_STREAM, 0) != 0) {
         passwordProtected("RC4 is not available");
     }
     Cipher h(raw);
     std::vector<uint8_t> out(n, 0);
-    if (gcry_cipher_setkey(h.get(), key, keyLen) != 0 ||
-        gcry_cipher_encrypt(h.get(), out.data(), out.size(), nullptr, 0) != 0) {
+    if (g.cipher_setkey(h.get(), key, keyLen) != 0 ||
+        g.cipher_encrypt(h.get(), out.data(), out.size(), nullptr, 0) != 0) {
         passwordProtected("RC4 key rejected");
     }
     return out;
@@ -147,7 +193,7 @@ bool verifies(const Rc4Keys& keys, const uint8_t* verifier, const uint8_t* hash,
         h[i] = hash[i] ^ ks[16 + i];
     }
     std::array<uint8_t, 20> d{};
-    gcry_md_hash_buffer(algo, d.data(), v.data(), v.size());
+    gcrypt().md_hash_buffer(algo, d.data(), v.data(), v.size());
     return std::memcmp(d.data(), h.data(), hashLen) == 0;
 }
 
@@ -307,7 +353,6 @@ void decryptRc4Record(std::vector<uint8_t>& stream, size_t from, Bytes d) {
 }  // namespace
 
 void decryptStream(std::vector<uint8_t>& stream, const Record& filePass, int biff) {
-    initGcrypt();
     const size_t from = filePass.offset + 4 + filePass.data.size();
     const Bytes d = filePass.data;
     if (biff == 5) {

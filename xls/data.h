@@ -4,7 +4,9 @@
 // index. Private to the reader.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,14 @@ struct Workbook::Data {
     detail::StreamBytes stream;  // the workbook stream, decrypted
     std::shared_ptr<const detail::StringTable> sst;
     std::vector<CellType> xfKinds;  // Number or a date/time kind, per XF index
+    // Sheets whose bytes were given back while they were read: read once,
+    // kept here (or the error they ended with) for every later reader.
+    struct ParsedSheets {
+        std::mutex lock;
+        std::map<size_t, std::shared_ptr<const Sheet::Data>> sheets;
+        std::map<size_t, std::string> failures;
+    };
+    std::unique_ptr<ParsedSheets> parsed = std::make_unique<ParsedSheets>();
 };
 
 struct Sheet::Data {
@@ -75,8 +85,13 @@ namespace detail {
 std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Data> book);
 // The same for a stream given as bytes (fuzzing).
 std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream);
-// Reads the cells of one sheet sub-stream (sheet.cpp).
+// Reads the cells of one sheet sub-stream (sheet.cpp). A large sheet that
+// no other sheet's offset points into gives its bytes back as it is read,
+// and is kept for later readers.
 std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index);
+// Gives back the bytes of the globals, before the first sheet, once they
+// are parsed (sheet.cpp).
+void releaseGlobals(const Workbook::Data& book);
 }  // namespace detail
 
 }  // namespace xls

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 namespace xls::detail {
 namespace {
@@ -215,21 +216,26 @@ CellType classifyFormat(std::u16string_view f) {
     return date ? CellType::Date : time ? CellType::Time : CellType::Number;
 }
 
-void renderNumber(double value, std::u16string& out) {
+namespace {
+
+// Room for any number's text: a sign, 17 digits, a point and an exponent.
+constexpr size_t kNumberChars = 40;
+
+// The number's text as renderNumber gives it, in ASCII at buf; returns its
+// end.
+char* numberText(double value, char* buf) {
     if (value == 0) {
-        out.assign(1, u'0');  // also -0
-        return;
+        *buf = '0';  // also -0
+        return buf + 1;
     }
     if (!std::isfinite(value)) {
-        out.assign(u"#NUM!");  // infinities and NaN
-        return;
+        constexpr std::string_view kNum = "#NUM!";  // infinities and NaN
+        return std::copy(kNum.begin(), kNum.end(), buf);
     }
-    char buf[40] = {};
+    char* const end = buf + kNumberChars;
     // Integers below 10^15 print exactly; the rest like %.15g.
     if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-        const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
-        assignAscii(buf, r.ptr, out);
-        return;
+        return std::to_chars(buf, end, static_cast<int64_t>(value)).ptr;
     }
     // The shortest text that reads back as the value, when it has at most
     // 15 significant digits, is what 15 digits show: a double resolves
@@ -241,51 +247,98 @@ void renderNumber(double value, std::u16string& out) {
     const double magnitude = std::fabs(value);
     const bool scientific = magnitude < 1e-4 || magnitude >= 1e15;
     if (!scientific) {
-        const char* end = fewDecimals(value, buf);
-        if (end != buf) {
-            assignAscii(buf, end, out);
-            return;
+        char* const decimals = fewDecimals(value, buf);
+        if (decimals != buf) {
+            return decimals;
         }
     }
-    auto r = std::to_chars(buf, buf + sizeof buf, value,
+    auto r = std::to_chars(buf, end, value,
                            scientific ? std::chars_format::scientific : std::chars_format::fixed);
     if (!std::isnormal(value) || significantDigits(buf, r.ptr) > 15) {
-        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+        r = std::to_chars(buf, end, value, std::chars_format::general, 15);
     }
     std::replace(buf, r.ptr, 'e', 'E');
-    assignAscii(buf, r.ptr, out);
+    return r.ptr;
 }
 
-void renderDateTime(double serial, CellType kind, bool date1904, std::u16string& out) {
+// How a date/time value shows: its kind (Number when it falls outside the
+// calendar: negative, or past 9999-12-31), and its day and second of day.
+struct Shown {
+    CellType kind = CellType::Number;
+    int64_t day = 0;
+    int64_t seconds = 0;
+};
+
+Shown shownDateTime(double serial, CellType kind, bool date1904) {
     const double max = date1904 ? kMaxSerial1900 - 1462 : kMaxSerial1900;
     if (!(serial >= 0) || serial >= max) {
-        renderNumber(serial, out);
-        return;
+        return {};
     }
     // Round to the nearest second; 23:59:59.6 carries into the next day.
     const auto total = static_cast<int64_t>(std::floor(serial * 86400.0 + 0.5));
-    const int64_t day = total / 86400;
-    const int64_t seconds = total % 86400;
-    if (serial < 1 && day == 0) {
-        kind = CellType::Time;  // a time of day whatever the format
+    Shown shown{kind, total / 86400, total % 86400};
+    if (serial < 1 && shown.day == 0) {
+        shown.kind = CellType::Time;  // a time of day whatever the format
     } else if (serial < 1) {
-        kind = CellType::DateTime;  // rounded up to midnight of day 1
+        shown.kind = CellType::DateTime;  // rounded up to midnight of day 1
     }
-    if (day >= static_cast<int64_t>(max)) {
+    if (shown.day >= static_cast<int64_t>(max)) {
+        shown.kind = CellType::Number;
+    }
+    return shown;
+}
+
+}  // namespace
+
+void renderNumber(double value, std::u16string& out) {
+    char buf[kNumberChars];
+    assignAscii(buf, numberText(value, buf), out);
+}
+
+size_t numberLength(double value) {
+    if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+        // An integer's digits (and sign), without writing them.
+        auto n = static_cast<int64_t>(value);
+        size_t length = n <= 0 ? 1 : 0;
+        for (; n != 0; n /= 10) {
+            ++length;
+        }
+        return length;
+    }
+    char buf[kNumberChars];
+    return static_cast<size_t>(numberText(value, buf) - buf);
+}
+
+void renderDateTime(double serial, CellType kind, bool date1904, std::u16string& out) {
+    const Shown shown = shownDateTime(serial, kind, date1904);
+    if (shown.kind == CellType::Number) {
         renderNumber(serial, out);
         return;
     }
     TextBuffer text;
-    if (kind == CellType::Date || kind == CellType::DateTime) {
-        appendDate(day, date1904, text);
+    if (shown.kind == CellType::Date || shown.kind == CellType::DateTime) {
+        appendDate(shown.day, date1904, text);
     }
-    if (kind == CellType::DateTime) {
+    if (shown.kind == CellType::DateTime) {
         text.push(u' ');
     }
-    if (kind == CellType::Time || kind == CellType::DateTime) {
-        appendTime(seconds, text);
+    if (shown.kind == CellType::Time || shown.kind == CellType::DateTime) {
+        appendTime(shown.seconds, text);
     }
     out.assign(text.chars, text.size);
+}
+
+size_t dateTimeLength(double serial, CellType kind, bool date1904) {
+    switch (shownDateTime(serial, kind, date1904).kind) {
+        case CellType::Date:
+            return 10;  // YYYY-MM-DD
+        case CellType::Time:
+            return 8;  // HH:MM:SS
+        case CellType::DateTime:
+            return 19;
+        default:
+            return numberLength(serial);
+    }
 }
 
 std::string_view errorText(uint8_t code) {

@@ -20,6 +20,9 @@ void renderNumber(double value, std::u16string& out);
 // Date, Time or DateTime kinds; falls back to the number for values
 // outside the calendar (negative, or past 9999-12-31).
 void renderDateTime(double serial, CellType kind, bool date1904, std::u16string& out);
+// The lengths of those texts (all ASCII), without writing them.
+size_t numberLength(double value);
+size_t dateTimeLength(double serial, CellType kind, bool date1904);
 std::string_view errorText(uint8_t code);
 
 }  // namespace xls::detail

@@ -23,6 +23,11 @@ struct Placed {
     Cell cell;
 };
 
+// How far the parser reads before it gives the bytes behind it back, and
+// how large a sheet must be for that to be worth it.
+constexpr size_t kReleaseStep = size_t{2} << 20U;
+constexpr size_t kReleaseAtLeast = 2 * kReleaseStep;
+
 // The smallest cell record, per stored cell: MULRK's 6 bytes (xf and RK).
 constexpr size_t kMinCellBytes = 6;
 
@@ -44,7 +49,12 @@ public:
     // bounds every reservation made from the sheet's own claims.
     SheetParser(const Workbook::Data& book, Sheet::Data& out, size_t bytes)
         : m_book(book), m_out(out), m_cp(book.codePage), m_bytes(bytes), m_formats(book.biff) {}
+    // The stream bytes from where the sheet begins up to `limit` are given
+    // back as the parser leaves them behind.
+    void releaseUpTo(size_t limit) { m_releaseLimit = limit; }
     void run(size_t offset);
+    // True once any of the sheet's bytes were given back.
+    [[nodiscard]] bool released() const { return m_releasedTo > m_releaseFrom; }
 
 private:
     [[noreturn]] static void tooShort(const Record& r, const char* what) {
@@ -73,6 +83,7 @@ private:
     void onFormulaResult(uint32_t row, uint16_t col, const uint8_t* result);
     void onString(RecordCursor& cursor, const Record& r);
     void onMerged(const Record& r);
+    void giveBack(size_t position, size_t step);
     void finish();
     void sortUnordered();
     void dropMerged();
@@ -99,6 +110,11 @@ private:
     std::vector<CellType> m_kinds;
     bool m_kindsStale = false;
     uint16_t m_ixfe = 0;
+    // Bytes [m_releaseFrom, m_releasedTo) are given back; none beyond
+    // m_releaseLimit ever are.
+    size_t m_releaseLimit = 0;
+    size_t m_releaseFrom = 0;
+    size_t m_releasedTo = 0;
 };
 
 // The common case, kept small enough to inline: the next cell to the right
@@ -520,8 +536,20 @@ void SheetParser::dispatch(RecordCursor& cursor, const Record& r) {
     }
 }
 
+// Gives back what the parser has left behind, once it is `step` bytes or
+// more: records are read forward only, and nothing keeps a view of one
+// after it has been handled.
+void SheetParser::giveBack(size_t position, size_t step) {
+    const size_t to = std::min(position, m_releaseLimit);
+    if (to >= m_releasedTo + step && to > m_releasedTo) {
+        m_book.stream.release(m_releasedTo, to);
+        m_releasedTo = to;
+    }
+}
+
 void SheetParser::run(size_t offset) {
     RecordCursor cursor(m_book.stream, offset);
+    m_releaseFrom = m_releasedTo = offset;
     Record r;
     if (!cursor.next(r) || !isBof(r.type)) {
         damaged("records: sheet does not begin with a BOF record at offset " + hex(offset));
@@ -529,6 +557,7 @@ void SheetParser::run(size_t offset) {
     // Embedded sub-streams (a chart inside a sheet) nest BOF..EOF.
     int depth = 1;
     while (depth > 0) {
+        giveBack(cursor.position(), kReleaseStep);
         if (!cursor.next(r)) {
             damaged("records: sheet at offset " + hex(offset) + " ends at offset " +
                     hex(cursor.position()) + " without an EOF record (the stream is cut short)");
@@ -540,6 +569,9 @@ void SheetParser::run(size_t offset) {
         } else if (depth == 1) {
             dispatch(cursor, r);
         }
+    }
+    if (released()) {
+        giveBack(cursor.position(), 0);
     }
     finish();
 }
@@ -708,16 +740,84 @@ size_t sheetBytes(const Workbook::Data& book, size_t offset) {
     return end > offset ? end - offset : 0;
 }
 
-}  // namespace
+// True when no other sheet begins within [offset, offset + bytes), so that
+// the bytes there are read by this sheet alone.
+bool readAlone(const Workbook::Data& book, size_t index, size_t offset, size_t bytes) {
+    const auto inside = [&](size_t other) { return other >= offset && other - offset < bytes; };
+    for (size_t i = 0; i < book.sheetOffsets.size(); ++i) {
+        if (i != index && inside(book.sheetOffsets[i])) {
+            return false;
+        }
+    }
+    for (size_t i = 0; i < book.substreamOffsets.size(); ++i) {
+        if (i != index && inside(book.substreamOffsets[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
-std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index) {
+std::shared_ptr<Sheet::Data> newSheetData(const Workbook::Data& book) {
     auto data = std::make_shared<Sheet::Data>();
     data->date1904 = book.date1904;
     data->sst = book.sst;
-    const size_t offset = sheetOffset(book, index);
-    SheetParser parser(book, *data, sheetBytes(book, offset));
-    parser.run(offset);
     return data;
+}
+
+}  // namespace
+
+// A large sheet read alone gives its bytes back as the parser leaves them,
+// so that the workbook's bytes and the sheet's cells are not both held
+// whole; it is then read once, under the workbook's lock, and kept (its
+// error too) for every later reader. Any other sheet is read afresh each
+// time, by any number of threads at once.
+std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index) {
+    Workbook::Data::ParsedSheets& parsed = *book.parsed;
+    std::unique_lock lock(parsed.lock);
+    if (const auto kept = parsed.sheets.find(index); kept != parsed.sheets.end()) {
+        return kept->second;
+    }
+    if (const auto failed = parsed.failures.find(index); failed != parsed.failures.end()) {
+        damaged(failed->second);
+    }
+    const size_t offset = sheetOffset(book, index);
+    const size_t bytes = sheetBytes(book, offset);
+    auto data = newSheetData(book);
+    SheetParser parser(book, *data, bytes);
+    if (bytes < kReleaseAtLeast || !readAlone(book, index, offset, bytes)) {
+        lock.unlock();
+        parser.run(offset);
+        return data;
+    }
+    parser.releaseUpTo(offset + bytes);
+    try {
+        parser.run(offset);
+    } catch (const Error& e) {
+        if (parser.released()) {
+            parsed.failures.emplace(index, e.what());
+        }
+        throw;
+    }
+    if (parser.released()) {
+        parsed.sheets.emplace(index, data);
+    }
+    return data;
+}
+
+void releaseGlobals(const Workbook::Data& book) {
+    if (book.sheetOffsets.empty()) {
+        return;
+    }
+    size_t first = book.stream.size();
+    for (const uint32_t offset : book.sheetOffsets) {
+        first = std::min<size_t>(first, offset);
+    }
+    for (const uint32_t offset : book.substreamOffsets) {
+        first = std::min<size_t>(first, offset);
+    }
+    if (first >= kReleaseAtLeast) {
+        book.stream.release(0, first);
+    }
 }
 
 }  // namespace xls::detail
@@ -763,6 +863,24 @@ std::u16string_view Sheet::string(const Cell& cell) const {
     }
     const size_t local = cell.text - shared;
     return local < m_data->local.size() ? m_data->local.at(local) : std::u16string_view{};
+}
+
+size_t Sheet::textLength(const Cell& cell) const {
+    switch (cell.type) {
+        case CellType::Number:
+            return detail::numberLength(cell.number);
+        case CellType::Date:
+        case CellType::Time:
+        case CellType::DateTime:
+            return detail::dateTimeLength(cell.number, cell.type, m_data->date1904);
+        case CellType::Text:
+            return string(cell).size();
+        case CellType::Boolean:
+            return cell.code ? 4 : 5;
+        case CellType::Error:
+            return detail::errorText(cell.code).size();
+    }
+    return 0;
 }
 
 void Sheet::text(const Cell& cell, std::u16string& out) const {

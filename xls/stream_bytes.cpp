@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "xls/huge_pages.h"
+
 namespace xls::detail {
 namespace {
 
@@ -111,6 +113,17 @@ std::vector<uint8_t> StreamBytes::copy() const {
     std::vector<uint8_t> out(m_size);
     copyRange(0, m_size, out.data());
     return out;
+}
+
+void StreamBytes::release(size_t begin, size_t end) const {
+    for (size_t i = 0; i < m_runs.size() && begin < end; ++i) {
+        const size_t runBegin = m_runs[i].begin;
+        const size_t from = std::max(begin, runBegin);
+        const size_t to = std::min(end, runEnd(i));
+        if (from < to) {
+            releasePages(m_runs[i].data + (from - runBegin), to - from);
+        }
+    }
 }
 
 }  // namespace xls::detail

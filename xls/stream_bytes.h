@@ -52,6 +52,11 @@ public:
     [[nodiscard]] Window window(size_t pos, size_t n) const;
     [[nodiscard]] uint16_t u16At(size_t pos) const;
     [[nodiscard]] std::vector<uint8_t> copy() const;
+    // Gives back the memory of stream bytes [begin, end) that lie in the
+    // file's or the stream's own bytes (whole pages of them): the caller
+    // promises that nothing reads them again, so the stream, whose bytes
+    // every other reader still finds unchanged, stays const.
+    void release(size_t begin, size_t end) const;
 
 private:
     struct Run {

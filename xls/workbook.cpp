@@ -129,7 +129,9 @@ Workbook load(std::vector<uint8_t> file, detail::Bytes bytes, std::u16string fil
     book->stream = extents.empty() ? detail::StreamBytes(std::move(copy))
                                    : detail::StreamBytes(std::move(file), extents);
     book->worksheetFileName = std::move(fileName);
-    return Workbook(detail::parseGlobals(std::move(book)));
+    std::shared_ptr<const Workbook::Data> data = detail::parseGlobals(std::move(book));
+    detail::releaseGlobals(*data);
+    return Workbook(std::move(data));
 }
 
 }  // namespace

@@ -53,6 +53,9 @@ public:
     void text(const Cell& cell, std::u16string& out) const;
     // The string of a Text cell, without copying.
     [[nodiscard]] std::u16string_view string(const Cell& cell) const;
+    // The length of text(cell) in UTF-16 units, without writing it; the
+    // text of every cell but a Text cell is ASCII.
+    [[nodiscard]] size_t textLength(const Cell& cell) const;
     // Total number of cells holding a value.
     [[nodiscard]] size_t cellCount() const;
     // The merged areas (MERGEDCELLS); only their top-left cells keep a value.

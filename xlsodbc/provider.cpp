@@ -34,7 +34,15 @@ std::vector<Grid::Extent> Grid::longestTexts(uint32_t fromRow) {
 
 void Grid::measure(Extent& longest, std::u16string_view text) {
     longest.units = std::max(longest.units, text.size());
-    longest.utf8 = std::max(longest.utf8, utf8Length(text));
+    // A text whose every unit took 3 bytes could not pass the longest.
+    if (3 * text.size() > longest.utf8) {
+        longest.utf8 = std::max(longest.utf8, utf8Length(text));
+    }
+}
+
+void Grid::measureAscii(Extent& longest, size_t length) {
+    longest.units = std::max(longest.units, length);
+    longest.utf8 = std::max(longest.utf8, length);
 }
 
 std::optional<std::u16string_view> TableGrid::field(uint16_t col) {

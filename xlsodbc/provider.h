@@ -55,8 +55,9 @@ public:
     [[nodiscard]] const std::string& note() const { return m_note; }
 
 protected:
-    // Widens `longest` to hold `text`.
+    // Widens `longest` to hold `text`, or an ASCII text of `length` units.
     static void measure(Extent& longest, std::u16string_view text);
+    static void measureAscii(Extent& longest, size_t length);
 
     std::string m_note;
 };

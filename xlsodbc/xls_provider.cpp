@@ -94,17 +94,20 @@ public:
     }
 
     // Visits only the cells that hold a value: a range as wide and tall as
-    // a worksheet allows may hold a handful of them.
+    // a worksheet allows may hold a handful of them. Values are measured,
+    // not rendered: only strings are looked at.
     std::vector<Extent> longestTexts(uint32_t fromRow) override {
         std::vector<Extent> longest(columnCount());
         for (uint32_t r = fromRow; r < rowCount(); ++r) {
-            seek(r);
-            for (const xls::Cell& cell : m_cells) {
-                if (inColumns(cell.col)) {
-                    const auto col = static_cast<uint16_t>(cell.col - m_range.firstCol);
-                    if (const auto text = field(col)) {
-                        measure(longest[col], *text);
-                    }
+            for (const xls::Cell& cell : m_sheet.row(m_range.firstRow + r)) {
+                if (!inColumns(cell.col)) {
+                    continue;
+                }
+                Extent& column = longest[cell.col - m_range.firstCol];
+                if (cell.type == xls::CellType::Text) {
+                    measure(column, m_sheet.string(cell));
+                } else {
+                    measureAscii(column, m_sheet.textLength(cell));
                 }
             }
         }

@@ -61,6 +61,12 @@ TEST_F(ConvertJob, ConstructorNormalisesCharacterSetAndLineEndings) {
     EXPECT_EQ(EncodingIndex(u"UNICODE"), ENC_UNICODE);
     EXPECT_EQ(EncodingIndex(u"Utf-8"), ENC_UTF8);
     EXPECT_EQ(EncodingIndex(u"UTF-16"), ENC_UTF8);
+    EXPECT_EQ(CharacterSetOf(u"uNiCoDe"), CharacterSet::Unicode);
+    EXPECT_EQ(LineEndingOf(u"WINDOWS"), LineEnding::Windows);
+    EXPECT_EQ(LineEndingOf(u"unix"), LineEnding::Unix);
+    EXPECT_EQ(LineEndingOf(u"mAC"), LineEnding::Mac);
+    EXPECT_EQ(LineEndingOf(u"Linux"), std::nullopt);
+    EXPECT_EQ(LineEndingOf(u""), std::nullopt);
 }
 
 TEST_F(ConvertJob, EverySettingMissingLogsFiveLinesInOrder) {
@@ -113,14 +119,14 @@ TEST_F(ConvertJob, WriteTextModesAndLineEndings) {
                         true);
     const CString out = Path("out.txt");
     const CString text = u"a\r\nb\r\n";
-    job.WriteText(out, text, CConvertFileObj::modeReplace, u"Unix", ENC_ANSI);
+    job.WriteText(out, text, CConvertFileObj::modeReplace, LineEnding::Unix, CharacterSet::Ansi);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "a\nb\n");
-    job.WriteText(out, text, CConvertFileObj::modeAppend, u"Mac", ENC_ANSI);
+    job.WriteText(out, text, CConvertFileObj::modeAppend, LineEnding::Mac, CharacterSet::Ansi);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "a\nb\na\rb\r");
-    job.WriteText(out, text, CConvertFileObj::modeAppend, u"Windows", ENC_ANSI);
+    job.WriteText(out, text, CConvertFileObj::modeAppend, LineEnding::Windows, CharacterSet::Ansi);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "a\nb\na\rb\ra\r\nb\r\n");
     // Replace truncates; an unknown system writes nothing but still truncates.
-    job.WriteText(out, text, CConvertFileObj::modeReplace, u"Linux", ENC_ANSI);
+    job.WriteText(out, text, CConvertFileObj::modeReplace, std::nullopt, CharacterSet::Ansi);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "");
     EXPECT_FALSE(job.ErrorReported());
 }
@@ -129,13 +135,13 @@ TEST_F(ConvertJob, WriteTextEncodingsAndMarks) {
     CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("log.txt"), true,
                         true);
     const CString out = Path("out.txt");
-    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, u"Unix", ENC_UTF8);
-    job.WriteText(out, u"x", CConvertFileObj::modeAppend, u"Unix", ENC_UTF8);
+    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, LineEnding::Unix, CharacterSet::Utf8);
+    job.WriteText(out, u"x", CConvertFileObj::modeAppend, LineEnding::Unix, CharacterSet::Utf8);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "\xEF\xBB\xBF\xC3\xA9\nx");
-    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, u"Windows", ENC_UNICODE);
+    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, LineEnding::Windows, CharacterSet::Unicode);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), std::string("\xFF\xFE\xE9\x00\r\x00\n\x00", 8));
     // An empty text in replace mode empties the file and writes no mark.
-    job.WriteText(out, u"", CConvertFileObj::modeReplace, u"Windows", ENC_UNICODE);
+    job.WriteText(out, u"", CConvertFileObj::modeReplace, LineEnding::Windows, CharacterSet::Unicode);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "");
 }
 
@@ -144,7 +150,7 @@ TEST_F(ConvertJob, UnopenableOutputIsLoggedAndUnopenableLogGoesToStandardError) 
                         true, true);
     const CString missingFolder = Path("no/such/folder/out.txt");
     EXPECT_FALSE(
-        job.WriteText(missingFolder, u"x", CConvertFileObj::modeReplace, u"Unix", ENC_ANSI));
+        job.WriteText(missingFolder, u"x", CConvertFileObj::modeReplace, LineEnding::Unix, CharacterSet::Ansi));
     EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
               "Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
     EXPECT_TRUE(job.ErrorReported());
@@ -166,7 +172,7 @@ TEST_F(ConvertJob, DialogModeErrorsGoToTheMessageBox) {
     });
     CConvertFileObj job(u"b.xls", u"o", u"", u"S$", u"", u"", u"", u"", true, false);
     job.ConvertFile(nullptr);
-    job.WriteText(Path("no/folder/x"), u"x", CConvertFileObj::modeReplace, u"Unix", ENC_ANSI);
+    job.WriteText(Path("no/folder/x"), u"x", CConvertFileObj::modeReplace, LineEnding::Unix, CharacterSet::Ansi);
     SetMessageBoxHandler(previous);
     EXPECT_EQ(shown,
               u"No Excel ODBC driver found|0Problem opening output file.\nInvalid path or File may "

@@ -3,6 +3,7 @@
 // functions, and a full disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -286,4 +287,66 @@ TEST_F(VelkorWriteTest, AWholeStringIsWrittenWhateverItHolds) {
               "\xE4\xB8\xAD"
               "e\xCC\x81\n");
     std::filesystem::remove(m_dir.Path("big"));
+}
+
+namespace {
+
+// What WriteLines must give: the text with its line ends replaced, then
+// converted by the code-page service (ICU), which the one-pass UTF-8
+// conversion does without.
+std::string ReplacedThenConverted(std::u16string text, int encoding, LineEnding lineEnding) {
+    const char16_t* newline = lineEnding == LineEnding::Unix  ? u"\n"
+                              : lineEnding == LineEnding::Mac ? u"\r"
+                                                              : u"\r\n";
+    CString replaced(std::move(text));
+    replaced.Replace(u"\r\n", newline);
+    const std::u16string_view units = replaced.view();
+    if (encoding == ENC_UNICODE) {
+        std::string bytes = "\xFF\xFE";
+        for (const char16_t u : units) {
+            bytes += static_cast<char>(u & 0xFF);
+            bytes += static_cast<char>(u >> 8);
+        }
+        return bytes;
+    }
+    const UINT cp = encoding == ENC_UTF8 ? CP_UTF8 : 1252;
+    const DWORD flags = encoding == ENC_UTF8 ? 0 : WC_COMPOSITECHECK | WC_SEPCHARS;
+    const char* defaultChar = encoding == ENC_UTF8 ? nullptr : "?";
+    const auto count = static_cast<int>(units.size());
+    std::string bytes(static_cast<size_t>(count) * 3, '\0');
+    const int n = WideCharToMultiByte(cp, flags, units.data(), count, bytes.data(),
+                                      static_cast<int>(bytes.size()), defaultChar, nullptr);
+    bytes.resize(static_cast<size_t>(std::max(n, 0)));
+    return (encoding == ENC_UTF8 ? "\xEF\xBB\xBF" : "") + bytes;
+}
+
+}  // namespace
+
+// Line ends are turned in the pass that converts: ASCII runs of every length
+// around the sixteen units taken at a time, CRs without LF, CR CR LF, NULs,
+// surrogate pairs and lone halves, and a CR LF across a piece border.
+TEST_F(VelkorWriteTest, WriteLinesTurnsLineEndsWhileConverting) {
+    std::u16string mixed;
+    for (int run = 0; run < 40; ++run) {
+        mixed += std::u16string(static_cast<size_t>(run), u'a');
+        mixed += run % 5 == 0 ? u"\r\n" : run % 5 == 1 ? u"\u00E9\r" : u"\r\r\n";
+        mixed += run % 7 == 0 ? std::u16string(u"\0\U0001F600", 3) : u"\u4E2D\xD800x\xDC00";
+    }
+    std::u16string border((size_t{1} << 20) - 1, u'b');
+    border += u"\r\nz\r\n";
+    for (const std::u16string& text : {mixed, border}) {
+        for (int encoding : {ENC_ANSI, ENC_UTF8, ENC_UNICODE}) {
+            for (LineEnding ending : {LineEnding::Windows, LineEnding::Unix, LineEnding::Mac}) {
+                CVelkorStdioFile file;
+                file.m_bUTF8 = encoding == ENC_UTF8;
+                file.m_bUnicode = encoding == ENC_UNICODE;
+                ASSERT_TRUE(file.Open(m_dir.WidePath("lines"), kReplace));
+                file.WriteLines(CString(text), ending);
+                file.Close();
+                EXPECT_EQ(ReadBytes(m_dir.Path("lines")),
+                          ReplacedThenConverted(text, encoding, ending))
+                    << encoding << " " << static_cast<int>(ending) << " " << text.size();
+            }
+        }
+    }
 }

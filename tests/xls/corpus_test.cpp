@@ -115,6 +115,8 @@ std::string compareCell(const xls::Sheet& sheet, bool date1904, const Json& cell
     std::u16string text;
     if (ours) {
         sheet.text(*ours, text);
+        // Column sizes are measured without rendering.
+        EXPECT_EQ(sheet.textLength(*ours), text.size()) << utf8(text);
     }
     const std::string got = ours ? utf8(text) : "<empty>";
     std::string want;
