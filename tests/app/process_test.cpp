@@ -325,6 +325,7 @@ TEST_F(TabrookProcess, ANulInsideACellLosesNothing) {
 TEST_F(TabrookProcess, ParallelRunsKeepEveryLogLine) {
     constexpr int kRuns = 24;
     std::vector<pid_t> children;
+    children.reserve(kRuns);
     for (int i = 0; i < kRuns; ++i)
         children.push_back(StartTabrook(dir, {"book.xls", "o.txt", "S", "UTF-16", ",", "Unix"}));
     for (const pid_t child : children) EXPECT_EQ(WaitTabrook(child), 1);

@@ -302,10 +302,8 @@ TEST_F(DialogTest, AWorkerThatCannotStartLeavesTheDialogIdle) {
 // Receives the addresses that Help opens.
 class UrlCatcher : public QObject {
     Q_OBJECT
-public slots:
-    void open(const QUrl& url) { urls << url; }
-
 public:
+    Q_SLOT void open(const QUrl& url) { urls << url; }
     QList<QUrl> urls;
 };
 

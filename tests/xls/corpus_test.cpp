@@ -181,23 +181,23 @@ void compareSheets(const std::string& name, const xls::Workbook& book, const Jso
             worksheets.push_back(i);
         }
     }
-    const Json* sheets = oracle.find("sheets");
-    const bool date1904 = oracle.find("datemode")->number == 1;
+    const Json& sheets = oracle.at("sheets");
+    const bool date1904 = oracle.at("datemode").number == 1;
     // The one sheet of an Excel 2.x-4.0 worksheet file is named after the
     // file; the oracle calls it "Sheet 1".
-    const bool worksheetFile = oracle.find("biff_version")->number < 45;
+    const bool worksheetFile = oracle.at("biff_version").number < 45;
     const std::string fileStem = fs::path(name).stem().string();
     bool allMatch = true;
-    for (const Json& s : sheets->items) {
-        const auto index = static_cast<size_t>(s.find("index")->number);
-        const Json& cells = *s.find("cells");
+    for (const Json& s : sheets.items) {
+        const auto index = static_cast<size_t>(s.at("index").number);
+        const Json& cells = s.at("cells");
         t.oracleCells += cells.items.size();
         ++t.sheetsCompared;
         const size_t differencesBefore = countDifferences(t);
-        const std::string expectedName = worksheetFile ? fileStem : s.find("name")->text;
+        const std::string expectedName = worksheetFile ? fileStem : s.at("name").text;
         if (index >= worksheets.size() ||
             utf8(book.sheets()[worksheets[index]].name) != expectedName) {
-            t.differences["sheet-list"].push_back(name + " sheet " + s.find("name")->text);
+            t.differences["sheet-list"].push_back(name + " sheet " + s.at("name").text);
             allMatch = false;
             continue;
         }
@@ -211,14 +211,14 @@ void compareSheets(const std::string& name, const xls::Workbook& book, const Jso
                 } else {
                     allMatch = false;
                     t.differences[category].push_back(
-                        name + " " + s.find("name")->text + "!" +
+                        name + " " + s.at("name").text + "!" +
                         cellName(static_cast<uint32_t>(c.items[0].number),
                                  static_cast<uint32_t>(c.items[1].number)) +
                         ": " + detail);
                 }
             }
         } catch (const xls::Error& e) {
-            t.differences["sheet-refused"].push_back(name + " " + s.find("name")->text + ": " +
+            t.differences["sheet-refused"].push_back(name + " " + s.at("name").text + ": " +
                                                      e.what());
             allMatch = false;
         }
@@ -293,7 +293,7 @@ TEST(Corpus, EveryWorkbookOpensOrIsRefusedAndMatchesTheOracle) {
         }
         const auto it = expected.find(name);
         const std::string exp = it == expected.end() ? "read" : it->second;
-        const bool oracleOk = oracle.find("ok")->boolean;
+        const bool oracleOk = oracle.at("ok").boolean;
         const auto allowed = allowedErrors(exp);
         try {
             const xls::Workbook book = xls::Workbook::open(p);

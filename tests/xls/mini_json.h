@@ -32,6 +32,14 @@ struct Json {
         }
         return nullptr;
     }
+    // A member the oracle always writes: its absence is a broken dump.
+    [[nodiscard]] const Json& at(std::string_view key) const {
+        const Json* member = find(key);
+        if (member == nullptr) {
+            throw std::runtime_error("oracle dump without \"" + std::string(key) + "\"");
+        }
+        return *member;
+    }
 };
 
 class JsonParser {
