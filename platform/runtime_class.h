@@ -22,10 +22,11 @@ public:                                           \
         return RUNTIME_CLASS(class_name);                      \
     }
 // A class that the framework can also create from its run-time class.
-#define DECLARE_DYNCREATE(class_name) \
-    DECLARE_DYNAMIC(class_name)       \
-    static void* CreateObject() {     \
-        return new class_name;        \
+#define DECLARE_DYNCREATE(class_name)                                 \
+    DECLARE_DYNAMIC(class_name)                                       \
+    static void* CreateObject() {                                     \
+        /* NOLINTNEXTLINE(bugprone-macro-parentheses): a type name */ \
+        return new class_name;                                        \
     }
 #define IMPLEMENT_DYNCREATE(class_name, base_class_name)                       \
     const CRuntimeClass class_name::class##class_name {                        \
