@@ -16,35 +16,33 @@ only=" $* "
 cd "$top"
 tools/setup.sh tools/debian-packages.txt tools/debian-packages-generators.txt
 cmake --preset release >/dev/null
-cmake --build --preset release -j"$(nproc)" --target tabrook xlsodbc >/dev/null
+cmake --build --preset release -j"$(nproc)" --target tabrook xlsodbc measure_process >/dev/null
 export ODBCSYSINI="$top/build/release/etc"
 /usr/bin/python3 bench/make_workbooks.py >/dev/null
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
 # measure RUNS CMD...: prints "median_seconds peak_kb median_cpu_seconds".
-# Every command runs
-# through sh -c (the same small overhead for each), after its output files
-# are removed, so that no run pays for truncating the previous one's file.
+# Every command runs through sh -c (the same small overhead for each), after
+# its output files are removed, so that no run pays for truncating the
+# previous one's file. measure_process takes the wall time around the
+# process and, from its rusage, the CPU time (user + system, to the
+# microsecond, which /usr/bin/time rounds to 10 ms) and the peak memory.
 measure() {
   local n=$1; shift
-  local times=() cpus=() peak=0 t0 t1 m u s
+  local times=() cpus=() peak=0 t m c
   for _ in $(seq "$n"); do
     rm -f "$out"/*.csv
-    t0=$EPOCHREALTIME
-    /usr/bin/time -f "%M %U %S" -o "$out/time" sh -c "$*" >/dev/null 2>&1 || true
-    t1=$EPOCHREALTIME
-    read -r m u s < <(tail -n 1 "$out/time")
-    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f", b - a}')")
-    cpus+=("$(awk -v a="$u" -v b="$s" 'BEGIN {printf "%.4f", a + b}')")
+    read -r t c m < <(build/release/bench/measure_process "$*")
+    times+=("$t")
+    cpus+=("$c")
     [ "$m" -gt "$peak" ] && peak=$m
   done
-  printf '%s %s\n' "$(median "${times[@]}")" "$peak" | tr '\n' ' '
-  median "${cpus[@]}"
+  printf '%s %s %s\n' "$(median "${times[@]}")" "$peak" "$(median "${cpus[@]}")"
 }
 
 median() {
-  printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {printf "%.4f\n", (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'
+  printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {printf "%.6f\n", (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'
 }
 
 wanted() { [ "$only" = "  " ] || [[ "$only" == *" $1 "* ]]; }
@@ -54,9 +52,9 @@ printf '%s\n' "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for wb in wide narrow small; do
   xls="bench/cache/$wb.xls"
   printf '\n%s (%s bytes)\n' "$xls" "$(stat -c %s "$xls")"
-  printf '%-28s %10s %10s %12s %8s %10s\n' converter "median ms" "CPU ms" "peak MB" "ratio" "CPU ratio"
+  printf '%-28s %10s %10s %12s %8s %10s\n' converter "median ms" "CPU ms" "peak MiB" "ratio" "CPU ratio"
   read -r base basemem basecpu < <(measure "$runs" "build/release/app/tabrook '$xls' '$out/t.csv' '$wb' UTF-8 , Unix")
-  row() { awk -v n="$1" -v t="$2" -v m="$3" -v c="$4" -v b="$base" -v bc="$basecpu" 'BEGIN {printf "%-28s %10.1f %10.1f %12.1f %7.2fx %9.2fx\n", n, t*1000, c*1000, m/1024, (b>0 ? t/b : 0), (bc>0 ? c/bc : 0)}'; }
+  row() { awk -v n="$1" -v t="$2" -v m="$3" -v c="$4" -v b="$base" -v bc="$basecpu" 'BEGIN {printf "%-28s %10.1f %10.2f %12.1f %7.2fx %9.2fx\n", n, t*1000, c*1000, m/1024, (b>0 ? t/b : 0), (bc>0 ? c/bc : 0)}'; }
   row "cat (floor)" $(measure "$runs" "cat '$xls' > '$out/c.csv'")
   row "tabrook" "$base" "$basemem" "$basecpu"
   wanted xls2csv && row "xls2csv (catdoc)" $(measure "$runs" "xls2csv -d utf-8 '$xls' > '$out/x.csv'")

@@ -356,8 +356,7 @@ bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten) {
 }
 
 BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, UINT nOpenMode,
-                                std::optional<LineEnding> lineEnding,
-                                CharacterSet characterSet) {
+                                std::optional<LineEnding> lineEnding, CharacterSet characterSet) {
     auto pFile = std::make_unique<CVelkorStdioFile>();
     CFileException fileError;
     pFile->m_bUTF8 = characterSet == CharacterSet::Utf8;

@@ -49,11 +49,6 @@ void AppendSqlWide(CString& target, const SQLWCHAR* text, size_t count) {
     target.ReleaseBuffer(newLength);
 }
 
-void AssignSqlWide(CString& target, const SQLWCHAR* text, size_t count) {
-    target.Empty();
-    AppendSqlWide(target, text, count);
-}
-
 CString FromSqlWide(const SQLWCHAR* text, size_t count) {
     CString result;
     AppendSqlWide(result, text, count);
@@ -341,7 +336,9 @@ struct CRecordset::FetchState {
     };
     struct BlockColumn {
         SQLULEN width = 0;  // characters, without the terminator
-        std::vector<SQLWCHAR> data;
+        // The driver writes SQL_C_WCHAR bytes here; they are read back as
+        // the CString's own units.
+        std::vector<char16_t> data;
         std::vector<SQLLEN> indicators;
     };
 
@@ -752,8 +749,9 @@ void CRecordset::CopyBlockValue(int nIndex, CString& strValue) const {
         strValue.Empty();
         return;
     }
-    const SQLWCHAR* value = column.data.data() + fetch.rowInBlock * (column.width + 1);
-    AssignSqlWide(strValue, value, static_cast<size_t>(indicator) / sizeof(SQLWCHAR));
+    const char16_t* value = column.data.data() + fetch.rowInBlock * (column.width + 1);
+    strValue.Empty();
+    strValue.Append(value, static_cast<int>(static_cast<size_t>(indicator) / sizeof(char16_t)));
 }
 
 void CRecordset::ReadColumnsUpTo(int nIndex) {

@@ -81,7 +81,8 @@ size_t EncodeUtf8(std::u16string_view text, std::optional<char16_t> newline, cha
             *o++ = Byte(0xC0 | (u >> 6));
             *o++ = Byte(0x80 | (u & 0x3F));
         } else if (IsLeadSurrogate(u) && p < end && IsTrailSurrogate(*p)) {
-            const char32_t c = 0x10000 + ((u - 0xD800) << 10) + (static_cast<char32_t>(*p++) - 0xDC00);
+            const char32_t c =
+                0x10000 + ((u - 0xD800) << 10) + (static_cast<char32_t>(*p++) - 0xDC00);
             *o++ = Byte(0xF0 | (c >> 18));
             *o++ = Byte(0x80 | ((c >> 12) & 0x3F));
             *o++ = Byte(0x80 | ((c >> 6) & 0x3F));

@@ -268,8 +268,8 @@ void CVelkorStdioFile::WriteConverted(std::u16string_view piece, std::optional<c
     std::unique_ptr<char16_t[]> replaced;
     if (newline) {
         replaced = AllocateTemporary<char16_t>(piece.size());
-        piece = std::u16string_view(replaced.get(),
-                                    ReplaceLineEnds(piece, *newline, replaced.get()));
+        piece =
+            std::u16string_view(replaced.get(), ReplaceLineEnds(piece, *newline, replaced.get()));
     }
     BOOL usedDefault = FALSE;
     const auto units = static_cast<int>(piece.size());

@@ -56,9 +56,13 @@ char* fewDecimals(double value, char* buf) {
         // m < 10^15 < 2^53 and 10^k are exact: m / 10^k rounds once, as
         // reading the decimal back does.
         // a is not negative, so adding a half rounds to nearest.
-        const auto m =
-            static_cast<int64_t>(a * kPow10[k] + 0.5);  // NOLINT(bugprone-incorrect-roundings)
-        if (static_cast<double>(m) / kPow10[k] != a) {
+        const double scaled = a * kPow10[k];
+        const auto m = static_cast<int64_t>(scaled + 0.5);  // NOLINT(bugprone-incorrect-roundings)
+        // When m / 10^k reads back as a, a·10^k lies within two units in
+        // the last place of m: a product farther away rules k out without
+        // the division.
+        const auto whole = static_cast<double>(m);
+        if (std::fabs(scaled - whole) > whole * 1e-14 || whole / kPow10[k] != a) {
             continue;
         }
         char digits[24];

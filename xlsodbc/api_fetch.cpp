@@ -56,10 +56,13 @@ SQLUSMALLINT fillRow(Statement& s, ResultSet& r, size_t i, SQLLEN rowNumber) {
                       element(static_cast<char*>(b.data), i,
                               size != 0 ? size : static_cast<size_t>(b.capacity), s),
                       b.capacity, element(b.indicator, i, sizeof(SQLLEN), s)};
-        Piece piece;
         try {
-            const Converted result =
-                convert(r.field(static_cast<uint16_t>(c)), target, piece, s.scratch);
+            const std::optional<std::u16string_view> value = r.field(static_cast<uint16_t>(c));
+            if (copyWholeWideText(value, target)) {
+                continue;
+            }
+            Piece piece;
+            const Converted result = convert(value, target, piece, s.scratch);
             if (result != Converted::Ok) {
                 addConversionRecord(s, result, rowNumber, static_cast<SQLINTEGER>(c + 1));
                 status = SQL_ROW_SUCCESS_WITH_INFO;

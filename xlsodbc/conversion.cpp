@@ -356,6 +356,28 @@ SQLSMALLINT defaultCType(SQLSMALLINT sqlType) {
     }
 }
 
+bool copyWholeWideText(std::optional<std::u16string_view> value, const Target& target) {
+    if (target.cType != SQL_C_WCHAR || target.data == nullptr ||
+        target.lengthOrIndicator == nullptr) {
+        return false;
+    }
+    if (!value) {
+        *target.lengthOrIndicator = SQL_NULL_DATA;
+        return true;
+    }
+    const size_t room =
+        target.capacity > 0 ? static_cast<size_t>(target.capacity) / sizeof(char16_t) : 0;
+    if (room == 0 || value->size() > room - 1) {
+        return false;
+    }
+    const size_t bytes = value->size() * sizeof(char16_t);
+    constexpr char16_t kTerminator = 0;
+    std::memcpy(target.data, value->data(), bytes);
+    std::memcpy(static_cast<char*>(target.data) + bytes, &kTerminator, sizeof kTerminator);
+    *target.lengthOrIndicator = static_cast<SQLLEN>(bytes);
+    return true;
+}
+
 Converted convert(std::optional<std::u16string_view> value, const Target& target, Piece& piece,
                   std::string& scratch) {
     const size_t fixed = fixedSize(target.cType);

@@ -39,6 +39,12 @@ struct Target {
 Converted convert(std::optional<std::u16string_view> value, const Target& target, Piece& piece,
                   std::string& scratch);
 
+// The common case of a block fetch: a column bound as SQL_C_WCHAR, with an
+// indicator and room for the whole value and its terminator. Writes what
+// convert() writes there (the value, or SQL_NULL_DATA) without its general
+// steps and returns true; false leaves every other case to convert().
+bool copyWholeWideText(std::optional<std::u16string_view> value, const Target& target);
+
 // The fixed size of a C type's value, 0 for variable-length types; throws
 // DriverError (HY003) for a C type the driver does not convert to.
 size_t fixedSize(SQLSMALLINT cType);

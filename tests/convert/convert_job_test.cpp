@@ -135,13 +135,16 @@ TEST_F(ConvertJob, WriteTextEncodingsAndMarks) {
     CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("log.txt"), true,
                         true);
     const CString out = Path("out.txt");
-    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, LineEnding::Unix, CharacterSet::Utf8);
+    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, LineEnding::Unix,
+                  CharacterSet::Utf8);
     job.WriteText(out, u"x", CConvertFileObj::modeAppend, LineEnding::Unix, CharacterSet::Utf8);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "\xEF\xBB\xBF\xC3\xA9\nx");
-    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, LineEnding::Windows, CharacterSet::Unicode);
+    job.WriteText(out, u"\u00e9\r\n", CConvertFileObj::modeReplace, LineEnding::Windows,
+                  CharacterSet::Unicode);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), std::string("\xFF\xFE\xE9\x00\r\x00\n\x00", 8));
     // An empty text in replace mode empties the file and writes no mark.
-    job.WriteText(out, u"", CConvertFileObj::modeReplace, LineEnding::Windows, CharacterSet::Unicode);
+    job.WriteText(out, u"", CConvertFileObj::modeReplace, LineEnding::Windows,
+                  CharacterSet::Unicode);
     EXPECT_EQ(ReadBytes(dir / "out.txt"), "");
 }
 
@@ -149,8 +152,8 @@ TEST_F(ConvertJob, UnopenableOutputIsLoggedAndUnopenableLogGoesToStandardError) 
     CConvertFileObj job(u"b", u"o", u"d", u"S$", u"ANSI", u",", u"Unix", Path("DravikErrlog.txt"),
                         true, true);
     const CString missingFolder = Path("no/such/folder/out.txt");
-    EXPECT_FALSE(
-        job.WriteText(missingFolder, u"x", CConvertFileObj::modeReplace, LineEnding::Unix, CharacterSet::Ansi));
+    EXPECT_FALSE(job.WriteText(missingFolder, u"x", CConvertFileObj::modeReplace, LineEnding::Unix,
+                               CharacterSet::Ansi));
     EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
               "Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
     EXPECT_TRUE(job.ErrorReported());
@@ -172,7 +175,8 @@ TEST_F(ConvertJob, DialogModeErrorsGoToTheMessageBox) {
     });
     CConvertFileObj job(u"b.xls", u"o", u"", u"S$", u"", u"", u"", u"", true, false);
     job.ConvertFile(nullptr);
-    job.WriteText(Path("no/folder/x"), u"x", CConvertFileObj::modeReplace, LineEnding::Unix, CharacterSet::Ansi);
+    job.WriteText(Path("no/folder/x"), u"x", CConvertFileObj::modeReplace, LineEnding::Unix,
+                  CharacterSet::Ansi);
     SetMessageBoxHandler(previous);
     EXPECT_EQ(shown,
               u"No Excel ODBC driver found|0Problem opening output file.\nInvalid path or File may "
