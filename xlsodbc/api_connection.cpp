@@ -95,9 +95,7 @@ SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
             case SQL_ATTR_METADATA_ID:
                 return SQL_SUCCESS;
             default:
-                throw DriverError(
-                    State::NotImplemented,
-                    "The connection attribute " + std::to_string(attribute) + " is not supported");
+                return refuseAttribute(c, "connection", attribute);
         }
     });
 }
@@ -139,9 +137,7 @@ SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
                 return SQL_SUCCESS;
             }
             default:
-                throw DriverError(
-                    State::NotImplemented,
-                    "The connection attribute " + std::to_string(attribute) + " is not supported");
+                return refuseAttribute(c, "connection", attribute);
         }
         if (value != nullptr) {
             std::memcpy(value, &v, sizeof v);

@@ -152,14 +152,14 @@ constexpr Attribute kAttributes[] = {
     {SQL_ATTR_FETCH_BOOKMARK_PTR, true, readKept, writeKept},
 };
 
-const Attribute& attributeOf(SQLINTEGER id) {
+// The table's entry, or null for an attribute the driver does not know.
+const Attribute* attributeOf(SQLINTEGER id) {
     for (const Attribute& a : kAttributes) {
         if (a.id == id) {
-            return a;
+            return &a;
         }
     }
-    throw DriverError(State::NotImplemented,
-                      "The statement attribute " + std::to_string(id) + " is not supported");
+    return nullptr;
 }
 
 }  // namespace
@@ -167,13 +167,16 @@ const Attribute& attributeOf(SQLINTEGER id) {
 SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
                       SQLINTEGER /*length*/) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const Attribute& a = attributeOf(attribute);
-        if (a.write == nullptr) {
+        const Attribute* a = attributeOf(attribute);
+        if (a == nullptr) {
+            return refuseAttribute(s, "statement", attribute);
+        }
+        if (a->write == nullptr) {
             throw DriverError(
                 State::InvalidAttribute,
                 "The statement attribute " + std::to_string(attribute) + " can only be read");
         }
-        a.write(s, toBits(value), a);
+        a->write(s, toBits(value), *a);
         return SQL_SUCCESS;
     });
 }
@@ -181,9 +184,12 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
 SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
                       SQLINTEGER /*capacity*/, SQLINTEGER* length) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const Attribute& a = attributeOf(attribute);
-        const SQLULEN bits = a.read(s, a);
-        if (a.pointer) {
+        const Attribute* a = attributeOf(attribute);
+        if (a == nullptr) {
+            return refuseAttribute(s, "statement", attribute);
+        }
+        const SQLULEN bits = a->read(s, *a);
+        if (a->pointer) {
             const SQLPOINTER p = fromBits<SQLPOINTER>(bits);
             if (value != nullptr) {
                 std::memcpy(value, &p, sizeof p);

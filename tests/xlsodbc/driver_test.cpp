@@ -587,6 +587,12 @@ TEST_P(Driver, StatementAttributesReadBackWhatWasSet) {
         EXPECT_EQ(back, c.back);
         EXPECT_EQ(length, static_cast<SQLINTEGER>(sizeof back));
     }
+    // An attribute the driver does not know is refused both ways.
+    SQLULEN back = 0;
+    EXPECT_EQ(SQLSetStmtAttr(stmt.handle, 9999, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, GetParam() == SQL_OV_ODBC3 ? "HYC00" : "S1C00");
+    EXPECT_EQ(SQLGetStmtAttr(stmt.handle, 9999, &back, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, GetParam() == SQL_OV_ODBC3 ? "HYC00" : "S1C00");
 }
 
 // ---- statements --------------------------------------------------------------
