@@ -36,20 +36,26 @@ size_t significantDigits(const char* p, const char* end) {
 // decimals: prices, measures), written without the general algorithm: the
 // fewest decimals k whose decimal m / 10^k reads back as the value. With 15
 // significant digits or fewer, that decimal is the shortest one (see
-// renderNumber). Returns the end of the text in buf, or buf when no such k
-// exists.
-char* fewDecimals(double value, char* buf) {
+// renderNumber).
+struct FewDecimals {
+    int64_t m = 0;
+    int k = 0;          // 0: no such decimal
+    int intDigits = 0;  // of the value's whole part, 0 below 1
+};
+
+FewDecimals fewDecimals(double a) {
     static constexpr double kPow10[] = {1,    1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
                                         1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
     static constexpr double kTenths[] = {1e-1, 1e-2, 1e-3};
-    const double a = std::fabs(value);
     // Decimals allowed: 15 less the integer digits, or more the zeros right
     // after the point. (At a power of ten the count errs low, which only
     // sends the value to the general path.)
-    int most = a >= 1 ? 14 : 15;
+    FewDecimals found;
+    found.intDigits = a >= 1 ? 1 : 0;
     for (int i = 1; i <= 14 && a >= kPow10[i]; ++i) {
-        --most;
+        ++found.intDigits;
     }
+    int most = 15 - std::max(found.intDigits, 1) + (a >= 1 ? 0 : 1);
     for (const double tenth : kTenths) {
         most += a < tenth ? 1 : 0;
     }
@@ -63,27 +69,38 @@ char* fewDecimals(double value, char* buf) {
         // the last place of m: a product farther away rules k out without
         // the division.
         const auto whole = static_cast<double>(m);
-        if (std::fabs(scaled - whole) > whole * 1e-14 || whole / kPow10[k] != a) {
-            continue;
+        if (std::fabs(scaled - whole) <= whole * 1e-14 && whole / kPow10[k] == a) {
+            found.m = m;
+            found.k = k;
+            break;
         }
-        char digits[24];
-        const auto n =
-            static_cast<int>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
-        char* p = buf;
-        if (value < 0) {
-            *p++ = '-';
-        }
-        if (n <= k) {
-            *p++ = '0';
-            *p++ = '.';
-            p = std::fill_n(p, k - n, '0');
-            return std::copy(digits, digits + n, p);
-        }
-        p = std::copy(digits, digits + (n - k), p);
-        *p++ = '.';
-        return std::copy(digits + (n - k), digits + n, p);
     }
-    return buf;
+    return found;
+}
+
+// The text of a value that fewDecimals found, at buf; returns its end.
+char* writeDecimals(bool negative, const FewDecimals& d, char* buf) {
+    char digits[24];
+    const auto n =
+        static_cast<int>(std::to_chars(digits, digits + sizeof digits, d.m).ptr - digits);
+    char* p = buf;
+    if (negative) {
+        *p++ = '-';
+    }
+    if (n <= d.k) {
+        *p++ = '0';
+        *p++ = '.';
+        p = std::fill_n(p, d.k - n, '0');
+        return std::copy(digits, digits + n, p);
+    }
+    p = std::copy(digits, digits + (n - d.k), p);
+    *p++ = '.';
+    return std::copy(digits + (n - d.k), digits + n, p);
+}
+
+// Its length: the whole part's digits (or "0"), the point and k decimals.
+size_t decimalsLength(bool negative, const FewDecimals& d) {
+    return (negative ? 1U : 0U) + static_cast<size_t>(std::max(d.intDigits, 1) + 1 + d.k);
 }
 
 // Dates and times are composed in a small buffer, then copied in one go.
@@ -252,9 +269,9 @@ char* numberText(double value, char* buf) {
     const double magnitude = std::fabs(value);
     const bool scientific = magnitude < 1e-4 || magnitude >= 1e15;
     if (!scientific) {
-        char* const decimals = fewDecimals(value, buf);
-        if (decimals != buf) {
-            return decimals;
+        const FewDecimals decimals = fewDecimals(magnitude);
+        if (decimals.k > 0) {
+            return writeDecimals(value < 0, decimals, buf);
         }
     }
     auto r = std::to_chars(buf, end, value,
@@ -309,6 +326,13 @@ size_t numberLength(double value) {
             ++length;
         }
         return length;
+    }
+    const double magnitude = std::fabs(value);
+    if (std::isfinite(value) && magnitude >= 1e-4 && magnitude < 1e15) {
+        const FewDecimals decimals = fewDecimals(magnitude);
+        if (decimals.k > 0) {
+            return decimalsLength(value < 0, decimals);
+        }
     }
     char buf[kNumberChars];
     return static_cast<size_t>(numberText(value, buf) - buf);
