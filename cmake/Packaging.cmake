@@ -115,8 +115,9 @@ run without arguments it shows a dialog (Qt), which only then is loaded.")
 
 set(CPACK_DEBIAN_DRIVER_PACKAGE_NAME "${TABROOK_DRIVER_PACKAGE}")
 set(CPACK_DEBIAN_DRIVER_PACKAGE_SECTION database)
-# The maintainer scripts run odbcinst, which no binary links.
-set(CPACK_DEBIAN_DRIVER_PACKAGE_DEPENDS odbcinst)
+# The maintainer scripts run odbcinst, which no binary links; libgcrypt is
+# opened at run time for encrypted workbooks, so no binary links it either.
+set(CPACK_DEBIAN_DRIVER_PACKAGE_DEPENDS "odbcinst, libgcrypt20")
 set(CPACK_DEBIAN_DRIVER_PACKAGE_CONTROL_EXTRA "${_out}/postinst;${_out}/prerm")
 set(CPACK_DEBIAN_DRIVER_DESCRIPTION
 "read-only ODBC driver for Excel .xls workbooks

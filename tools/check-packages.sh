@@ -64,11 +64,12 @@ drv_depends=$(dpkg-deb -f "$drv" Depends)
 echo "tabrook depends: $prog_depends"
 echo "odbc-velkor-xls depends: $drv_depends"
 # Computed from the binaries: the program's unixODBC and Qt, the driver's
-# installer library; the program needs its driver, the scripts odbcinst.
+# installer library; the program needs its driver, the scripts odbcinst,
+# the decryption of encrypted workbooks libgcrypt (opened when needed).
 for dep in "odbc-velkor-xls (= $version)" libodbc2 libodbcinst2 libqt6widgets6 libc6; do
   [[ ", $prog_depends," == *", $dep"[\ ,]* ]] || fail "tabrook does not depend on $dep"
 done
-for dep in odbcinst libodbcinst2 libc6; do
+for dep in odbcinst libgcrypt20 libodbcinst2 libc6; do
   [[ ", $drv_depends," == *", $dep"[\ ,]* ]] || fail "odbc-velkor-xls does not depend on $dep"
 done
 if grep -Eiq 'qt|tabrook|xcb' <<<"$drv_depends"; then
