@@ -22,6 +22,8 @@ tools/check-packages.sh
 cmake --preset clang >/dev/null
 cmake --build --preset clang -j"$jobs"
 ctest --preset clang -j"$jobs"
+run-clang-tidy -p build/clang -j"$jobs" -quiet "^(?!$PWD/build/)" >build/clang/tidy.log 2>&1 ||
+  { sed 's/\x1b\[[0-9;]*m//g' build/clang/tidy.log | grep -E -A3 'error:'; exit 1; }
 if [ "${TABROOK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --preset dev >/dev/null
   cmake --build --preset dev -j"$jobs"

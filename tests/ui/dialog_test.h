@@ -158,7 +158,7 @@ protected:
 
     // Copies a fixture workbook into the test's folder under a name.
     fs::path Workbook(const fs::path& source, const std::string& name) const {
-        const fs::path target = dir / name;
+        fs::path target = dir / name;
         fs::create_directories(target.parent_path());
         fs::copy_file(source, target, fs::copy_options::overwrite_existing);
         return target;

@@ -108,6 +108,7 @@ void expectSmallSheet(const xls::Sheet& sheet) {
 TEST(LargeSheet, ReadAgainAndFromOtherThreadsItHasTheSameCells) {
     const xls::Workbook book = xls::Workbook::fromBytes(workbook(kCells, false));
     std::vector<std::thread> readers;
+    readers.reserve(4);
     for (int i = 0; i < 4; ++i) {
         readers.emplace_back([&book] { expectBigSheet(book.sheet(0)); });
     }
