@@ -55,8 +55,8 @@ struct Workbook::Data {
     detail::StreamBytes stream;  // the workbook stream, decrypted
     std::shared_ptr<const detail::StringTable> sst;
     std::vector<CellType> xfKinds;  // Number or a date/time kind, per XF index
-    // Sheets whose bytes were given back while they were read: read once,
-    // kept here (or the error they ended with) for every later reader.
+    // Every sheet read so far (or the error it ended with), kept for later
+    // readers: each sheet is parsed once per workbook.
     struct ParsedSheets {
         std::mutex lock;
         std::map<size_t, std::shared_ptr<const Sheet::Data>> sheets;
@@ -85,9 +85,9 @@ namespace detail {
 std::shared_ptr<const Workbook::Data> parseGlobals(std::shared_ptr<Workbook::Data> book);
 // The same for a stream given as bytes (fuzzing).
 std::shared_ptr<const Workbook::Data> parseGlobals(std::vector<uint8_t> stream);
-// Reads the cells of one sheet sub-stream (sheet.cpp). A large sheet that
-// no other sheet's offset points into gives its bytes back as it is read,
-// and is kept for later readers.
+// Reads the cells of one sheet sub-stream (sheet.cpp), once: later calls
+// get the same cells. A large sheet that no other sheet's offset points into
+// gives its bytes back as it is read.
 std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t index);
 // Gives back the bytes of the globals, before the first sheet, once they
 // are parsed (sheet.cpp).

@@ -785,9 +785,19 @@ std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t
     auto data = newSheetData(book);
     SheetParser parser(book, *data, bytes);
     if (bytes < kReleaseAtLeast || !readAlone(book, index, offset, bytes)) {
+        // Parsed without the lock, so that other sheets are read meanwhile,
+        // then kept: a client that reads many tables of one sheet (its
+        // defined names, SQLColumns over the workbook) parses it once.
         lock.unlock();
-        parser.run(offset);
-        return data;
+        try {
+            parser.run(offset);
+        } catch (const Error& e) {
+            lock.lock();
+            parsed.failures.emplace(index, e.what());
+            throw;
+        }
+        lock.lock();
+        return parsed.sheets.emplace(index, std::move(data)).first->second;
     }
     parser.releaseUpTo(offset + bytes);
     try {

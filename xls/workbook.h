@@ -84,9 +84,10 @@ public:
     [[nodiscard]] bool date1904() const;
     [[nodiscard]] const std::vector<SheetInfo>& sheets() const;
     [[nodiscard]] const std::vector<DefinedName>& names() const;
-    // Reads one sheet's cell records. Throws Error(Damaged) for a sheet
-    // whose records are inconsistent. Safe to call from several threads on
-    // one const Workbook.
+    // Reads one sheet's cell records; the workbook keeps them, so a later
+    // call for the same sheet costs nothing. Throws Error(Damaged) for a
+    // sheet whose records are inconsistent. Safe to call from several threads
+    // on one const Workbook.
     [[nodiscard]] Sheet sheet(size_t index) const;
 
     struct Data;  // defined by the reader

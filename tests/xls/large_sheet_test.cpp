@@ -1,7 +1,7 @@
 // A large sheet gives the workbook's bytes back as it is read and is kept
 // for later readers: read again, from other threads, or beside a sheet that
 // follows it in the stream, it has the same cells, and a damaged one keeps
-// failing the same way.
+// failing the same way. Smaller sheets are kept once read as well.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -133,4 +133,22 @@ TEST(LargeSheet, ADamagedOneFailsTheSameWayEveryTime) {
         }
     }
     expectSmallSheet(book.sheet(1));
+}
+
+// Small sheets are parsed once too: a client that reads many tables of one
+// sheet (a thousand defined names over it, SQLColumns over the workbook)
+// must not parse it once per table. The second read gives the very cells of
+// the first, from any thread.
+TEST(EverySheet, IsParsedOncePerWorkbook) {
+    const xls::Workbook book = xls::Workbook::fromBytes(workbook(1000, false));
+    // Both held, so that no later parse could reuse their memory.
+    const xls::Sheet small = book.sheet(1);
+    const xls::Sheet big = book.sheet(0);
+    std::thread other([&] {
+        EXPECT_EQ(book.sheet(1).row(7).data(), small.row(7).data());
+        EXPECT_EQ(book.sheet(0).row(0).data(), big.row(0).data());
+    });
+    other.join();
+    EXPECT_EQ(book.sheet(1).row(7).data(), small.row(7).data());
+    EXPECT_EQ(book.sheet(0).row(0).data(), big.row(0).data());
 }
