@@ -10,6 +10,7 @@
 #include "odbc/tables.h"
 #include "odbc/worksheetlist.h"
 #include "tests/odbc/odbc_sandbox.h"
+#include "tests/odbc/reading.h"
 
 namespace {
 
@@ -50,15 +51,6 @@ protected:
                         ExcelConnectString(kDriver, Fixture("lo_catalogue.xls")), TRUE);
     }
 
-    static std::vector<CString> Column(CTables& tables, CString CTables::*field) {
-        std::vector<CString> values;
-        for (long row = 0; row < tables.GetRecordCount(); ++row) {
-            values.push_back(tables.*field);
-            tables.MoveNext();
-        }
-        return values;
-    }
-
     CDatabase m_database;
 };
 
@@ -66,7 +58,7 @@ TEST_F(ExcelCatalogueTest, WorksheetsAreSystemTablesAndTextColumnsWideText) {
     CTables tables(&m_database);
     ASSERT_TRUE(tables.Open(nullptr, nullptr, nullptr, nullptr, CRecordset::dynaset));
     EXPECT_EQ(tables.m_strQualifier, Fixture("lo_catalogue.xls"));
-    EXPECT_EQ(Column(tables, &CTables::m_strTableType),
+    EXPECT_EQ(CatalogueColumn(tables, &CTables::m_strTableType),
               (std::vector<CString>{u"SYSTEM TABLE", u"SYSTEM TABLE", u"SYSTEM TABLE", u"TABLE"}));
     CRecordsetEx set(&m_database);
     ASSERT_TRUE(

@@ -15,6 +15,7 @@
 #include "odbc/recordsetex.h"
 #include "odbc/tables.h"
 #include "tests/odbc/odbc_sandbox.h"
+#include "tests/odbc/reading.h"
 
 namespace {
 
@@ -78,16 +79,6 @@ protected:
         return u"Select * from " + table;
     }
 
-    static std::vector<CString> ColumnNames(const CRecordset& set) {
-        std::vector<CString> names;
-        CODBCFieldInfo info;
-        for (short i = 0; i < set.GetODBCFieldCount(); ++i) {
-            set.GetODBCFieldInfo(i, info);
-            names.push_back(info.m_strName);
-        }
-        return names;
-    }
-
     // Every field of every row, read the way the export reads a sheet.
     static std::vector<CString> Fields(CRecordset& set) {
         std::vector<CString> fields;
@@ -100,17 +91,6 @@ protected:
             set.MoveNext();
         }
         return fields;
-    }
-
-    // The worksheet list's loop: while the index is below the count of rows
-    // seen so far, take the row's name and move on.
-    static std::vector<CString> Names(CTables& tables) {
-        std::vector<CString> names;
-        for (long row = 0; row < tables.GetRecordCount(); ++row) {
-            names.push_back(tables.m_strTableName);
-            tables.MoveNext();
-        }
-        return names;
     }
 
     std::optional<ScratchSqlite> m_sqlite;
@@ -171,7 +151,7 @@ TEST_P(RecordsetAndCatalogue, CatalogueListsEveryTableOnceAndAfreshOnReopening) 
         ASSERT_TRUE(tables.Open(nullptr, nullptr, nullptr, nullptr, CRecordset::dynaset));
         EXPECT_FALSE(tables.IsBOF());
         EXPECT_EQ(tables.GetRecordCount(), 1);
-        EXPECT_EQ(Names(tables), GetParam().tables);
+        EXPECT_EQ(CatalogueColumn(tables), GetParam().tables);
         EXPECT_TRUE(tables.IsEOF());
         EXPECT_EQ(tables.GetRecordCount(), 4);
         EXPECT_EQ(tables.m_strTableName, CString(u""));
@@ -183,16 +163,17 @@ TEST_P(RecordsetAndCatalogue, CatalogueListsEveryTableOnceAndAfreshOnReopening) 
 TEST_P(RecordsetAndCatalogue, CatalogueSearchArgumentsReachTheDriver) {
     CTables tables(&m_database);
     tables.Open(nullptr, nullptr, u"%y%", nullptr, CRecordset::dynaset);
-    EXPECT_EQ(Names(tables), (std::vector<CString>{GetParam().tables[1], GetParam().tables[2]}));
+    EXPECT_EQ(CatalogueColumn(tables),
+              (std::vector<CString>{GetParam().tables[1], GetParam().tables[2]}));
     tables.Close();
     tables.Open(nullptr, nullptr, nullptr, GetParam().otherType, CRecordset::dynaset);
-    EXPECT_EQ(Names(tables), (std::vector<CString>{u"Prices"}));
+    EXPECT_EQ(CatalogueColumn(tables), (std::vector<CString>{u"Prices"}));
     tables.Close();
     ASSERT_TRUE(tables.Open(nullptr, nullptr, u"NoSuchTable%", nullptr, CRecordset::dynaset));
     EXPECT_TRUE(tables.IsOpen());
     EXPECT_TRUE(tables.IsBOF());
     EXPECT_TRUE(tables.IsEOF());
-    EXPECT_TRUE(Names(tables).empty());
+    EXPECT_TRUE(CatalogueColumn(tables).empty());
 }
 
 std::vector<Backend> Backends() {

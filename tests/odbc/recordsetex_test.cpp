@@ -6,22 +6,13 @@
 
 #include "odbc/recordsetex.h"
 #include "tests/odbc/odbc_sandbox.h"
+#include "tests/odbc/reading.h"
 
 namespace {
 
 class RecordsetExTest : public ::testing::Test {
 protected:
     void SetUp() override { m_database.Open(nullptr, FALSE, FALSE, m_file.Connect()); }
-
-    static std::vector<CString> ColumnNames(const CRecordset& set) {
-        std::vector<CString> names;
-        CODBCFieldInfo info;
-        for (short i = 0; i < set.GetODBCFieldCount(); ++i) {
-            set.GetODBCFieldInfo(i, info);
-            names.push_back(info.m_strName);
-        }
-        return names;
-    }
 
     ScratchSqlite m_file;
     CDatabase m_database;

@@ -6,6 +6,7 @@
 
 #include "odbc/tables.h"
 #include "tests/odbc/odbc_sandbox.h"
+#include "tests/odbc/reading.h"
 
 namespace {
 
@@ -18,17 +19,6 @@ protected:
         statement.Open(CRecordset::forwardOnly, sql, CRecordset::none);
     }
 
-    // The worksheet list's loop: while the index is below the count of rows
-    // seen so far, take the row's name and move on.
-    static std::vector<CString> Names(CTables& tables) {
-        std::vector<CString> names;
-        for (long row = 0; row < tables.GetRecordCount(); ++row) {
-            names.push_back(tables.m_strTableName);
-            tables.MoveNext();
-        }
-        return names;
-    }
-
     ScratchSqlite m_file;
     CDatabase m_database;
 };
@@ -37,14 +27,14 @@ TEST_F(TablesTest, ReopeningReadsTheCatalogueAfresh) {
     Execute(u"create table one(a integer)");
     CTables tables(&m_database);
     tables.Open(nullptr, nullptr, nullptr, nullptr, CRecordset::dynaset);
-    EXPECT_EQ(Names(tables), (std::vector<CString>{u"one"}));
+    EXPECT_EQ(CatalogueColumn(tables), (std::vector<CString>{u"one"}));
     tables.Close();
     EXPECT_FALSE(tables.IsOpen());
 
     Execute(u"create table two(a integer)");
     tables.Open(nullptr, nullptr, nullptr, nullptr, CRecordset::dynaset);
     EXPECT_EQ(tables.GetRecordCount(), 1);
-    EXPECT_EQ(Names(tables), (std::vector<CString>{u"one", u"two"}));
+    EXPECT_EQ(CatalogueColumn(tables), (std::vector<CString>{u"one", u"two"}));
 }
 
 TEST_F(TablesTest, ClosedConnectionFailsBeforeAnyStatement) {
