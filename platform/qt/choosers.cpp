@@ -31,8 +31,6 @@
 #include <string>
 #include <thread>
 
-extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
-
 namespace {
 
 std::mutex g_hookMutex;
@@ -66,7 +64,7 @@ QString QtFilter(const std::pair<CString, CString>& filter) {
     // usually show them already ("Excel Files (*.xls)").
     QString patterns = ToQString(filter.second);
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    const QString description = ToQString(filter.first);
+    QString description = ToQString(filter.first);
     const QString shown = QStringLiteral("(") + patterns + QLatin1Char(')');
     if (description.endsWith(shown))
         return description;
@@ -99,7 +97,7 @@ public:
             if (!name.exists() && !name.fileName().contains(QLatin1Char('.')) &&
                 QFileInfo(withSuffix).isFile()) {
                 m_withSuffix = withSuffix;
-                QDialog::accept();  // the name field keeps what was typed
+                done(QDialog::Accepted);  // the name field keeps what was typed
                 return;
             }
         }
@@ -267,7 +265,10 @@ QString LastLine(const std::string& errors) {
 void Pause(int ms) {
     if (IsGuiThread()) {
         QEventLoop loop;
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(ms);
         loop.exec();
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -339,7 +340,7 @@ QString RunOpener(const QString& opener, const QString& target) {
     if (bEnded && WIFSIGNALED(status))
         return name + QStringLiteral(" was ended by signal %1").arg(WTERMSIG(status));
     if (bEnded && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        const QString last = LastLine(ReadAll(errors.Get()));
+        QString last = LastLine(ReadAll(errors.Get()));
         if (!last.isEmpty())
             return last;
         return name + QStringLiteral(" ended with status %1").arg(WEXITSTATUS(status));

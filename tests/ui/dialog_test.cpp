@@ -492,7 +492,7 @@ TEST_F(DialogTest, HelpOpensThePageOrSaysWhyNot) {
 // refuses its answer fails the test instead of hanging it.
 class OnModal : public QObject {
 public:
-    explicit OnModal(std::function<void(QWidget*)> fn) {
+    explicit OnModal(const std::function<void(QWidget*)>& fn) {
         QTimer::singleShot(0, this, [fn] { fn(QApplication::activeModalWidget()); });
         QTimer::singleShot(5000, this, [] {
             while (QWidget* w = QApplication::activeModalWidget()) {
