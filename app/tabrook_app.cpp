@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/find_excel_driver.h"
 #include "app/stop_on_signal.h"
@@ -43,6 +44,19 @@ bool IsSystemStream(const CString& strOutputFile) {
         std::filesystem::canonical(std::filesystem::absolute(path, error).parent_path(), error);
     const std::string name = folder.string();
     return !error && (name == "/dev" || name.starts_with("/dev/") || name.starts_with("/proc/"));
+}
+
+// Where the dialog module may be: beside the program and in the library
+// folder relative to it, or, when the program's own place cannot be read,
+// the installed library folder. Only absolute paths: a relative one would
+// load whatever module the current folder holds.
+std::vector<std::filesystem::path> DialogModuleCandidates() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !exe.is_absolute())
+        return {std::filesystem::path(TABROOK_DIALOG_INSTALLED_DIR) / "tabrook-dialog.so"};
+    const std::filesystem::path exeDir = exe.parent_path();
+    return {exeDir / "tabrook-dialog.so", exeDir / TABROOK_DIALOG_RELDIR / "tabrook-dialog.so"};
 }
 
 }  // namespace
@@ -102,13 +116,9 @@ void CTabrookApp::RunDialog() {
         std::fputs(kUsage, stderr);
         return;
     }
-    std::error_code error;
-    const std::filesystem::path exeDir =
-        std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
     void* pModule = nullptr;
     std::string strTried;
-    for (const std::filesystem::path& path :
-         {exeDir / "tabrook-dialog.so", exeDir / TABROOK_DIALOG_RELDIR / "tabrook-dialog.so"}) {
+    for (const std::filesystem::path& path : DialogModuleCandidates()) {
         pModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (pModule)
             break;

@@ -149,7 +149,8 @@ TEST_F(TabrookProcess, FullDiskIsLoggedAndFailsTheRun) {
         RunTabrook(dir, TABROOK_ETC, {SAMPLE_XLS, "out/sales.csv", "Sheet1", "UTF-8", ",", "Unix"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(ReadBytes(dir / "out" / "DravikErrlog.txt"),
-              "Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
+              "Problem opening output file.\r\nInvalid path or File may be read only.\r\n"
+              "No space left on device\r\n");
 }
 
 TEST_F(TabrookProcess, MissingWorksheetFailsTheRun) {
