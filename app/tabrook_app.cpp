@@ -46,20 +46,15 @@ bool IsSystemStream(const CString& strOutputFile) {
     return !error && (name == "/dev" || name.starts_with("/dev/") || name.starts_with("/proc/"));
 }
 
-// Where the dialog module may be: beside the program and in the library
-// folder relative to it, or, when the program's own place cannot be read,
-// the installed library folder. Only absolute paths: a relative one would
-// load whatever module the current folder holds.
-std::vector<std::filesystem::path> DialogModuleCandidates() {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || !exe.is_absolute())
+}  // namespace
+
+std::vector<std::filesystem::path> DialogModulePaths(const std::filesystem::path& exe) {
+    if (!exe.is_absolute())
         return {std::filesystem::path(TABROOK_DIALOG_INSTALLED_DIR) / "tabrook-dialog.so"};
     const std::filesystem::path exeDir = exe.parent_path();
-    return {exeDir / "tabrook-dialog.so", exeDir / TABROOK_DIALOG_RELDIR / "tabrook-dialog.so"};
+    return {exeDir / "tabrook-dialog.so",
+            (exeDir / TABROOK_DIALOG_RELDIR / "tabrook-dialog.so").lexically_normal()};
 }
-
-}  // namespace
 
 CString ErrorLogPath(const CString& strOutputFile) {
     if (IsSystemStream(strOutputFile))
@@ -118,7 +113,9 @@ void CTabrookApp::RunDialog() {
     }
     void* pModule = nullptr;
     std::string strTried;
-    for (const std::filesystem::path& path : DialogModuleCandidates()) {
+    std::error_code error;
+    for (const std::filesystem::path& path :
+         DialogModulePaths(std::filesystem::read_symlink("/proc/self/exe", error))) {
         pModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (pModule)
             break;

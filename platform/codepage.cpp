@@ -66,7 +66,9 @@ struct CachedConverter {
 std::unique_ptr<UConverter, ConverterCloser> OpenConverter(UINT codePage) {
     const std::string number = std::to_string(codePage);
     // Code pages that ICU knows by their standard names only.
-    const std::string standard = codePage == 28591 ? "ISO-8859-1" : codePage == 20932 ? "EUC-JP" : "";
+    const std::string standard = codePage == 28591   ? "ISO-8859-1"
+                                 : codePage == 20932 ? "EUC-JP"
+                                                     : "";
     for (const char* prefix : {"windows-", "cp", "ibm-", ""}) {
         if (!*prefix && standard.empty())
             break;
@@ -350,10 +352,9 @@ UINT CodePageOfCodeset(std::string_view codeset) {
     static constexpr struct {
         const char* codeset;
         UINT codePage;
-    } kCodesets[] = {{"koi8-r", 20866},   {"koi8-u", 21866}, {"euc-jp", 20932},
-                     {"euc-kr", 51949},   {"gb18030", 54936}, {"gbk", 936},
-                     {"gb2312", 936},     {"big5", 950},      {"big5-hkscs", 950},
-                     {"shift_jis", 932},  {"tis-620", 874}};
+    } kCodesets[] = {{"koi8-r", 20866},   {"koi8-u", 21866},  {"euc-jp", 20932}, {"euc-kr", 51949},
+                     {"gb18030", 54936},  {"gbk", 936},       {"gb2312", 936},   {"big5", 950},
+                     {"big5-hkscs", 950}, {"shift_jis", 932}, {"tis-620", 874}};
     for (const auto& entry : kCodesets) {
         if (name == entry.codeset)
             return entry.codePage;

@@ -298,7 +298,7 @@ CString EscapeControlCharacters(const CString& text) {
         } else if (c <= 0xFF) {
             out += {u'\\', u'x', kHex[c >> 4], kHex[c & 0xF]};
         } else {
-            out += {u'\\', u'u', kHex[c >> 12], kHex[(c >> 8) & 0xF], kHex[(c >> 4) & 0xF],
+            out += {u'\\',        u'u', kHex[c >> 12], kHex[(c >> 8) & 0xF], kHex[(c >> 4) & 0xF],
                     kHex[c & 0xF]};
         }
     }

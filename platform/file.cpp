@@ -76,7 +76,7 @@ LinkTrust TrustOfLink(const std::string& path) {
     if (::stat(FolderOf(path).c_str(), &folder) != 0 || !(folder.st_mode & S_IWOTH))
         return LinkTrust::trusted;
     return link.st_uid == ::geteuid() || link.st_uid == folder.st_uid ? LinkTrust::trusted
-                                                                       : LinkTrust::untrusted;
+                                                                      : LinkTrust::untrusted;
 }
 
 // The descriptor of the process that a name such as /dev/stdout,
@@ -88,9 +88,8 @@ int OwnDescriptorNamed(const std::string& path) {
             return fd;
     }
     const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
-    for (const std::string& prefix :
-         {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
-          std::string("/proc/thread-self/fd/"), own}) {
+    for (const std::string& prefix : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                      std::string("/proc/thread-self/fd/"), own}) {
         if (!path.starts_with(prefix))
             continue;
         const std::string number = path.substr(prefix.size());
@@ -121,7 +120,7 @@ OpenResult OpenChecked(const std::string& path, int posixFlags) {
             trust = TrustOfLink(path);
         if (trust == LinkTrust::untrusted) {
             return {-1, EACCES,
-                    u"it is a link that someone else put in a folder that others can write "
+                    u"It is a link that someone else put in a folder that others can write "
                     u"to; it is not followed",
                     false};
         }
@@ -158,7 +157,7 @@ OpenResult OpenDescriptor(const CString& path, int posixFlags, UINT openFlags = 
         struct stat st {};
         if (result.fd < 0 && result.error == ENXIO && ::stat(name.c_str(), &st) == 0 &&
             S_ISFIFO(st.st_mode)) {
-            result.reason = u"it is a FIFO (a named pipe) that no program is reading";
+            result.reason = u"It is a FIFO (a named pipe) that no program is reading";
         }
         if (result.fd >= 0 && bOutput) {
             const int flags = ::fcntl(result.fd, F_GETFL);
@@ -301,8 +300,8 @@ void CFile::SetLength(ULONGLONG newLength) {
 bool CFile::IsSameFileAs(int fd) const {
     struct stat a {};
     struct stat b {};
-    return IsOpen() && ::fstat(m_hFile, &a) == 0 && ::fstat(fd, &b) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return IsOpen() && ::fstat(m_hFile, &a) == 0 && ::fstat(fd, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 bool CFile::IsSameFileAs(const char16_t* path) const {

@@ -58,7 +58,8 @@ ProcessArguments& Process() {
         argv.reserve(arguments.size());
         for (const std::string& a : arguments) argv.push_back(a.c_str());
         const int argc = static_cast<int>(argv.size());
-        return ProcessArguments{ArgumentsOf(argc, argv.data()), BuildCommandLine(argc, argv.data())};
+        return ProcessArguments{ArgumentsOf(argc, argv.data()),
+                                BuildCommandLine(argc, argv.data())};
     }();
     return process;
 }
