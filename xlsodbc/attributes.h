@@ -70,7 +70,8 @@ struct AttributeTable {
     }
 };
 
-// Statement attributes are allowed on a connection (see AttributeTable).
+// True for an attribute of the statement's table (api_stmt_attr.cpp), which
+// ODBC also allows on a connection (see AttributeTable).
 bool isStatementAttribute(SQLINTEGER id);
 
 template <class T>
