@@ -329,6 +329,25 @@ TEST_F(DialogTest, LoadingTheWorksheetListShowsTheBusyCursor) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+TEST_F(DialogTest, AnUnwritableOutputIsReportedOnceAndEndsTheRun) {
+    // Three chunks of records: each used to bring a box of its own, and
+    // the boxes came back faster than Stop could be reached.
+    Choose(Workbook(kExportXls, "export.xls"));
+    PlainTextOptions();
+    Convert("R1201$", dir / "no-such-folder" / "out.txt");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind("Problem opening output file.", 0), 0u) << Boxes()[0];
+    EXPECT_LT(dlg->m_arrProgress.size(), 1201u);
+    EXPECT_EQ(dlg->Text("IDC_PROGRESS_LABEL"), "Total records processed");
+    // A device that takes no bytes.
+    dlg->m_arrProgress.clear();
+    answers = {IDYES};  // it exists: overwrite it
+    Convert("R1201$", "/dev/full");
+    ASSERT_EQ(Boxes().size(), 3u);
+    EXPECT_NE(Boxes()[2].find("No space left on device"), std::string::npos) << Boxes()[2];
+    EXPECT_LT(dlg->m_arrProgress.size(), 1201u);
+}
+
 TEST_F(DialogTest, StopThenConvertAtOnceKeepsTheRunsApart) {
     Choose(Workbook(kExportXls, "export.xls"));
     PlainTextOptions();
