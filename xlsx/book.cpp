@@ -171,7 +171,8 @@ public:
         if (name.ns != Ns::Main) {
             return;
         }
-        if (name.local == "si") {
+        // Excel 2007's beta named a string <sstItem>.
+        if (name.local == "si" || name.local == "sstItem") {
             m_raw.clear();
             m_inSi = true;
         } else if (name.local == "t" && m_inSi && m_phonetic == 0) {
@@ -188,7 +189,7 @@ public:
             m_inT = false;
         } else if (name.local == "rPh") {
             --m_phonetic;
-        } else if (name.local == "si" && m_inSi) {
+        } else if ((name.local == "si" || name.local == "sstItem") && m_inSi) {
             m_inSi = false;
             m_text.clear();
             appendSpreadsheetText(m_raw, m_text, detail::kMaxString);
@@ -357,7 +358,14 @@ bool endsWith(std::string_view s, std::string_view tail) {
 // that hold no workbook this reader can read, saying what they hold.
 std::string findWorkbookPart(const ZipArchive& zip) {
     std::string part;
-    for (const Relationship& r : readRelationships(zip, "")) {
+    std::vector<Relationship> rels;
+    try {
+        rels = readRelationships(zip, "");
+    } catch (const Error&) {
+        // Damaged package relationships: the workbook is looked for where
+        // writers put it.
+    }
+    for (const Relationship& r : rels) {
         if (r.type == "officeDocument" && !r.target.empty()) {
             part = r.target;
             break;

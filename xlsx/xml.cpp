@@ -20,6 +20,8 @@ constexpr char kSep = '\x01';
 constexpr std::string_view kMainUris[] = {
     "http://schemas.openxmlformats.org/spreadsheetml/2006/main",
     "http://purl.oclc.org/ooxml/spreadsheetml/main",
+    // Excel 2007's beta wrote this one.
+    "http://schemas.microsoft.com/office/excel/2006/2",
 };
 constexpr std::string_view kRelUris[] = {
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
