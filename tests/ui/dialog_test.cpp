@@ -106,7 +106,7 @@ TEST_F(DialogTest, ChoosingAWorkbookDerivesTheOutputAndFillsTheWorksheets) {
     EXPECT_EQ(fileRequests[0].strDefExt, u".xls");
     EXPECT_EQ(fileRequests[0].dwFlags, OFN_EXPLORER | OFN_FILEMUSTEXIST);
     ASSERT_EQ(fileRequests[0].filters.size(), 1u);
-    EXPECT_EQ(fileRequests[0].filters[0].first, u"Excel Files (*.xls)");
+    EXPECT_EQ(fileRequests[0].filters[0].first, u"Excel Files (*.xls *.xlsx *.xlsm)");
     EXPECT_EQ(fileRequests[0].filters[0].second, u"*.xls");
     EXPECT_EQ(dlg->Text("IDC_EXCEL_FILE").toStdString(), book.string());
     EXPECT_EQ(dlg->Text("IDC_TEXT_FILE").toStdString(), (dir / "q1.xls.d/Sales.csv").string());
