@@ -32,7 +32,10 @@ namespace {
 using namespace xls_test;
 namespace fs = std::filesystem;
 
-const fs::path kCorpus = TABROOK_XLSX_CORPUS_DIR;
+// The build's corpus folder, or the one TABROOK_XLSX_CORPUS names.
+const fs::path kCorpus = std::getenv("TABROOK_XLSX_CORPUS") != nullptr
+                             ? fs::path(std::getenv("TABROOK_XLSX_CORPUS"))
+                             : fs::path(TABROOK_XLSX_CORPUS_DIR);
 
 // Each kind of difference from openpyxl that the contract makes on purpose.
 const std::map<std::string, std::string> kExplained = {
