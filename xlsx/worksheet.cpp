@@ -316,10 +316,13 @@ private:
                 if (trimmed(m_text).empty()) {
                     return;  // no value (a formula without its cached result)
                 }
-                if (!parseNumber(m_text, c.number)) {
+                // Through a local: the packed cell's double is not aligned.
+                double number = 0;
+                if (!parseNumber(m_text, number)) {
                     bad("cell " + cellName() + " holds \"" + m_text.substr(0, 40) +
                         "\", which is not a number");
                 }
+                c.number = number;
                 c.type =
                     m_xf < m_package.xfKinds.size() ? m_package.xfKinds[m_xf] : CellType::Number;
                 break;
@@ -380,10 +383,12 @@ private:
                     return;
                 }
                 CellType kind = CellType::Date;
-                if (!parseIsoDate(m_text, m_package.date1904, c.number, kind)) {
+                double serial = 0;
+                if (!parseIsoDate(m_text, m_package.date1904, serial, kind)) {
                     bad("cell " + cellName() + " holds \"" + m_text.substr(0, 40) +
                         "\", which is not an ISO 8601 date");
                 }
+                c.number = serial;
                 const CellType format =
                     m_xf < m_package.xfKinds.size() ? m_package.xfKinds[m_xf] : CellType::Number;
                 c.type = format == CellType::Number ? kind : format;

@@ -147,14 +147,14 @@ TEST_F(TabrookProcess, AnXlsxConvertsAsTheXlsSavedFromIt) {
     const fs::path fixtures = DRIVER_FIXTURES;
     fs::copy_file(fixtures / "lo_driver.xlsx", dir / "macro book.xlsm");
     std::string first;
-    for (const fs::path book :
+    for (const fs::path& book :
          {fixtures / "lo_driver.xls", fixtures / "lo_driver.xlsx", dir / "macro book.xlsm"}) {
         const fs::path out = dir / (book.stem().string() + ".txt");
-        const Result r = RunTabrook(
-            dir, TABROOK_ETC, {book.string(), out.string(), "My Sheet", "UTF-8", ";", "Unix"});
+        const Result r = RunTabrook(dir, TABROOK_ETC,
+                                    {book.string(), out.string(), "Sheet1", "UTF-8", ";", "Unix"});
         EXPECT_EQ(r.status, 0) << book << r.err;
         const std::string text = ReadBytes(out);
-        EXPECT_GT(text.size(), 20U) << book;
+        EXPECT_NE(text.find("Grüße 日本 😀;-12.5"), std::string::npos) << book << text;
         if (first.empty()) {
             first = text;
         }
