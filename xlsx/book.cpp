@@ -442,8 +442,8 @@ xls::Workbook readPackage(std::vector<uint8_t> bytes) {
             info.type = sheetType(r->second.type);
             part = r->second.target;
         }
-        book->sheets.push_back(std::move(info));
         package->sheetParts.push_back(info.type == SheetType::Worksheet ? part : std::string());
+        book->sheets.push_back(std::move(info));
     }
     resolveNames(workbook.names, *book);
 

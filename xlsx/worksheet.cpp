@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "xls/bytes.h"
+#include "xls/huge_pages.h"
 #include "xls/render.h"
 #include "xls/sheet_builder.h"
 #include "xlsx/package.h"
@@ -116,7 +117,6 @@ bool parseIsoDate(std::string_view s, bool date1904, double& serial, CellType& k
                 double f = 0;
                 std::from_chars(s.data() + pos, s.data() + end, f);
                 fraction = f;
-                pos = end;
             }
         }
     }
@@ -176,6 +176,8 @@ public:
             m_inData = true;
         } else if (n == "mergeCell") {
             merge(a.get("ref"));
+        } else if (n == "dimension") {
+            reserve(a.get("ref"));
         }
     }
 
@@ -417,6 +419,31 @@ private:
         c.text = static_cast<uint32_t>(index);
         m_out.local.add(m_scratch);
         return true;
+    }
+
+    // <dimension> sizes the cell vector up front, so that a large sheet
+    // is not copied as the vector grows. It is only a hint, and no more is
+    // reserved than the part's bytes can hold as cells.
+    void reserve(const char* ref) {
+        if (ref == nullptr || !m_out.cells.empty()) {
+            return;
+        }
+        const std::string_view r(ref);
+        const size_t colon = r.find(':');
+        uint32_t r1 = 0, c1 = 0, r2 = 0, c2 = 0;
+        if (colon == std::string_view::npos || !parseCellRef(r.substr(0, colon), r1, c1) ||
+            !parseCellRef(r.substr(colon + 1), r2, c2) || r2 < r1 || c2 < c1) {
+            return;
+        }
+        // A cell takes at least "<c><v>0</v></c>" of the inflated part.
+        constexpr uint64_t kLeastCellBytes = 15;
+        const uint64_t claimed = uint64_t{r2 - r1 + 1} * (c2 - c1 + 1);
+        // Real sheets hold well under one cell per compressed byte (a wide
+        // sheet of numbers, dates and text: 0.2); a lying <dimension> and a
+        // lying size in the zip directory get no more than two.
+        const uint64_t room =
+            std::min(m_entry.declaredSize / kLeastCellBytes, 2 * m_entry.compressedSize + 4096);
+        xls::detail::reserveLarge(m_out.cells, static_cast<size_t>(std::min(claimed, room)));
     }
 
     void merge(const char* ref) {

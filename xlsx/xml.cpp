@@ -3,9 +3,15 @@
 // exception thrown again once expat has returned.
 #include "xlsx/xml.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <vector>
 
 #include <expat.h>
 
@@ -31,6 +37,10 @@ constexpr std::string_view kPackageUris[] = {
     "http://schemas.openxmlformats.org/package/2006/relationships",
     "http://schemas.openxmlformats.org/package/2006/content-types",
 };
+// Members from this size on are inflated ahead of the parser (see
+// InflateAhead); below it a thread costs more than it saves.
+constexpr uint64_t kInflateAheadFrom = uint64_t{1} << 20U;
+
 constexpr std::string_view kMcUri = "http://schemas.openxmlformats.org/markup-compatibility/2006";
 
 template <size_t N>
@@ -47,6 +57,17 @@ struct Split {
     std::string_view uri;
     std::string_view local;
 };
+
+// The usual name, in the Transitional spreadsheet namespace, is told by one
+// comparison of its start, without measuring the whole name first.
+bool inMainNamespace(const char* expanded, std::string_view& local) {
+    const std::string_view uri = kMainUris[0];
+    if (std::strncmp(expanded, uri.data(), uri.size()) != 0 || expanded[uri.size()] != kSep) {
+        return false;
+    }
+    local = std::string_view(expanded + uri.size() + 1);
+    return true;
+}
 
 Split split(const char* expanded) {
     const std::string_view s(expanded);
@@ -135,6 +156,11 @@ private:
             ++m_skip;
             return;
         }
+        XmlName main{Ns::Main, {}};
+        if (inMainNamespace(name, main.local)) {
+            m_handler.start(main, XmlAttributes(atts));
+            return;
+        }
         const Split s = split(name);
         if (s.uri == kMcUri) {
             if (s.local == "Choice") {
@@ -147,6 +173,11 @@ private:
     void end(const char* name) {
         if (m_skip > 0) {
             --m_skip;
+            return;
+        }
+        XmlName main{Ns::Main, {}};
+        if (inMainNamespace(name, main.local)) {
+            m_handler.end(main);
             return;
         }
         const Split s = split(name);
@@ -212,6 +243,104 @@ private:
     size_t m_skip = 0;
 };
 
+// A large member is inflated on a thread of its own, a few chunks ahead of
+// the parser, so that inflating and parsing share the time of two cores.
+class InflateAhead {
+public:
+    InflateAhead(const ZipArchive& zip, const ZipEntry& entry)
+        : m_reader(zip, entry), m_thread([this] { run(); }) {}
+    InflateAhead(const InflateAhead&) = delete;
+    InflateAhead& operator=(const InflateAhead&) = delete;
+    InflateAhead(InflateAhead&&) = delete;
+    InflateAhead& operator=(InflateAhead&&) = delete;
+    ~InflateAhead() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    // The next chunk (empty at the member's end), valid until the next call.
+    // Throws what inflating threw.
+    std::span<const uint8_t> next() {
+        std::unique_lock lock(m_mutex);
+        if (!m_current.empty()) {
+            m_free.push_back(std::move(m_current));
+            m_changed.notify_all();
+        }
+        m_changed.wait(lock, [this] { return !m_filled.empty() || m_error || m_ended; });
+        if (!m_filled.empty()) {
+            m_current = std::move(m_filled.front());
+            m_filled.pop_front();
+            m_changed.notify_all();
+            return m_current;
+        }
+        if (m_error) {
+            std::rethrow_exception(m_error);
+        }
+        return {};
+    }
+
+private:
+    static constexpr size_t kChunk = size_t{1} << 20U;
+    static constexpr size_t kChunks = 4;
+
+    void run() {
+        try {
+            for (;;) {
+                std::vector<uint8_t> buffer;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [this] {
+                        return m_stop || !m_free.empty() || m_filled.size() + 1 < kChunks;
+                    });
+                    if (m_stop) {
+                        return;
+                    }
+                    if (!m_free.empty()) {
+                        buffer = std::move(m_free.back());
+                        m_free.pop_back();
+                    }
+                }
+                buffer.resize(kChunk);
+                size_t n = 0;
+                for (size_t got = 1; n < kChunk && got > 0;) {
+                    got = m_reader.read(buffer.data() + n, kChunk - n);
+                    n += got;
+                }
+                buffer.resize(n);
+                const std::lock_guard lock(m_mutex);
+                if (n == 0) {
+                    m_ended = true;
+                } else {
+                    m_filled.push_back(std::move(buffer));
+                }
+                m_changed.notify_all();
+                if (n == 0) {
+                    return;
+                }
+            }
+        } catch (...) {
+            const std::lock_guard lock(m_mutex);
+            m_error = std::current_exception();
+            m_changed.notify_all();
+        }
+    }
+
+    ZipReader m_reader;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<uint8_t>> m_filled;
+    std::vector<std::vector<uint8_t>> m_free;
+    std::vector<uint8_t> m_current;
+    std::exception_ptr m_error;
+    bool m_stop = false;
+    bool m_ended = false;
+    std::thread m_thread;  // last: it starts once everything above is built
+};
+
 }  // namespace
 
 const char* XmlAttributes::get(std::string_view local) const {
@@ -235,8 +364,20 @@ const char* XmlAttributes::relationship(std::string_view local) const {
 
 void parseXml(const ZipArchive& zip, const ZipEntry& entry, XmlHandler& handler) {
     Session session(entry.name, handler);
+    if (entry.compressedSize >= kInflateAheadFrom) {
+        InflateAhead ahead(zip, entry);
+        for (;;) {
+            const std::span<const uint8_t> chunk = ahead.next();
+            session.feedCopy(
+                std::string_view(reinterpret_cast<const char*>(chunk.data()), chunk.size()),
+                chunk.empty());
+            if (chunk.empty()) {
+                return;
+            }
+        }
+    }
     ZipReader reader(zip, entry);
-    constexpr size_t kChunk = 256 * 1024;
+    constexpr size_t kChunk = size_t{256} * 1024;
     for (;;) {
         auto* buf = static_cast<uint8_t*>(session.buffer(kChunk));
         const size_t n = reader.read(buf, kChunk);

@@ -343,7 +343,7 @@ void ZipReader::finish() {
 std::string readWhole(const ZipArchive& zip, const ZipEntry& entry) {
     ZipReader reader(zip, entry);
     std::string out;
-    constexpr size_t kChunk = 64 * 1024;
+    constexpr size_t kChunk = size_t{64} * 1024;
     for (;;) {
         const size_t have = out.size();
         out.resize(have + kChunk);

@@ -35,8 +35,8 @@ struct ZipEntry {
 // whole package a budget that no number of parts exceeds.
 struct InflateBudget {
     uint64_t ratio = 100;
-    uint64_t partFloor = uint64_t{32} << 20U;
-    uint64_t packageFloor = uint64_t{128} << 20U;
+    uint64_t partFloor = uint64_t{4} << 20U;
+    uint64_t packageFloor = uint64_t{16} << 20U;
 };
 
 class ZipArchive {
