@@ -216,7 +216,9 @@ void CTabrookDlg::OnBrowseExcelFile() {
     m_edExcelFile.SetReadOnly(FALSE);
     const CString strCurrent = m_edExcelFile.GetWindowText();
     CFileDialog chooser(TRUE, u".xls", nullptr, OFN_EXPLORER | OFN_FILEMUSTEXIST,
-                        u"Excel Files (*.xls)|*.xls||", this);
+                        u"Excel Files (*.xls *.xlsx *.xlsm)|*.xls;*.xlsx;*.xlsm|"
+                        u"All Files (*.*)|*.*||",
+                        this);
     std::u16string buffer(kFileBufferSize, u'\0');
     std::copy_n(strCurrent.GetString(), std::min(strCurrent.GetLength(), kFileBufferSize - 1),
                 buffer.begin());
