@@ -114,8 +114,8 @@ TEST_F(DialogTest, ChoosingAWorkbookDerivesTheOutputAndFillsTheWorksheets) {
     EXPECT_EQ(fileRequests[0].strDefExt, u".xls");
     EXPECT_EQ(fileRequests[0].dwFlags, OFN_EXPLORER | OFN_FILEMUSTEXIST);
     ASSERT_EQ(fileRequests[0].filters.size(), 2u);
-    EXPECT_EQ(fileRequests[0].filters[0].first, u"Excel Files (*.xls)");
-    EXPECT_EQ(fileRequests[0].filters[0].second, u"*.xls");
+    EXPECT_EQ(fileRequests[0].filters[0].first, u"Excel Files (*.xls *.xlsx *.xlsm)");
+    EXPECT_EQ(fileRequests[0].filters[0].second, u"*.xls;*.xlsx;*.xlsm");
     EXPECT_EQ(fileRequests[0].filters[1].first, u"All files (*)");
     EXPECT_EQ(fileRequests[0].filters[1].second, u"*");
     EXPECT_EQ(dlg->Text("IDC_EXCEL_FILE").toStdString(), book.string());
@@ -552,7 +552,7 @@ TEST_F(DialogTest, TheRealFileChooserTakesAWorkbookAsNamed) {
         dlg->Click("IDC_BROWSE_EXCEL");
     };
     type(ledger);
-    EXPECT_EQ(filters, QStringList({"Excel Files (*.xls)", "All files (*)"}));
+    EXPECT_EQ(filters, QStringList({"Excel Files (*.xls *.xlsx *.xlsm)", "All files (*)"}));
     EXPECT_EQ(dlg->Text("IDC_EXCEL_FILE").toStdString(), ledger.string());
     EXPECT_EQ(dlg->Text("IDC_TEXT_FILE").toStdString(), ledger.string() + ".csv");
     EXPECT_EQ(dlg->Control<QComboBox>("IDC_WORKSHEET")->count(), 4);
