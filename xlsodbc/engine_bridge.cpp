@@ -31,7 +31,8 @@ public:
     [[nodiscard]] uint32_t rowCount() const override { return m_grid->rowCount() - m_firstDataRow; }
     void readRow(uint32_t row, std::vector<sql::Value>& values) override {
         m_grid->seek(row + m_firstDataRow);
-        for (uint16_t c = 0; c < values.size(); ++c) {
+        const auto columns = static_cast<uint16_t>(values.size());
+        for (uint16_t c = 0; c < columns; ++c) {
             sql::Value& v = values[c];
             if (const auto number = m_grid->plainNumber(c)) {
                 v.kind = sql::Value::Kind::Number;
