@@ -293,7 +293,7 @@ void Engine::Impl::copy(std::u16string_view name, SourceTable& table) {
     std::u16string create = u"CREATE TABLE main." + quotedName(name) + u"(";
     std::u16string insert = u"INSERT INTO main." + quotedName(name) + u" VALUES(";
     for (size_t c = 0; c < columns.size(); ++c) {
-        create += (c == 0 ? u"" : u",") + quotedName(columns[c]) + u" COLLATE JETTEXT";
+        create += (c == 0 ? u"" : u",") + quotedName(columns[c]) + u" COLLATE FOLDED";
         insert += c == 0 ? u"?" : u",?";
     }
     create += u")";

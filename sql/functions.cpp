@@ -1377,8 +1377,8 @@ constexpr std::array kScalars{
     Scalar{"Len", 1, fnLen, true},
     Scalar{"CHAR_LENGTH", 1, fnLen, true},
     Scalar{"CHARACTER_LENGTH", 1, fnLen, true},
-    Scalar{"jet_left", 2, fnLeft, true},
-    Scalar{"jet_right", 2, fnRight, true},
+    Scalar{"dialect_left", 2, fnLeft, true},
+    Scalar{"dialect_right", 2, fnRight, true},
     Scalar{"Mid", 2, fnMid, true},
     Scalar{"Mid", 3, fnMid, true},
     Scalar{"SUBSTRING", 3, fnMid, true},
@@ -1391,20 +1391,20 @@ constexpr std::array kScalars{
     Scalar{"Space", 1, fnSpace, true},
     Scalar{"String", 2, fnString, true},
     Scalar{"REPEAT", 2, fnRepeat, true},
-    Scalar{"jet_asc", 1, fnAsc, true},
+    Scalar{"dialect_asc", 1, fnAsc, true},
     Scalar{"ASCII", 1, fnAsc, true},
     Scalar{"Chr", 1, fnChr, true},
     Scalar{"ChrW", 1, fnChr, true},
     Scalar{"CStr", 1, fnCStr, true},
     Scalar{"CONCAT", -1, fnConcat, true},
-    Scalar{"jet_concat", 2, fnConcat, true},
+    Scalar{"dialect_concat", 2, fnConcat, true},
     Scalar{"CDbl", 1, fnCDbl, true},
     Scalar{"CSng", 1, fnCDbl, true},
     Scalar{"CCur", 1, fnCDbl, true},
     Scalar{"CInt", 1, fnCInt, true},
     Scalar{"CLng", 1, fnCInt, true},
     Scalar{"Val", 1, fnVal, true},
-    Scalar{"jet_isnull", 1, fnIsNull, true},
+    Scalar{"dialect_isnull", 1, fnIsNull, true},
     Scalar{"IsNumeric", 1, fnIsNumeric, true},
     Scalar{"IsDate", 1, fnIsDate, true},
     Scalar{"Int", 1, fnInt, true},
@@ -1414,10 +1414,10 @@ constexpr std::array kScalars{
     Scalar{"Round", 1, fnRound, true},
     Scalar{"Round", 2, fnRound, true},
     Scalar{"TRUNCATE", 2, fnTruncate, true},
-    Scalar{"jet_intdiv", 2, fnIntDiv, true},
-    Scalar{"jet_mod", 2, fnMod, true},
-    Scalar{"jet_power", 2, fnPower, true},
-    Scalar{"jet_true", 1, fnTrueValue, true},
+    Scalar{"dialect_intdiv", 2, fnIntDiv, true},
+    Scalar{"dialect_mod", 2, fnMod, true},
+    Scalar{"dialect_power", 2, fnPower, true},
+    Scalar{"dialect_true", 1, fnTrueValue, true},
     Scalar{"Year", 1, fnYear, true},
     Scalar{"Month", 1, fnMonth, true},
     Scalar{"Day", 1, fnDay, true},
@@ -1488,7 +1488,7 @@ void registerFunctions(sqlite3* db) {
     } else {
         collator = nullptr;
     }
-    sqlite3_create_collation_v2(db, "JETTEXT", SQLITE_UTF16LE, collator, collate, closeCollator);
+    sqlite3_create_collation_v2(db, "FOLDED", SQLITE_UTF16LE, collator, collate, closeCollator);
     for (const int args : {2, 3}) {
         sqlite3_create_function_v2(db, "like", args, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
                                    fnLike, nullptr, nullptr, nullptr);

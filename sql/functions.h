@@ -6,7 +6,7 @@ struct sqlite3;
 
 namespace sql {
 
-// Registers the collation JETTEXT and every function of the dialect.
+// Registers the collation FOLDED and every function of the dialect.
 void registerFunctions(sqlite3* db);
 
 // False for the engine's functions that reach outside the database

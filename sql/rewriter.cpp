@@ -740,7 +740,7 @@ void rewriteTruth(std::vector<Node>& v) {
                 v.erase(v.begin() + static_cast<std::ptrdiff_t>(from),
                         v.begin() + static_cast<std::ptrdiff_t>(otherEnd) + 1);
                 v.insert(v.begin() + static_cast<std::ptrdiff_t>(from),
-                         {Node{Kind::Word, u"jet_true", {}}, Node{Kind::Group, {}, operand}});
+                         {Node{Kind::Word, u"dialect_true", {}}, Node{Kind::Group, {}, operand}});
                 k = from + 1;
                 continue;
             }
@@ -752,7 +752,7 @@ void rewriteTruth(std::vector<Node>& v) {
                 v.erase(v.begin() + static_cast<std::ptrdiff_t>(otherStart),
                         v.begin() + static_cast<std::ptrdiff_t>(to) + 1);
                 v.insert(v.begin() + static_cast<std::ptrdiff_t>(otherStart),
-                         {Node{Kind::Word, u"jet_true", {}}, Node{Kind::Group, {}, operand}});
+                         {Node{Kind::Word, u"dialect_true", {}}, Node{Kind::Group, {}, operand}});
             }
         }
         // IS TRUE keeps the engine's meaning.
@@ -774,7 +774,7 @@ void rewriteLevel(std::vector<Node>& v, const Context& ctx) {
         const bool call = k + 1 < v.size() && v[k + 1].kind == Kind::Group;
         if (call && (is(n, u"ASC") || is(n, u"ISNULL"))) {
             // Functions of the dialect whose names the engine reads as words.
-            n.text = is(n, u"ASC") ? u"jet_asc" : u"jet_isnull";
+            n.text = is(n, u"ASC") ? u"dialect_asc" : u"dialect_isnull";
         } else if (is(n, u"ALIKE")) {
             n.text = u"LIKE";
         } else if (is(n, u"DISTINCTROW")) {
@@ -782,12 +782,12 @@ void rewriteLevel(std::vector<Node>& v, const Context& ctx) {
         } else if (is(n, u"MOD") && k + 1 < v.size() && v[k + 1].kind == Kind::Group &&
                    (k == 0 || prevSignificant(v, k) == npos ||
                     primaryStart(v, prevSignificant(v, k)) == npos)) {
-            n.text = u"jet_mod";  // MOD(a, b), the function
+            n.text = u"dialect_mod";  // MOD(a, b), the function
         } else if (is(n, u"CONVERT") && k + 1 < v.size() && v[k + 1].kind == Kind::Group) {
             rewriteConvert(v, k);
         } else if ((is(n, u"LEFT") || is(n, u"RIGHT")) && k + 1 < v.size() &&
                    v[k + 1].kind == Kind::Group) {
-            n.text = is(n, u"LEFT") ? u"jet_left" : u"jet_right";
+            n.text = is(n, u"LEFT") ? u"dialect_left" : u"dialect_right";
         } else if (is(n, u"CURRENT_DATE") || is(n, u"CURRENT_TIME") ||
                    is(n, u"CURRENT_TIMESTAMP")) {
             // The local date and time, not the engine's UTC.
@@ -821,14 +821,14 @@ void rewriteLevel(std::vector<Node>& v, const Context& ctx) {
     }
     rewriteTop(v);
     binaryToCall(
-        v, [](const Node& n) { return isPunct(n, u"^"); }, {}, u"jet_power", "^");
+        v, [](const Node& n) { return isPunct(n, u"^"); }, {}, u"dialect_power", "^");
     binaryToCall(
-        v, [](const Node& n) { return isPunct(n, u"\\"); }, {u"*", u"/"}, u"jet_intdiv", "\\");
+        v, [](const Node& n) { return isPunct(n, u"\\"); }, {u"*", u"/"}, u"dialect_intdiv", "\\");
     binaryToCall(
-        v, [](const Node& n) { return is(n, u"MOD"); }, {u"*", u"/"}, u"jet_mod", "MOD");
+        v, [](const Node& n) { return is(n, u"MOD"); }, {u"*", u"/"}, u"dialect_mod", "MOD");
     binaryToCall(
         v, [](const Node& n) { return isPunct(n, u"&"); }, {u"*", u"/", u"+", u"-", u"%", u"||"},
-        u"jet_concat", "&");
+        u"dialect_concat", "&");
     rewriteTruth(v);
     for (const Node& n : v) {
         if (n.kind == Kind::Punct && (n.text == u"|" || n.text == u"~" || n.text == u"<<" ||

@@ -1,6 +1,6 @@
 // Translation of the statements users and their tools write (ODBC escapes
-// and the desktop database dialect) into the engine's dialect, token by
-// token, never inside a literal: {d '...'} {t} {ts} {fn ...} {oj ...}
+// and the dialect of spreadsheet queries) into the engine's dialect, token
+// by token, never inside a literal: {d '...'} {t} {ts} {fn ...} {oj ...}
 // {escape '...'}, #1/15/2024# dates (month first), TOP n [PERCENT],
 // & concatenation, MOD, \ and ^, [..] and `..` quoting, bare ranges
 // (Sheet1$A1:C10, Sheet1!Name), a catalogue qualifier equal to the

@@ -187,7 +187,7 @@ TEST_F(Sql, QueryBuilderFormsAndColumnNames) {
         << describe(SQL_HANDLE_DBC, conn.handle);
     out.resize(static_cast<size_t>(length));
     EXPECT_EQ(utf8(out),
-              "select jet_concat(Product , 'x') AS \"Expr1000\" from \"Sales$\" where "
+              "select dialect_concat(Product , 'x') AS \"Expr1000\" from \"Sales$\" where "
               "Day < '2024-02-01' LIMIT 1");
 }
 
