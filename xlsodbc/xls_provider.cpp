@@ -6,6 +6,7 @@
 #include "xlsodbc/text.h"
 
 #include "xls/workbook.h"
+#include "xlsx/xlsx.h"
 
 #include <algorithm>
 #include <system_error>
@@ -20,23 +21,31 @@ std::string quotedPath(const std::filesystem::path& path) {
 // Why a workbook was refused, in words a user understands.
 std::string refusal(const std::filesystem::path& path, const xls::Error& error) {
     const std::string file = quotedPath(path);
-    const std::string notXls = file + " is not an Excel .xls workbook";
-    const std::string saveAsXls = "; save it in the Excel 97-2003 (.xls) format to read it";
+    const std::string notExcel = file + " is not an Excel workbook (.xls, .xlsx or .xlsm)";
+    const std::string saveAs = "; save it as an Excel workbook (.xlsx or .xls) to read it";
     switch (error.kind()) {
         case xls::ErrorKind::Io:
             return "The workbook " + file + " cannot be opened: " + error.what();
         case xls::ErrorKind::NotWorkbook:
-            return notXls + " (" + error.what() + ")";
+            return notExcel + " (" + error.what() + ")";
         case xls::ErrorKind::LooksLikeXlsx:
-            return notXls + ": it looks like an Excel 2007 or later (.xlsx) workbook" + saveAsXls;
+            return notExcel + ": it looks like an Excel 2007 or later (.xlsx) workbook" + saveAs;
         case xls::ErrorKind::LooksLikeOds:
-            return notXls + ": it is an OpenDocument spreadsheet (.ods)" + saveAsXls;
+            return notExcel +
+                   ": it is an OpenDocument spreadsheet (.ods), which this driver "
+                   "does not read" +
+                   saveAs;
+        case xls::ErrorKind::LooksLikeXlsb:
+            return notExcel +
+                   ": it is an Excel binary workbook (.xlsb), which this driver "
+                   "does not read" +
+                   saveAs;
         case xls::ErrorKind::Encrypted:
             return "The workbook " + file +
                    " is password-protected; save a copy without a password to read it";
         case xls::ErrorKind::UnsupportedVersion:
             return file + " is an Excel file of a version that is not supported (" + error.what() +
-                   ")" + saveAsXls;
+                   ")" + saveAs;
         case xls::ErrorKind::Damaged:
             break;
     }
@@ -200,16 +209,16 @@ private:
     [[nodiscard]] std::optional<xls::Range> withinGrid(const xls::Sheet& sheet, size_t index,
                                                        std::string& note) const {
         std::optional<xls::Range> used = sheet.usedRange();
-        const uint16_t lastCol = 255;
-        const uint32_t lastRow = m_workbook.biffVersion() <= 4 ? 16383 : 65535;
+        const int version = m_workbook.biffVersion();
+        const uint16_t lastCol = version >= 12 ? 16383 : 255;
+        const uint32_t lastRow = version >= 12 ? 1048575 : version <= 4 ? 16383 : 65535;
         if (!used || (used->lastCol <= lastCol && used->lastRow <= lastRow)) {
             return used;
         }
         note = "The worksheet \"" + utf16ToUtf8(m_workbook.sheets()[index].name) + "\" of " +
-               quotedPath(m_path) +
-               " has cells outside the grid of a worksheet (columns A to IV, " + "rows 1 to " +
-               std::to_string(lastRow + 1) + "): the file is damaged there, and " +
-               "those cells are left out";
+               quotedPath(m_path) + " has cells outside the grid of a worksheet (columns A to " +
+               (version >= 12 ? "XFD" : "IV") + ", rows 1 to " + std::to_string(lastRow + 1) +
+               "): the file is damaged there, and " + "those cells are left out";
         if (used->firstCol > lastCol || used->firstRow > lastRow) {
             return std::nullopt;
         }
@@ -255,7 +264,7 @@ std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) 
             "The workbook " + quotedPath(path) + " cannot be opened: it is a folder, not a file");
     }
     try {
-        return std::make_unique<XlsSource>(path, xls::Workbook::open(path));
+        return std::make_unique<XlsSource>(path, xlsx::openWorkbook(path));
     } catch (const xls::Error& e) {
         throw DriverError(State::UnableToConnect, refusal(path, e));
     }
