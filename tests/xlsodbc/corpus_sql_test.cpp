@@ -52,9 +52,9 @@ std::vector<std::string> columnNames(SQLHSTMT handle) {
     for (SQLUSMALLINT i = 1; i <= count; ++i) {
         SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;
         SQLULEN size = 0;
-        EXPECT_TRUE(SQL_SUCCEEDED(SQLDescribeColW(handle, i, reinterpret_cast<SQLWCHAR*>(name.data()),
-                                                  static_cast<SQLSMALLINT>(32767), &length, &type,
-                                                  &size, &digits, &nullable)));
+        EXPECT_TRUE(SQL_SUCCEEDED(SQLDescribeColW(
+            handle, i, reinterpret_cast<SQLWCHAR*>(name.data()), static_cast<SQLSMALLINT>(32767),
+            &length, &type, &size, &digits, &nullable)));
         names.push_back(utf8(name.substr(0, std::min<size_t>(static_cast<size_t>(length), 32766))));
     }
     return names;
@@ -117,8 +117,8 @@ TEST(CorpusSql, EngineAgreesWithTheDirectPathOnEveryTable) {
     Env env(SQL_OV_ODBC3);
     for (const auto& file : files) {
         Conn conn(env);
-        if (!SQL_SUCCEEDED(conn.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=" +
-                                        file.string()))) {
+        if (!SQL_SUCCEEDED(
+                conn.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=" + file.string()))) {
             continue;  // workbooks the driver refuses are the reader's tests' business
         }
         std::vector<std::string> names = tables(conn);

@@ -24,9 +24,10 @@ public:
     [[nodiscard]] const std::vector<std::u16string>& columns() const override { return m_columns; }
     [[nodiscard]] uint32_t rowCount() const override { return 6; }
     void readRow(uint32_t row, std::vector<sql::Value>& values) override {
-        static const char16_t* const kNames[] = {u"pen", u"Ärger", u"ink", nullptr, u"PEN", u"日本"};
-        static const char16_t* const kDays[] = {u"2024-01-15", u"13:45:00", nullptr,
-                                                u"2024-02-29 13:45:00", u"TRUE", u"#DIV/0!"};
+        static const char16_t* const kNames[] = {u"pen",  u"Ärger", u"ink",
+                                                 nullptr, u"PEN",   u"日本"};
+        static const char16_t* const kDays[] = {u"2024-01-15",          u"13:45:00", nullptr,
+                                                u"2024-02-29 13:45:00", u"TRUE",     u"#DIV/0!"};
         auto text = [](const char16_t* t) {
             sql::Value v;
             if (t != nullptr) {
