@@ -15,7 +15,6 @@
 #include <initializer_list>
 #include <mutex>
 #include <new>
-#include <string>
 
 namespace xlsodbc {
 
@@ -62,17 +61,6 @@ SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
         recordCurrentException(*handle);
         return SQL_ERROR;
     }
-}
-
-// Refuses an attribute the driver does not know (HYC00). Driver managers
-// ask for several on every connection and statement, so the refusal is a
-// diagnostic and SQL_ERROR (an int, like the other answers of a guarded
-// body), without the cost of an exception.
-inline int refuseAttribute(Handle& handle, const char* kind, SQLINTEGER attribute) {
-    handle.diagnostics.add(State::NotImplemented, std::string("The ") + kind + " attribute " +
-                                                      std::to_string(attribute) +
-                                                      " is not supported");
-    return SQL_ERROR;
 }
 
 // The catalogue's view of a connected connection.
@@ -126,10 +114,15 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
 SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                       SQLINTEGER* length) noexcept;
 
-// Parameters (api_params.cpp): statements have none.
+// Parameters (api_params.cpp).
 SQLRETURN numParams(SQLHSTMT stmt, SQLSMALLINT* count) noexcept;
 SQLRETURN bindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT ioType, SQLSMALLINT cType,
-                        SQLPOINTER value, SQLLEN capacity, SQLLEN* indicator) noexcept;
+                        SQLSMALLINT sqlType, SQLPOINTER value, SQLLEN capacity,
+                        SQLLEN* indicator) noexcept;
+// The values bound to the first `count` parameters; texts are kept in
+// `texts`. Throws DriverError (07002 when fewer are bound).
+std::vector<sql::Value> parameterValues(Statement& s, size_t count,
+                                        std::vector<std::u16string>& texts);
 SQLRETURN describeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type, SQLULEN* size,
                         SQLSMALLINT* digits, SQLSMALLINT* nullable) noexcept;
 SQLRETURN paramData(SQLHSTMT stmt, SQLPOINTER* value) noexcept;

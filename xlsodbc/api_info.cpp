@@ -4,7 +4,6 @@
 #include "xlsodbc/functions.h"
 
 #include <algorithm>
-#include <cstring>
 #include <variant>
 
 // The build gives the project's version in ODBC's ##.##.#### form.
@@ -30,7 +29,8 @@ constexpr SQLUINTEGER u32v(unsigned long v) {
 }
 
 // Answers that do not depend on the connection. A forward-only, read-only
-// source with one statement form and no SQL functions or conversions.
+// source whose statements are read-only queries of the engine's dialect:
+// joins, grouping, subqueries, unions, the functions listed.
 const InfoRow kInfo[] = {
     {SQL_DRIVER_NAME, "libvelkorxls.so"},
     {SQL_DRIVER_VER, XLSODBC_DRIVER_VER},
@@ -49,21 +49,21 @@ const InfoRow kInfo[] = {
     {SQL_PROCEDURE_TERM, ""},
     {SQL_SEARCH_PATTERN_ESCAPE, "\\"},
     {SQL_SPECIAL_CHARACTERS, ""},
-    {SQL_KEYWORDS, ""},
-    {SQL_LIKE_ESCAPE_CLAUSE, "N"},
+    {SQL_KEYWORDS, "ALIKE,DISTINCTROW,PERCENT,TOP"},
+    {SQL_LIKE_ESCAPE_CLAUSE, "Y"},
     {SQL_ORDER_BY_COLUMNS_IN_SELECT, "N"},
-    {SQL_EXPRESSIONS_IN_ORDERBY, "N"},
+    {SQL_EXPRESSIONS_IN_ORDERBY, "Y"},
     {SQL_MULT_RESULT_SETS, "N"},
     {SQL_MULTIPLE_ACTIVE_TXN, "Y"},
     {SQL_NEED_LONG_DATA_LEN, "N"},
-    {SQL_OUTER_JOINS, "N"},
+    {SQL_OUTER_JOINS, "Y"},
     {SQL_PROCEDURES, "N"},
     {SQL_ROW_UPDATES, "N"},
     {SQL_ACCESSIBLE_TABLES, "Y"},
     {SQL_ACCESSIBLE_PROCEDURES, "N"},
-    {SQL_COLUMN_ALIAS, "N"},
+    {SQL_COLUMN_ALIAS, "Y"},
     {SQL_INTEGRITY, "N"},
-    {SQL_DESCRIBE_PARAMETER, "N"},
+    {SQL_DESCRIBE_PARAMETER, "Y"},
     {SQL_MAX_ROW_SIZE_INCLUDES_LONG, "N"},
     {SQL_XOPEN_CLI_YEAR, "1995"},
     {SQL_COLLATION_SEQ, ""},
@@ -84,18 +84,18 @@ const InfoRow kInfo[] = {
     {SQL_MAX_IDENTIFIER_LEN, u16v(0)},
     {SQL_MAX_COLUMNS_IN_SELECT, u16v(256)},
     {SQL_MAX_COLUMNS_IN_TABLE, u16v(256)},
-    {SQL_MAX_TABLES_IN_SELECT, u16v(1)},
+    {SQL_MAX_TABLES_IN_SELECT, u16v(64)},
     {SQL_MAX_COLUMNS_IN_GROUP_BY, u16v(0)},
     {SQL_MAX_COLUMNS_IN_ORDER_BY, u16v(0)},
     {SQL_MAX_COLUMNS_IN_INDEX, u16v(0)},
     {SQL_NULL_COLLATION, u16v(SQL_NC_LOW)},
-    {SQL_CORRELATION_NAME, u16v(SQL_CN_NONE)},
-    {SQL_CONCAT_NULL_BEHAVIOR, u16v(SQL_CB_NULL)},
+    {SQL_CORRELATION_NAME, u16v(SQL_CN_ANY)},
+    {SQL_CONCAT_NULL_BEHAVIOR, u16v(SQL_CB_NON_NULL)},
     {SQL_FILE_USAGE, u16v(SQL_FILE_CATALOG)},
-    {SQL_GROUP_BY, u16v(SQL_GB_NOT_SUPPORTED)},
+    {SQL_GROUP_BY, u16v(SQL_GB_NO_RELATION)},
     {SQL_NON_NULLABLE_COLUMNS, u16v(SQL_NNC_NULL)},
     {SQL_ODBC_API_CONFORMANCE, u16v(SQL_OAC_LEVEL1)},
-    {SQL_ODBC_SQL_CONFORMANCE, u16v(SQL_OSC_MINIMUM)},
+    {SQL_ODBC_SQL_CONFORMANCE, u16v(SQL_OSC_CORE)},
     {SQL_ODBC_SAG_CLI_CONFORMANCE, u16v(SQL_OSCC_NOT_COMPLIANT)},
     {SQL_CATALOG_LOCATION, u16v(0)},
     {SQL_ACTIVE_ENVIRONMENTS, u16v(0)},
@@ -122,14 +122,30 @@ const InfoRow kInfo[] = {
     {SQL_TXN_ISOLATION_OPTION, u32v(0)},
     {SQL_DEFAULT_TXN_ISOLATION, u32v(0)},
     {SQL_ALTER_TABLE, u32v(0)},
-    {SQL_STRING_FUNCTIONS, u32v(0)},
-    {SQL_NUMERIC_FUNCTIONS, u32v(0)},
-    {SQL_SYSTEM_FUNCTIONS, u32v(0)},
-    {SQL_TIMEDATE_FUNCTIONS, u32v(0)},
-    {SQL_CONVERT_FUNCTIONS, u32v(0)},
-    {SQL_OJ_CAPABILITIES, u32v(0)},
-    {SQL_SUBQUERIES, u32v(0)},
-    {SQL_UNION, u32v(0)},
+    {SQL_STRING_FUNCTIONS,
+     u32v(SQL_FN_STR_ASCII | SQL_FN_STR_CHAR | SQL_FN_STR_CONCAT | SQL_FN_STR_LCASE |
+          SQL_FN_STR_LEFT | SQL_FN_STR_LENGTH | SQL_FN_STR_LOCATE | SQL_FN_STR_LOCATE_2 |
+          SQL_FN_STR_LTRIM | SQL_FN_STR_REPEAT | SQL_FN_STR_REPLACE | SQL_FN_STR_RIGHT |
+          SQL_FN_STR_RTRIM | SQL_FN_STR_SPACE | SQL_FN_STR_SUBSTRING | SQL_FN_STR_UCASE |
+          SQL_FN_STR_CHAR_LENGTH | SQL_FN_STR_CHARACTER_LENGTH)},
+    {SQL_NUMERIC_FUNCTIONS,
+     u32v(SQL_FN_NUM_ABS | SQL_FN_NUM_ACOS | SQL_FN_NUM_ASIN | SQL_FN_NUM_ATAN | SQL_FN_NUM_ATAN2 |
+          SQL_FN_NUM_CEILING | SQL_FN_NUM_COS | SQL_FN_NUM_DEGREES | SQL_FN_NUM_EXP |
+          SQL_FN_NUM_FLOOR | SQL_FN_NUM_LOG10 | SQL_FN_NUM_MOD | SQL_FN_NUM_PI | SQL_FN_NUM_POWER |
+          SQL_FN_NUM_RADIANS | SQL_FN_NUM_ROUND | SQL_FN_NUM_SIGN | SQL_FN_NUM_SIN |
+          SQL_FN_NUM_SQRT | SQL_FN_NUM_TAN | SQL_FN_NUM_TRUNCATE)},
+    {SQL_SYSTEM_FUNCTIONS, u32v(SQL_FN_SYS_IFNULL | SQL_FN_SYS_USERNAME)},
+    {SQL_TIMEDATE_FUNCTIONS,
+     u32v(SQL_FN_TD_CURDATE | SQL_FN_TD_CURTIME | SQL_FN_TD_NOW | SQL_FN_TD_DAYOFMONTH |
+          SQL_FN_TD_DAYOFWEEK | SQL_FN_TD_DAYOFYEAR | SQL_FN_TD_MONTH | SQL_FN_TD_YEAR |
+          SQL_FN_TD_HOUR | SQL_FN_TD_MINUTE | SQL_FN_TD_SECOND | SQL_FN_TD_QUARTER |
+          SQL_FN_TD_WEEK | SQL_FN_TD_MONTHNAME | SQL_FN_TD_DAYNAME)},
+    {SQL_CONVERT_FUNCTIONS, u32v(SQL_FN_CVT_CONVERT | SQL_FN_CVT_CAST)},
+    {SQL_OJ_CAPABILITIES, u32v(SQL_OJ_LEFT | SQL_OJ_RIGHT | SQL_OJ_FULL | SQL_OJ_NESTED |
+                               SQL_OJ_NOT_ORDERED | SQL_OJ_INNER | SQL_OJ_ALL_COMPARISON_OPS)},
+    {SQL_SUBQUERIES,
+     u32v(SQL_SQ_CORRELATED_SUBQUERIES | SQL_SQ_COMPARISON | SQL_SQ_EXISTS | SQL_SQ_IN)},
+    {SQL_UNION, u32v(SQL_U_UNION | SQL_U_UNION_ALL)},
     {SQL_SCHEMA_USAGE, u32v(0)},
     {SQL_CATALOG_USAGE, u32v(0)},
     {SQL_SQL_CONFORMANCE, u32v(SQL_SC_SQL92_ENTRY)},
@@ -140,19 +156,24 @@ const InfoRow kInfo[] = {
     {SQL_PARAM_ARRAY_SELECTS, u32v(SQL_PAS_NO_SELECT)},
     {SQL_ASYNC_MODE, u32v(SQL_AM_NONE)},
     {SQL_DATETIME_LITERALS, u32v(0)},
-    {SQL_AGGREGATE_FUNCTIONS, u32v(0)},
+    {SQL_AGGREGATE_FUNCTIONS, u32v(SQL_AF_ALL | SQL_AF_AVG | SQL_AF_COUNT | SQL_AF_DISTINCT |
+                                   SQL_AF_MAX | SQL_AF_MIN | SQL_AF_SUM)},
     {SQL_INFO_SCHEMA_VIEWS, u32v(0)},
     {SQL_SQL92_DATETIME_FUNCTIONS, u32v(0)},
     {SQL_SQL92_FOREIGN_KEY_DELETE_RULE, u32v(0)},
     {SQL_SQL92_FOREIGN_KEY_UPDATE_RULE, u32v(0)},
     {SQL_SQL92_GRANT, u32v(0)},
     {SQL_SQL92_NUMERIC_VALUE_FUNCTIONS, u32v(0)},
-    {SQL_SQL92_PREDICATES, u32v(0)},
-    {SQL_SQL92_RELATIONAL_JOIN_OPERATORS, u32v(0)},
+    {SQL_SQL92_PREDICATES, u32v(SQL_SP_BETWEEN | SQL_SP_COMPARISON | SQL_SP_EXISTS | SQL_SP_IN |
+                                SQL_SP_ISNOTNULL | SQL_SP_ISNULL | SQL_SP_LIKE)},
+    {SQL_SQL92_RELATIONAL_JOIN_OPERATORS,
+     u32v(SQL_SRJO_CROSS_JOIN | SQL_SRJO_INNER_JOIN | SQL_SRJO_LEFT_OUTER_JOIN |
+          SQL_SRJO_RIGHT_OUTER_JOIN | SQL_SRJO_FULL_OUTER_JOIN | SQL_SRJO_NATURAL_JOIN)},
     {SQL_SQL92_REVOKE, u32v(0)},
     {SQL_SQL92_ROW_VALUE_CONSTRUCTOR, u32v(0)},
-    {SQL_SQL92_STRING_FUNCTIONS, u32v(0)},
-    {SQL_SQL92_VALUE_EXPRESSIONS, u32v(0)},
+    {SQL_SQL92_STRING_FUNCTIONS, u32v(SQL_SSF_LOWER | SQL_SSF_UPPER)},
+    {SQL_SQL92_VALUE_EXPRESSIONS,
+     u32v(SQL_SVE_CASE | SQL_SVE_CAST | SQL_SVE_COALESCE | SQL_SVE_NULLIF)},
     {SQL_DDL_INDEX, u32v(0)},
     {SQL_DROP_TABLE, u32v(0)},
     {SQL_DROP_VIEW, u32v(0)},
@@ -161,7 +182,7 @@ const InfoRow kInfo[] = {
     {SQL_INSERT_STATEMENT, u32v(0)},
     {SQL_INDEX_KEYWORDS, u32v(SQL_IK_NONE)},
     {SQL_MAX_ROW_SIZE, u32v(0)},
-    {SQL_MAX_STATEMENT_LEN, u32v(0)},
+    {SQL_MAX_STATEMENT_LEN, u32v(1000000)},
     {SQL_MAX_CHAR_LITERAL_LEN, u32v(0)},
     {SQL_MAX_BINARY_LITERAL_LEN, u32v(0)},
     {SQL_MAX_INDEX_SIZE, u32v(0)},
@@ -233,17 +254,10 @@ SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT 
             return answerText(c, u16(*text), value, capacity, length, enc);
         }
         if (const auto* small = std::get_if<SQLUSMALLINT>(&row->value)) {
-            if (value != nullptr) {
-                std::memcpy(value, small, sizeof *small);
-            }
-            storeLength(length, sizeof *small);
-            return SQL_SUCCESS;
+            storeScalar(value, length, *small);
+        } else {
+            storeScalar(value, length, std::get<SQLUINTEGER>(row->value));
         }
-        const SQLUINTEGER wide = std::get<SQLUINTEGER>(row->value);
-        if (value != nullptr) {
-            std::memcpy(value, &wide, sizeof wide);
-        }
-        storeLength(length, sizeof wide);
         return SQL_SUCCESS;
     });
 }
