@@ -145,6 +145,23 @@ TEST(XlsxFixtures, ToleratedDamageReadsWhatIsThere) {
     EXPECT_EQ(at(cycle.sheet(3), "A2"), "a");
 }
 
+// An encrypted package opens when Excel's default password decrypts it
+// (standard encryption, from Apache POI's test files); one that needs
+// another password (agile encryption, from calamine's) is refused.
+TEST(XlsxFixtures, EncryptedPackagesOpenWithTheDefaultPasswordOnly) {
+    const xls::Workbook book = openFixture("poi_58616_default_password.xlsx");
+    ASSERT_EQ(book.sheets().size(), 6U);
+    EXPECT_EQ(at(book.sheet(0), "A1"), "EPQ Manual Template v2.3.19 Daika");
+    EXPECT_EQ(book.sheet(1).cellCount(), 1850U);
+    try {
+        (void)openFixture("calamine_pass_protected.xlsx");
+        ADD_FAILURE() << "a package that needs a password opened";
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::Encrypted) << e.what();
+        EXPECT_NE(std::string(e.what()).find("needs a password"), std::string::npos) << e.what();
+    }
+}
+
 TEST(XlsxFixtures, OtherFormatsAreToldApart) {
     try {
         (void)openFixture("calamine_date.xlsb");
