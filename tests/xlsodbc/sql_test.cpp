@@ -383,9 +383,11 @@ TEST_F(Sql, InfoAnswersMatchWhatRuns) {
     EXPECT_EQ(groupBy, SQL_GB_NO_RELATION);
     // Each function the answers list runs.
     const std::vector<std::pair<SQLUINTEGER, const char*>> functions{
-        {SQL_FN_STR_UCASE, "{fn UCASE('a')}"},     {SQL_FN_STR_LOCATE, "{fn LOCATE('b', 'ab')}"},
+        {SQL_FN_STR_UCASE, "{fn UCASE('a')}"},
+        {SQL_FN_STR_LOCATE, "{fn LOCATE('b', 'ab')}"},
         {SQL_FN_STR_SUBSTRING, "{fn SUBSTRING('abc', 2, 1)}"},
-        {SQL_FN_STR_REPEAT, "{fn REPEAT('a', 2)}"}, {SQL_FN_STR_SPACE, "{fn SPACE(2)}"},
+        {SQL_FN_STR_REPEAT, "{fn REPEAT('a', 2)}"},
+        {SQL_FN_STR_SPACE, "{fn SPACE(2)}"},
     };
     const SQLUINTEGER strings = number(SQL_STRING_FUNCTIONS);
     for (const auto& [bit, call] : functions) {
