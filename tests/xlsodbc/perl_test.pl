@@ -52,6 +52,14 @@ $dbh->state eq '42S02' or fail('state ' . $dbh->state);
 $dbh->errstr =~ /Nope\$/ or fail('message: ' . $dbh->errstr);
 $dbh->disconnect;
 
+# The same workbook saved as .xlsx gives the same rows.
+my $xlsx = connect_to('lo_driver.xlsx');
+my $again = $xlsx->selectall_arrayref('select * from [Sheet1$]');
+join('|', map { join(',', map { defined $_ ? $_ : '<NULL>' } @$_) } @$again) eq
+    join('|', map { join(',', map { defined $_ ? $_ : '<NULL>' } @$_) } @$rows)
+    or fail('the .xlsx reads otherwise than the .xls');
+$xlsx->disconnect;
+
 # A 32,767-character cell comes out whole.
 my $big = connect_to('xlwt_driver.xls');
 my %values = map { $_->[0] => $_->[1] } @{ $big->selectall_arrayref('select * from [Values$]') };

@@ -35,6 +35,11 @@ $rows[1]['Day'] === '2024-02-29 13:45:00' or fail('date and time: ' . $rows[1]['
 $rows[3]['Name'] === 'Grüße 日本 😀' or fail('non-ASCII text: ' . $rows[3]['Name']);
 $rows[2]['Name'] === null or fail('an empty row is not NULL');
 
+// The same workbook saved as .xlsx gives the same rows.
+$x = connect_to('lo_driver.xlsx');
+all_rows(odbc_exec($x, 'select * from [Sheet1$]')) === $rows or fail('the .xlsx reads otherwise');
+odbc_close($x);
+
 @odbc_exec($c, 'select * from [Nope$]') === false or fail('unknown table accepted');
 in_array(odbc_error($c), ['42S02', 'S0002']) or fail('state ' . odbc_error($c));
 str_contains(odbc_errormsg($c), 'Nope$') or fail('message: ' . odbc_errormsg($c));

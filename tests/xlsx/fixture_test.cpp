@@ -104,6 +104,7 @@ TEST(XlsxFixtures, DamagedAndHostilePackagesAreRefusedSayingWhere) {
         {"truncated_zip.xlsx", "end of central directory"},
         {"lying_compressed_size.xlsx", "runs past the end of the file"},
         {"deflate_bomb.xlsx", "zip bomb"},
+        {"many_sheets_bomb.xlsx", "the package inflates to more than"},
         {"overlapping_members.xlsx", "overlap"},
         {"dtd_entities.xlsx", "document type declaration"},
         {"duplicate_parts.xlsx", "two members are named"},
