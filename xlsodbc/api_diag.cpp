@@ -30,9 +30,9 @@ const char* classOrigin(const char* state) {
 
 const char* subclassOrigin(const char* state) {
     static const char* const kOdbcStates[] = {"01S02", "01S07", "07009", "42S02", "HY000", "HY001",
-                                              "HY003", "HY009", "HY010", "HY024", "HY090", "HY091",
-                                              "HY092", "HY096", "HY097", "HY098", "HY099", "HY100",
-                                              "HY101", "HY105", "HY106", "HYC00", "IM001"};
+                                              "HY003", "HY009", "HY010", "HY012", "HY024", "HY090",
+                                              "HY091", "HY092", "HY096", "HY097", "HY098", "HY099",
+                                              "HY100", "HY101", "HY105", "HY106", "HYC00", "IM001"};
     for (const char* s : kOdbcStates) {
         if (std::strcmp(s, state) == 0) {
             return "ODBC 3.0";
