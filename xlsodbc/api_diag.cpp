@@ -8,7 +8,7 @@
 namespace xlsodbc {
 namespace {
 
-Handle* anyHandle(SQLSMALLINT type, SQLHANDLE handle) {
+std::shared_ptr<Handle> anyHandle(SQLSMALLINT type, SQLHANDLE handle) {
     switch (type) {
         case SQL_HANDLE_ENV:
             return asEnvironment(handle);
@@ -148,12 +148,15 @@ SQLRETURN diagField(const Handle& h, SQLSMALLINT record, SQLSMALLINT field, SQLP
 // and posts none of its own: a failure is only the return code.
 template <typename Read>
 SQLRETURN readDiagnostics(SQLSMALLINT type, SQLHANDLE handle, Read&& read) noexcept {
-    Handle* h = anyHandle(type, handle);
+    const std::shared_ptr<Handle> h = anyHandle(type, handle);
     if (h == nullptr) {
         return SQL_INVALID_HANDLE;
     }
     try {
         const std::lock_guard lock(h->mutex);
+        if (h->freed) {
+            return SQL_INVALID_HANDLE;
+        }
         return read(*h);
     } catch (...) {
         return SQL_ERROR;
