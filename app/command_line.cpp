@@ -19,9 +19,29 @@ CString Trimmed(CString s) {
     return s;
 }
 
+// A whole argument that is a switch: "/" or "-" and letters only.
+bool IsSwitchArgument(const CString& strArgument) {
+    if (strArgument.IsEmpty() || !IsSwitchStart(strArgument[0]))
+        return false;
+    const std::u16string_view rest = strArgument.view().substr(1);
+    return std::all_of(rest.begin(), rest.end(), [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    });
+}
+
+// A value typed in double quotes so that it is not read as a switch
+// ('"-"') loses them.
+CString Unquoted(const CString& strArgument) {
+    const int n = strArgument.GetLength();
+    if (n >= 2 && strArgument[0] == u'"' && strArgument[n - 1] == u'"')
+        return strArgument.Mid(1, n - 2);
+    return strArgument;
+}
+
 }  // namespace
 
-CCommandLine::CCommandLine() : CCommandLine(CString(GetCommandLineW())) {}
+CCommandLine::CCommandLine()
+    : m_strCmdLine(Trimmed(CString(GetCommandLineW()))), m_arguments(GetCommandLineArguments()) {}
 
 CCommandLine::CCommandLine(const CString& strCmdLine) : m_strCmdLine(Trimmed(strCmdLine)) {}
 
@@ -50,6 +70,11 @@ char16_t* CCommandLine::NextToken() {
 void CCommandLine::GetFirstArg(CString& strSwitch, CString& strValue) {
     strSwitch.Empty();
     strValue.Empty();
+    if (!m_arguments.empty()) {
+        m_nArgument = 1;  // past the program name
+        GetNextArg(strSwitch, strValue);
+        return;
+    }
     const size_t length = static_cast<size_t>(m_strCmdLine.GetLength());
     m_pszBuffer = std::make_unique<char16_t[]>(length + 1);
     std::copy_n(m_strCmdLine.GetString(), length, m_pszBuffer.get());
@@ -66,9 +91,21 @@ void CCommandLine::GetFirstArg(CString& strSwitch, CString& strValue) {
     GetNextArg(strSwitch, strValue);  // argument 1
 }
 
+BOOL CCommandLine::NextArgument(CString& strSwitch, CString& strValue) {
+    if (m_nArgument >= m_arguments.size())
+        return FALSE;
+    if (IsSwitchArgument(m_arguments[m_nArgument]))
+        strSwitch = m_arguments[m_nArgument++].Mid(1);
+    if (m_nArgument < m_arguments.size() && !IsSwitchArgument(m_arguments[m_nArgument]))
+        strValue = Unquoted(m_arguments[m_nArgument++]);
+    return TRUE;
+}
+
 BOOL CCommandLine::GetNextArg(CString& strSwitch, CString& strValue) {
     strSwitch.Empty();
     strValue.Empty();
+    if (!m_arguments.empty())
+        return NextArgument(strSwitch, strValue);
     if (!m_pszToken)
         return FALSE;
     if (IsSwitchStart(m_pszToken[0])) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/find_excel_driver.h"
 #include "app/stop_on_signal.h"
@@ -46,6 +47,14 @@ bool IsSystemStream(const CString& strOutputFile) {
 }
 
 }  // namespace
+
+std::vector<std::filesystem::path> DialogModulePaths(const std::filesystem::path& exe) {
+    if (!exe.is_absolute())
+        return {std::filesystem::path(TABROOK_DIALOG_INSTALLED_DIR) / "tabrook-dialog.so"};
+    const std::filesystem::path exeDir = exe.parent_path();
+    return {exeDir / "tabrook-dialog.so",
+            (exeDir / TABROOK_DIALOG_RELDIR / "tabrook-dialog.so").lexically_normal()};
+}
 
 CString ErrorLogPath(const CString& strOutputFile) {
     if (IsSystemStream(strOutputFile))
@@ -102,13 +111,11 @@ void CTabrookApp::RunDialog() {
         std::fputs(kUsage, stderr);
         return;
     }
-    std::error_code error;
-    const std::filesystem::path exeDir =
-        std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
     void* pModule = nullptr;
     std::string strTried;
+    std::error_code error;
     for (const std::filesystem::path& path :
-         {exeDir / "tabrook-dialog.so", exeDir / TABROOK_DIALOG_RELDIR / "tabrook-dialog.so"}) {
+         DialogModulePaths(std::filesystem::read_symlink("/proc/self/exe", error))) {
         pModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (pModule)
             break;

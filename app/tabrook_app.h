@@ -2,6 +2,9 @@
 // the command line without any window; without one it shows the dialog.
 #pragma once
 
+#include <filesystem>
+#include <vector>
+
 #include "app/command_line.h"
 #include "platform/winapp.h"
 
@@ -28,3 +31,9 @@ private:
 CString ErrorLogPath(const CString& strOutputFile);
 // Appends "$" to a worksheet name that does not already end with one.
 CString WorksheetTableName(CString strWorksheet);
+// Where a dialog run looks for the dialog module, for the program at exe
+// (/proc/self/exe's target): beside it and in the library folder relative
+// to it; when exe is unknown or not absolute, the installed library folder.
+// Only absolute paths: a relative one would load whatever module the
+// current folder holds.
+std::vector<std::filesystem::path> DialogModulePaths(const std::filesystem::path& exe);

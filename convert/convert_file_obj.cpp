@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
 #include "odbc/connect_string.h"
+#include "platform/codepage.h"
 #include "textfile/velkor_stdio_file.h"
 
 namespace {
@@ -23,6 +25,8 @@ constexpr const char16_t* kOutputBusyBox =
 constexpr const char16_t* kOutputBusyLog =
     u"The output file is being written by another conversion; nothing was written to "
     u"it.\r\n";
+constexpr const char16_t* kOutputIsWorkbook = u"The output file is the workbook itself.";
+constexpr const char16_t* kOutputIsLog = u"The output file is the error log.";
 
 // Lower-cases the whole name, then capitalises an ASCII first letter, so
 // that "windows", "WINDOWS" and "Windows" all read "Windows".
@@ -72,6 +76,26 @@ bool IsKnownOSType(const CString& strOSType) {
     return LineEndingOf(strOSType).has_value();
 }
 
+// The folder part of a path ("." when it has none) and its last part.
+std::pair<CString, CString> SplitPath(const CString& strPath) {
+    const int nSlash = strPath.ReverseFind(u'/');
+    if (nSlash < 0)
+        return {u".", strPath};
+    return {nSlash == 0 ? CString(u"/") : strPath.Left(nSlash), strPath.Mid(nSlash + 1)};
+}
+
+// TRUE when two paths name one file: the same existing file, or, for a file
+// not there yet, the same name in the same folder.
+bool NameOneFile(const CString& strA, const CString& strB) {
+    if (strA.IsEmpty() || strB.IsEmpty())
+        return false;
+    if (IsSameFile(strA, strB))
+        return true;
+    const auto [folderA, nameA] = SplitPath(strA);
+    const auto [folderB, nameB] = SplitPath(strB);
+    return nameA == nameB && (folderA == folderB || IsSameFile(folderA, folderB));
+}
+
 }  // namespace
 
 bool RunConversion(CConvertFileObj& job, CWnd* pWnd) {
@@ -79,9 +103,9 @@ bool RunConversion(CConvertFileObj& job, CWnd* pWnd) {
     try {
         job.ConvertFile(pWnd);
         return !job.ErrorReported();
-    } catch (const CFileException&) {
+    } catch (const CFileException& e) {
         try {
-            job.ReportError(kOpenFailureBox, kOpenFailureLog);
+            job.ReportOpenFailure(e.GetReason());
             return false;
         } catch (const CException&) {
             pszUnreported =
@@ -168,24 +192,35 @@ void CConvertFileObj::ConvertFile(CWnd* pWnd) {
     }
     if (m_bBatchMode && !ValidateBatchSettings())
         return;
-    // Converting a workbook onto itself would destroy it before a record is
-    // read.
-    if (IsSameFile(m_strExcelFile, m_strOutputFile)) {
-        ReportError(u"The output file is the workbook itself.",
-                    u"The output file is the workbook itself.\r\n");
+    if (!CheckOutputPath())
         return;
-    }
     // Only a regular file is a workbook. Anything else (a FIFO above all,
     // whose open would wait for a writer for ever) is refused before the
     // driver is asked to open it, in the driver's own words.
     const CString strNotAFile = NotARegularFile(m_strExcelFile);
     if (!strNotAFile.IsEmpty()) {
-        const CString strMessage =
-            u"The workbook \"" + m_strExcelFile + u"\" cannot be opened: " + strNotAFile;
+        const CString strMessage = u"The workbook \"" + EscapeControlCharacters(m_strExcelFile) +
+                                   u"\" cannot be opened: " + strNotAFile;
         ReportError(strMessage, strMessage + u"\r\n");
         return;
     }
     ExportSheet(pWnd);
+}
+
+// Converting a workbook onto itself would destroy it before a record is
+// read, and writing the output over the error log would wipe the line that
+// says why a run failed. Both are refused before anything is written; the
+// output's open checks the same again on the file it opened.
+bool CConvertFileObj::CheckOutputPath() {
+    if (IsSameFile(m_strExcelFile, m_strOutputFile)) {
+        ReportError(kOutputIsWorkbook, CString(kOutputIsWorkbook) + u"\r\n");
+        return false;
+    }
+    if (m_bBatchMode && NameOneFile(m_strOutputFile, m_strErrorLog)) {
+        ReportError(kOutputIsLog, CString(kOutputIsLog) + u"\r\n");
+        return false;
+    }
+    return true;
 }
 
 // Logs each missing or unknown setting in a fixed order. An unknown
@@ -227,9 +262,9 @@ bool CConvertFileObj::ValidateBatchSettings() {
         const CString strGiven = m_strWorksheet.Left(m_strWorksheet.GetLength() - 1);
         CString strName = strGiven.Mid(1, strGiven.GetLength() - 2);
         strName.Replace(u"''", u"'");
-        LogOnly(u"The worksheet name " + strGiven +
+        LogOnly(u"The worksheet name " + EscapeControlCharacters(strGiven) +
                 u" is written with quotes, as the catalogue lists it; name it without them: " +
-                strName + u"\r\n");
+                EscapeControlCharacters(strName) + u"\r\n");
         return false;
     }
     return !bError;
@@ -247,11 +282,9 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
     // ODBC strings are UTF-16 text, and a workbook name that is not valid
     // UTF-8 holds escaped bytes that a driver would not turn back: such a
     // workbook is opened here and named to the driver by its descriptor.
-    CFile workbook;
     CString strWorkbook = m_strExcelFile;
-    if (HasEscapedBytes(m_strExcelFile) && workbook.Open(m_strExcelFile, CFile::modeRead)) {
-        strWorkbook.Format(u"/proc/self/fd/%d", workbook.m_hFile);
-    }
+    if (m_workbook.Open(m_strExcelFile, CFile::modeRead) && HasEscapedBytes(m_strExcelFile))
+        strWorkbook.Format(u"/proc/self/fd/%d", m_workbook.m_hFile);
     const CString strConnect = ExcelConnectString(m_strDriver, strWorkbook);
     try {
         m_pDatabase->Open(nullptr, FALSE, FALSE, strConnect, TRUE);
@@ -274,6 +307,7 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
         ReportError(u"Database error: " + e.m_strError,
                     u"Database error: " + e.m_strError + u"\r\n");
     }
+    m_workbook.Abort();
 }
 
 // The record loop: the header at the first record, then one line per
@@ -283,8 +317,7 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd) {
     const short nColumns = rs.GetODBCFieldCount();
     int nRecord = 1;
     bool bHeaderWritten = false;
-    bool bTextWritten = false;
-    bool bStopped = false;
+    bool bOutputEnded = false;
     CString strBuffer;
     CString strValue;
     CODBCFieldInfo fieldInfo;
@@ -292,7 +325,7 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd) {
         if (pWnd)
             pWnd->PostMessageW(WM_CONVERT_PROGRESS, 0, nRecord);
         if (StopRequested()) {
-            bStopped = true;
+            m_bStopped = true;
             break;
         }
         if (!bHeaderWritten) {
@@ -314,45 +347,85 @@ void CConvertFileObj::ExportRecords(CRecordset& rs, CWnd* pWnd) {
         strBuffer += u"\r\n";
         rs.MoveNext();
         if (++nRecord % kChunkRecords == 0) {
-            if (!WriteChunk(strBuffer, bTextWritten))
-                return;
-            bTextWritten = true;
+            if (!WriteChunk(strBuffer)) {
+                bOutputEnded = true;
+                break;
+            }
             strBuffer.Empty();
         }
     }
-    if (!WriteChunk(strBuffer, bTextWritten))
-        return;
-    if (m_pSequentialOutput) {
-        m_pSequentialOutput->Close();
-        m_pSequentialOutput.reset();
-    }
+    // What was read before a stop request is written too, as whole lines.
+    if (!bOutputEnded && WriteChunk(strBuffer))
+        m_pOutput->Close();
+    m_pOutput.reset();
     // In a batch run only a signal stops the job: the output then ends
     // early, and the log must say so, or it would look complete.
-    if (bStopped && m_bBatchMode) {
+    if (m_bStopped && m_bBatchMode) {
         CString strLine;
         strLine.Format(u"The conversion was interrupted after record %d.\r\n", nRecord - 1);
         LogOnly(strLine);
     }
 }
 
-// Only the first write of an overwriting run replaces the file. Before it,
-// the output is locked for the rest of the run; a conversion that finds it
-// locked by another writes nothing.
-bool CConvertFileObj::WriteChunk(const CString& strText, bool bTextWritten) {
-    if (!m_bOutputLockTried) {
-        m_bOutputLockTried = true;
-        if (m_outputLock.Lock(m_strOutputFile) == CFileLock::busy) {
-            ReportError(kOutputBusyBox, kOutputBusyLog);
-            return false;
-        }
+// The output is opened at the first write, also when it gets no text, and
+// then never by name again. It must not be the workbook or the log, and no
+// other conversion may hold it; only then does an overwriting run empty it
+// (a descriptor the process was given, /dev/stdout, is never emptied: the
+// shell opened it as the user asked).
+bool CConvertFileObj::OpenOutput() {
+    m_bOutputTried = true;
+    auto pFile = std::make_unique<CVelkorStdioFile>();
+    pFile->m_bUTF8 = m_characterSet == CharacterSet::Utf8;
+    pFile->m_bUnicode = m_characterSet == CharacterSet::Unicode;
+    const UINT nFlags = m_bOverwrite ? modeAppend | CFile::modeOutput
+                                     : modeAppend | CFile::modeOutput | CFile::appendAtEnd;
+    CFileException fileError;
+    if (!pFile->Open(m_strOutputFile, nFlags, &fileError)) {
+        ReportOpenFailure(fileError.GetReason());
+        return false;
     }
-    if (m_pSequentialOutput) {
-        WriteLines(*m_pSequentialOutput, strText, m_lineEnding);
-        return true;
+    const bool bWorkbook = m_workbook.IsOpen() ? pFile->IsSameFileAs(m_workbook.m_hFile)
+                                               : IsSameFile(m_strExcelFile, m_strOutputFile);
+    if (bWorkbook) {
+        ReportError(kOutputIsWorkbook, CString(kOutputIsWorkbook) + u"\r\n");
+        return false;
     }
-    const UINT nMode = (!bTextWritten && m_bOverwrite) ? modeReplace : modeAppend;
-    WriteText(m_strOutputFile, strText, nMode, m_lineEnding, m_characterSet);
+    if (m_bBatchMode && pFile->IsSameFileAs(m_strErrorLog)) {
+        ReportError(kOutputIsLog, CString(kOutputIsLog) + u"\r\n");
+        return false;
+    }
+    if (pFile->TryLockExclusive() == CFile::busy) {
+        ReportError(kOutputBusyBox, kOutputBusyLog);
+        return false;
+    }
+    if (m_bOverwrite && pFile->IsRegularFile() && !pFile->IsInherited())
+        pFile->SetLength(0);
+    pFile->SetWaitCancel([this] { return StopRequested(); });
+    m_pOutput = std::move(pFile);
     return true;
+}
+
+bool CConvertFileObj::WriteChunk(const CString& strText) {
+    if (!m_pOutput && (m_bOutputTried || !OpenOutput()))
+        return false;
+    try {
+        WriteLines(*m_pOutput, strText, m_lineEnding);
+    } catch (const CFileException& e) {
+        if (e.m_lOsError != ECANCELED)
+            throw;
+        m_bStopped = true;  // a stop request ended a wait for a stalled reader
+        return false;
+    }
+    return true;
+}
+
+void CConvertFileObj::ReportOpenFailure(const CString& strReason) {
+    if (strReason.IsEmpty()) {
+        ReportError(kOpenFailureBox, kOpenFailureLog);
+        return;
+    }
+    ReportError(CString(kOpenFailureBox) + u"\n" + strReason,
+                CString(kOpenFailureLog) + strReason + u"\r\n");
 }
 
 BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, UINT nOpenMode,
@@ -367,20 +440,10 @@ BOOL CConvertFileObj::WriteText(const CString& strPath, const CString& strText, 
         (nOpenMode & CFile::modeNoTruncate) ? nOpenMode | CFile::appendAtEnd : nOpenMode;
     if (!pFile->Open(strPath, nFlags, &fileError) ||
         fileError.m_cause == CFileException::accessDenied) {
-        // The error log's own failure is reported by ReportError, not
-        // written back into the log.
-        if (!(m_bBatchMode && strPath == m_strErrorLog))
-            ReportError(kOpenFailureBox, kOpenFailureLog);
+        ReportOpenFailure(fileError.GetReason());
         return FALSE;
     }
     WriteLines(*pFile, strText, lineEnding);
-    // An output that cannot seek (a pipe) stays open for the rest of the
-    // run: opened again for each chunk, its reader would see the end of the
-    // text after the first one, and each chunk would begin a new mark.
-    if (!pFile->IsSeekable() && strPath == m_strOutputFile) {
-        m_pSequentialOutput = std::move(pFile);
-        return TRUE;
-    }
     pFile->Close();
     return TRUE;
 }
@@ -400,12 +463,26 @@ void CConvertFileObj::ReportError(const CString& strBoxText, const CString& strL
         AfxMessageBox(strBoxText, MB_OK, 0);
         return;
     }
-    if (!WriteText(m_strErrorLog, strLogText, modeAppend, LineEnding::Windows,
-                   CharacterSet::Ansi)) {
+    if (!AppendToLog(strLogText)) {
         // The log cannot be opened: the message must not be lost.
         std::fprintf(stderr, "tabrook: cannot open the error log %s; the error was: %s",
                      m_strErrorLog.ToUtf8().c_str(), strLogText.ToUtf8().c_str());
     }
+}
+
+// The log is read in a terminal and by the user's tools, so it is written in
+// the locale's own encoding (UTF-8 under a UTF-8 locale), without a mark.
+// Each line is appended in one write at the end of the file as it is then,
+// so that runs logging into one folder at once keep every line.
+bool CConvertFileObj::AppendToLog(const CString& strLogText) {
+    CVelkorStdioFile log;
+    log.SetCodePage(static_cast<int>(GetLocaleCodePage()));
+    CFileException fileError;
+    if (!log.Open(m_strErrorLog, modeAppend | CFile::appendAtEnd, &fileError))
+        return false;
+    WriteLines(log, strLogText, LineEnding::Windows);
+    log.Close();
+    return true;
 }
 
 void CConvertFileObj::LogOnly(const char16_t* pszLogText) {

@@ -51,6 +51,9 @@ public:
     // runs, a line of the error log in batch runs (standard error when the
     // log itself cannot be written).
     void ReportError(const CString& strBoxText, const CString& strLogText);
+    // Reports that a file cannot be opened or written, with the system's
+    // reason ("No space left on device") after the fixed text when known.
+    void ReportOpenFailure(const CString& strReason);
     // TRUE once any error has been reported: a batch run's exit status.
     [[nodiscard]] bool ErrorReported() const { return m_bErrorReported; }
 
@@ -70,10 +73,22 @@ public:
 
 private:
     bool ValidateBatchSettings();
+    // FALSE, after reporting it, when the output would overwrite the
+    // workbook or the error log.
+    bool CheckOutputPath();
     void ExportSheet(CWnd* pWnd);
     void ExportRecords(CRecordset& rs, CWnd* pWnd);
-    // FALSE, after reporting it, when another conversion holds the output.
-    bool WriteChunk(const CString& strText, bool bTextWritten);
+    // Opens the output once for the whole run; FALSE, after reporting it,
+    // when it cannot be opened, is the workbook or the log, or another
+    // conversion holds it.
+    bool OpenOutput();
+    // Writes a chunk to the output, opening it first. FALSE when the run
+    // must end: the output failed (reported) or a stop request ended a
+    // wait for it (m_bStopped).
+    bool WriteChunk(const CString& strText);
+    // Appends a line to the error log in the locale's own encoding; FALSE
+    // when the log cannot be opened.
+    bool AppendToLog(const CString& strLogText);
     // Writes a text with the line ends of lineEnding at the end of the file.
     static void WriteLines(CVelkorStdioFile& file, const CString& strText,
                            std::optional<LineEnding> lineEnding);
@@ -85,13 +100,16 @@ private:
     CharacterSet m_characterSet = CharacterSet::Utf8;
     std::optional<LineEnding> m_lineEnding;
     bool m_bErrorReported = false;
-    // Held from the first write of the output to the end of the job, so that
-    // two conversions never interleave their chunks in one file.
-    CFileLock m_outputLock;
-    bool m_bOutputLockTried = false;
-    // An output that cannot seek, open from its first write to the end of
-    // the run.
-    std::unique_ptr<CVelkorStdioFile> m_pSequentialOutput;
+    bool m_bStopped = false;
+    // The workbook, open for the whole run: an output that turns out to be
+    // this very file (through a link planted at any moment) is refused.
+    CFile m_workbook;
+    // The output, opened once at the first write and written through this
+    // one descriptor until the end of the run, locked meanwhile so that two
+    // conversions never interleave their chunks in one file. Opening it by
+    // name for each chunk would follow whatever the name meant by then.
+    std::unique_ptr<CVelkorStdioFile> m_pOutput;
+    bool m_bOutputTried = false;
 };
 
 // Runs the job and reports, through its channel, what the job itself does

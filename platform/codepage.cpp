@@ -14,6 +14,9 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -62,9 +65,15 @@ struct CachedConverter {
 
 std::unique_ptr<UConverter, ConverterCloser> OpenConverter(UINT codePage) {
     const std::string number = std::to_string(codePage);
-    for (const char* prefix : {"windows-", "cp", "ibm-"}) {
+    // Code pages that ICU knows by their standard names only.
+    const std::string standard = codePage == 28591   ? "ISO-8859-1"
+                                 : codePage == 20932 ? "EUC-JP"
+                                                     : "";
+    for (const char* prefix : {"windows-", "cp", "ibm-", ""}) {
+        if (!*prefix && standard.empty())
+            break;
         UErrorCode status = U_ZERO_ERROR;
-        UConverter* c = ucnv_open((prefix + number).c_str(), &status);
+        UConverter* c = ucnv_open((*prefix ? prefix + number : standard).c_str(), &status);
         if (U_SUCCESS(status) && c)
             return std::unique_ptr<UConverter, ConverterCloser>(c);
         if (c)
@@ -327,6 +336,58 @@ UINT GetACP() {
             return CodePageForLocale(value);
     }
     return 1252;
+}
+
+UINT CodePageOfCodeset(std::string_view codeset) {
+    const std::string name = Lowered(codeset);
+    if (name == "utf-8" || name == "utf8")
+        return CP_UTF8;
+    if (name.starts_with("iso-8859-")) {
+        const int part = std::atoi(name.c_str() + 9);
+        if ((part >= 1 && part <= 9) || part == 13 || part == 15)
+            return static_cast<UINT>(28590 + part);
+    }
+    if (name.starts_with("cp125") && name.size() == 6)
+        return static_cast<UINT>(std::atoi(name.c_str() + 2));
+    static constexpr struct {
+        const char* codeset;
+        UINT codePage;
+    } kCodesets[] = {{"koi8-r", 20866},   {"koi8-u", 21866},  {"euc-jp", 20932}, {"euc-kr", 51949},
+                     {"gb18030", 54936},  {"gbk", 936},       {"gb2312", 936},   {"big5", 950},
+                     {"big5-hkscs", 950}, {"shift_jis", 932}, {"tis-620", 874}};
+    for (const auto& entry : kCodesets) {
+        if (name == entry.codeset)
+            return entry.codePage;
+    }
+    return 0;
+}
+
+UINT GetLocaleCodePage() {
+    const char* name = nullptr;
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) {
+            name = value;
+            break;
+        }
+    }
+    UINT codePage = 0;
+    if (name) {
+        // The codeset the name gives ("pl_PL.UTF-8"), which holds whether or
+        // not that locale is installed; else the one the C library knows
+        // for the locale, read without touching the process's locale.
+        const std::string_view full(name);
+        const size_t dot = full.find('.');
+        if (dot != std::string_view::npos)
+            codePage = CodePageOfCodeset(full.substr(dot + 1, full.find('@', dot) - dot - 1));
+        const locale_t locale =
+            codePage == 0 ? ::newlocale(LC_CTYPE_MASK, name, nullptr) : locale_t{};
+        if (locale) {
+            codePage = CodePageOfCodeset(::nl_langinfo_l(CODESET, locale));
+            ::freelocale(locale);
+        }
+    }
+    return codePage != 0 ? codePage : GetACP();
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcBytes, char16_t* dst,

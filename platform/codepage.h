@@ -35,6 +35,17 @@ UINT CodePageForLocale(std::string_view localeName);
 // is set and not empty (1252 when none is).
 UINT GetACP();
 
+// The code page of a codeset name as the C library gives it ("UTF-8" ->
+// 65001, "ISO-8859-2" -> 28592, "KOI8-R" -> 20866); 0 for one it does not
+// know ("ANSI_X3.4-1968", the C locale's).
+UINT CodePageOfCodeset(std::string_view codeset);
+
+// The code page of the locale's own character encoding, which terminals
+// and text tools use (the locale is the first of LC_ALL, LC_CTYPE and LANG
+// that is set): 65001 under a UTF-8 locale; the ANSI code page when the
+// locale is not installed or names no known codeset (C, POSIX).
+UINT GetLocaleCodePage();
+
 // TRUE for a character with a non-zero canonical combining class: a mark
 // that WC_COMPOSITECHECK may compose with the character before it.
 bool IsCombiningMark(char32_t c);

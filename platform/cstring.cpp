@@ -280,3 +280,27 @@ void CString::FormatImpl(const char16_t* format, const FormatArg* args, size_t c
 int lstrlenW(const char16_t* psz) {
     return psz ? static_cast<int>(std::char_traits<char16_t>::length(psz)) : 0;
 }
+
+CString EscapeControlCharacters(const CString& text) {
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    std::u16string out;
+    out.reserve(static_cast<size_t>(text.GetLength()));
+    for (const char16_t c : text.view()) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+        if (!control) {
+            out += c;
+        } else if (c == u'\r') {
+            out += u"\\r";
+        } else if (c == u'\n') {
+            out += u"\\n";
+        } else if (c == u'\t') {
+            out += u"\\t";
+        } else if (c <= 0xFF) {
+            out += {u'\\', u'x', kHex[c >> 4], kHex[c & 0xF]};
+        } else {
+            out += {u'\\',        u'u', kHex[c >> 12], kHex[(c >> 8) & 0xF], kHex[(c >> 4) & 0xF],
+                    kHex[c & 0xF]};
+        }
+    }
+    return CString(out);
+}

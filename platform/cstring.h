@@ -134,3 +134,9 @@ private:
 
 // Length of a NUL-terminated wide text (0 for null), as lstrlenW.
 int lstrlenW(const char16_t* psz);
+
+// The text with every control character (C0, DEL, C1, and the line and
+// paragraph separators) written as an escape: \r, \n, \t, \xHH or \uHHHH.
+// A name shown inside a line of a log can then never end that line or
+// forge the next one.
+CString EscapeControlCharacters(const CString& text);

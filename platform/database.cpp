@@ -195,7 +195,9 @@ void CDBException::BuildErrorString(const CDatabase* pdb, SQLHSTMT hstmt) {
             m_strError += u'\n';
             m_strStateNativeOrigin += u'\n';
         }
-        m_strError += record.message;
+        // One record is one line: a name the driver echoes (a sheet named
+        // "x\r\n...") must not begin another one.
+        m_strError += EscapeControlCharacters(record.message);
         CString line;
         line.Format(u"State:%s,Native:%d,Origin:%s", record.state, record.native,
                     OriginOf(record.message));
@@ -558,7 +560,7 @@ void CRecordset::ExecuteCall(const std::function<RETCODE()>& call) {
         for (const DiagRecord& record : ReadDiagRecords(SQL_HANDLE_STMT, m_hstmt)) {
             if (!m_strWarnings.IsEmpty())
                 m_strWarnings += u'\n';
-            m_strWarnings += record.message;
+            m_strWarnings += EscapeControlCharacters(record.message);
         }
     }
 }

@@ -89,6 +89,14 @@ CString CFileException::GetErrorMessage() const {
     return text;
 }
 
+CString CFileException::GetReason() const {
+    if (!m_strReason.IsEmpty())
+        return m_strReason;
+    if (m_lOsError > 0)
+        return CString::FromUtf8(std::strerror(m_lOsError));
+    return {};
+}
+
 void AfxThrowMemoryException() {
     throw CMemoryException();
 }

@@ -62,6 +62,13 @@ public:
     int m_cause;
     int m_lOsError;  // errno of the failing call, or -1
     CString m_strFileName;
+    // Why, where the system's text for m_lOsError would not say it (a link
+    // refused as unsafe, a FIFO without a reader); empty otherwise.
+    CString m_strReason;
+
+    // What went wrong in words: m_strReason, else the system's text for
+    // m_lOsError ("No space left on device"), else nothing.
+    [[nodiscard]] CString GetReason() const;
 };
 
 [[noreturn]] void AfxThrowMemoryException();

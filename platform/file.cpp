@@ -3,12 +3,16 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -39,30 +43,136 @@ int OpenFlagsToPosix(UINT openFlags) {
     return flags;
 }
 
-void FillError(CFileException* error, int errnoValue, const char16_t* fileName) {
+void FillError(CFileException* error, int errnoValue, const char16_t* fileName,
+               const CString& reason = {}) {
     if (!error)
         return;
     error->m_cause = CFileException::OsErrorToException(errnoValue);
     error->m_lOsError = errnoValue;
     error->m_strFileName = fileName;
+    error->m_strReason = reason;
 }
 
-// The descriptor of a newly opened file, or -1 with errno set. A folder is
-// refused like any file that cannot be read or written as one.
-int OpenDescriptor(const CString& path, int posixFlags) {
-    int fd;
-    do {
-        fd = ::open(path.ToUtf8().c_str(), posixFlags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
-        return -1;
+// The folder that holds the last part of a path.
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+enum class LinkTrust { notALink, trusted, untrusted };
+
+// Whether a write may follow the link that the last part of a path may be.
+// In a folder that others can write to, anyone could have planted a link
+// there to aim the write at a file of ours: as the kernel's protected-links
+// rule has it, such a link is followed only when it is ours or the
+// folder owner's.
+LinkTrust TrustOfLink(const std::string& path) {
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return LinkTrust::notALink;
+    struct stat folder {};
+    if (::stat(FolderOf(path).c_str(), &folder) != 0 || !(folder.st_mode & S_IWOTH))
+        return LinkTrust::trusted;
+    return link.st_uid == ::geteuid() || link.st_uid == folder.st_uid ? LinkTrust::trusted
+                                                                      : LinkTrust::untrusted;
+}
+
+// The descriptor of the process that a name such as /dev/stdout,
+// /dev/fd/3 or /proc/self/fd/3 stands for, or -1 for any other name.
+int OwnDescriptorNamed(const std::string& path) {
+    static constexpr const char* kStandard[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+    for (int fd = 0; fd < 3; ++fd) {
+        if (path == kStandard[fd])
+            return fd;
     }
-    return fd;
+    const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
+    for (const std::string& prefix : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                      std::string("/proc/thread-self/fd/"), own}) {
+        if (!path.starts_with(prefix))
+            continue;
+        const std::string number = path.substr(prefix.size());
+        if (number.empty() || number.size() > 9 ||
+            !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return -1;
+        return std::stoi(number);
+    }
+    return -1;
+}
+
+struct OpenResult {
+    int fd = -1;
+    int error = 0;
+    CString reason;  // when the system's text for error would not say why
+    bool inherited = false;
+};
+
+// Opens a path, refusing a write through a link that someone else planted
+// in a folder others can write to. A path that is no link is opened
+// without following one, so that a link put in its place after the check
+// is refused by the system, and checked again.
+OpenResult OpenChecked(const std::string& path, int posixFlags) {
+    const bool bWriting = (posixFlags & (O_WRONLY | O_RDWR | O_CREAT)) != 0;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        LinkTrust trust = LinkTrust::trusted;
+        if (bWriting)
+            trust = TrustOfLink(path);
+        if (trust == LinkTrust::untrusted) {
+            return {-1, EACCES,
+                    u"It is a link that someone else put in a folder that others can write "
+                    u"to; it is not followed",
+                    false};
+        }
+        const int flags = trust == LinkTrust::notALink ? posixFlags | O_NOFOLLOW : posixFlags;
+        int fd;
+        do {
+            fd = ::open(path.c_str(), flags, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0)
+            return {fd, 0, {}, false};
+        if (errno != ELOOP || trust != LinkTrust::notALink)
+            return {-1, errno, {}, false};
+    }
+    return {-1, ELOOP, {}, false};
+}
+
+// The descriptor of a newly opened file, or -1 with the error. A folder is
+// refused like any file that cannot be read or written as one.
+OpenResult OpenDescriptor(const CString& path, int posixFlags, UINT openFlags = 0) {
+    const std::string name = path.ToUtf8();
+    OpenResult result;
+    const bool bOutput = (openFlags & CFile::modeOutput) != 0;
+    const int own = bOutput ? OwnDescriptorNamed(name) : -1;
+    if (own >= 0) {
+        // Opening /dev/stdout again would truncate what the shell opened
+        // for appending (">>"): the descriptor itself is written.
+        result.fd = ::fcntl(own, F_DUPFD_CLOEXEC, 0);
+        result.inherited = true;
+        if (result.fd < 0)
+            result.error = errno;
+    } else {
+        // Without a reader a FIFO's open would wait for one for ever.
+        result = OpenChecked(name, bOutput ? posixFlags | O_NONBLOCK : posixFlags);
+        struct stat st {};
+        if (result.fd < 0 && result.error == ENXIO && ::stat(name.c_str(), &st) == 0 &&
+            S_ISFIFO(st.st_mode)) {
+            result.reason = u"It is a FIFO (a named pipe) that no program is reading";
+        }
+        if (result.fd >= 0 && bOutput) {
+            const int flags = ::fcntl(result.fd, F_GETFL);
+            if (flags >= 0)
+                ::fcntl(result.fd, F_SETFL, flags & ~O_NONBLOCK);
+        }
+    }
+    if (result.fd < 0)
+        return result;
+    struct stat st {};
+    if (::fstat(result.fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(result.fd);
+        return {-1, EISDIR, {}, false};
+    }
+    return result;
 }
 
 }  // namespace
@@ -94,14 +204,19 @@ BOOL CFile::Open(const char16_t* fileName, UINT openFlags, CFileException* error
         return FALSE;
     }
     const int posixFlags = OpenFlagsToPosix(openFlags);
-    const int fd = posixFlags < 0 ? (errno = EINVAL, -1) : OpenDescriptor(fileName, posixFlags);
-    if (fd < 0) {
-        FillError(error, errno, fileName);
+    const OpenResult opened = posixFlags < 0 ? OpenResult{-1, EINVAL, {}, false}
+                                             : OpenDescriptor(fileName, posixFlags, openFlags);
+    if (opened.fd < 0) {
+        FillError(error, opened.error, fileName, opened.reason);
         return FALSE;
     }
+    const int fd = opened.fd;
     m_hFile = fd;
     m_strFileName = fileName;
     m_bSeekable = ::lseek(fd, 0, SEEK_CUR) >= 0;
+    struct stat st {};
+    m_bRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    m_bInherited = opened.inherited;
     m_nWrittenInSequence = 0;
     return TRUE;
 }
@@ -140,9 +255,16 @@ void CFile::Write(const void* buffer, UINT count) {
         AfxThrowInvalidArgException();
     SyncStreamForDirectAccess();
     const auto* bytes = static_cast<const char*>(buffer);
+    const bool bWaitable = m_fnWaitCancelled && !m_bRegular;
     UINT total = 0;
     while (total < count) {
-        const ssize_t n = ::write(m_hFile, bytes + total, count - total);
+        UINT piece = count - total;
+        if (bWaitable) {
+            // A piece of at most PIPE_BUF bytes fits once poll reports room.
+            piece = std::min<UINT>(piece, PIPE_BUF);
+            WaitUntilWritable();
+        }
+        const ssize_t n = ::write(m_hFile, bytes + total, piece);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -152,6 +274,54 @@ void CFile::Write(const void* buffer, UINT count) {
         total += static_cast<UINT>(n);
         m_nWrittenInSequence += static_cast<ULONGLONG>(n);
     }
+}
+
+void CFile::WaitUntilWritable() const {
+    for (;;) {
+        pollfd ready{m_hFile, POLLOUT, 0};
+        const int rc = ::poll(&ready, 1, 100);
+        if (rc > 0 || (rc < 0 && errno != EINTR))
+            return;  // room, or an error that the write itself reports
+        if (m_fnWaitCancelled())
+            ThrowErrno(ECANCELED);
+    }
+}
+
+void CFile::SetLength(ULONGLONG newLength) {
+    SyncStreamForDirectAccess();
+    int rc;
+    do {
+        rc = ::ftruncate(m_hFile, static_cast<off_t>(newLength));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0)
+        ThrowErrno(errno);
+}
+
+bool CFile::IsSameFileAs(int fd) const {
+    struct stat a {};
+    struct stat b {};
+    return IsOpen() && ::fstat(m_hFile, &a) == 0 && ::fstat(fd, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+bool CFile::IsSameFileAs(const char16_t* path) const {
+    struct stat a {};
+    struct stat b {};
+    return IsOpen() && path && ::fstat(m_hFile, &a) == 0 &&
+           ::stat(CString(path).ToUtf8().c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+CFile::LockResult CFile::TryLockExclusive() {
+    if (!IsOpen() || !m_bRegular)
+        return unavailable;
+    int rc;
+    do {
+        rc = ::flock(m_hFile, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return locked;
+    return errno == EWOULDBLOCK ? busy : unavailable;
 }
 
 ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
@@ -475,37 +645,4 @@ void CStdioFile::Abort() {
         m_hFile = hFileNull;
     }
     CFile::Abort();
-}
-
-// ------------------------------------------------------------- CFileLock
-
-CFileLock::~CFileLock() {
-    if (m_hFile >= 0)
-        ::close(m_hFile);  // releases the lock
-}
-
-CFileLock::Result CFileLock::Lock(const char16_t* path) {
-    if (m_hFile >= 0)
-        return locked;
-    if (!path)
-        return unavailable;
-    const int fd = OpenDescriptor(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return unavailable;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return unavailable;
-    }
-    int rc;
-    do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        const bool bBusy = errno == EWOULDBLOCK;
-        ::close(fd);
-        return bBusy ? busy : unavailable;
-    }
-    m_hFile = fd;
-    return locked;
 }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 
 #include "platform/cstring.h"
 #include "platform/exceptions.h"
@@ -36,7 +37,19 @@ public:
         // Not a framework flag: every write lands at the end of the file as
         // it is at that moment (O_APPEND), so that processes appending to
         // one file never write over one another's text.
-        appendAtEnd = 0x10000
+        appendAtEnd = 0x10000,
+        // Not a framework flag: the file is the program's output. A name of
+        // one of the process's own descriptors (/dev/stdout, /dev/fd/1,
+        // /proc/self/fd/1) is written through a duplicate of that
+        // descriptor, never opened again; a FIFO without a reader is
+        // refused instead of waited for; the open never truncates (the
+        // caller does, with SetLength, once it has checked what it opened).
+        modeOutput = 0x20000
+    };
+    enum LockResult {
+        locked,      // this file holds the lock
+        busy,        // another open file holds it
+        unavailable  // not a regular file, or the system has no lock for it
     };
     // The framework's names; clang counts them as shadowing the global
     // begin()/end() that Qt's headers declare, in files that include both.
@@ -69,6 +82,9 @@ public:
     }
     virtual ULONGLONG GetPosition() const;
     virtual ULONGLONG GetLength() const;
+    // Cuts or extends the file to newLength bytes; a failure throws
+    // CFileException.
+    virtual void SetLength(ULONGLONG newLength);
     // Closes the file; throws CFileException if the close itself fails
     // (the file counts as closed all the same).
     virtual void Close();
@@ -91,6 +107,29 @@ public:
     [[nodiscard]] bool IsSeekable() const {
         return m_bSeekable;
     }
+    [[nodiscard]] bool IsRegularFile() const {
+        return m_bRegular;
+    }
+    // TRUE when the file is a descriptor the process already had, opened
+    // with modeOutput under a name such as /dev/stdout.
+    [[nodiscard]] bool IsInherited() const {
+        return m_bInherited;
+    }
+    // TRUE when the open file is the same file as the one open on fd.
+    [[nodiscard]] bool IsSameFileAs(int fd) const;
+    // TRUE when the open file is the file that path names (links followed).
+    [[nodiscard]] bool IsSameFileAs(const char16_t* path) const;
+    // An advisory exclusive lock (flock) on the open file, taken without
+    // waiting and held until the file is closed. Other processes that ask
+    // for it are refused meanwhile; nothing stops one that does not ask.
+    LockResult TryLockExclusive();
+    // Writes to a file that is not a regular file (a pipe, a terminal) wait
+    // for room in pieces, asking cancelled between waits: once it answers
+    // TRUE, the write throws CFileException with ECANCELED, so that a
+    // stalled reader never holds a stop request up.
+    void SetWaitCancel(std::function<bool()> cancelled) {
+        m_fnWaitCancelled = std::move(cancelled);
+    }
 
     int m_hFile = hFileNull;  // POSIX descriptor
 
@@ -99,11 +138,17 @@ protected:
     // other than 0 throws badSeek.
     [[nodiscard]] ULONGLONG SequentialSeek(LONGLONG offset, UINT from) const;
     bool m_bSeekable = true;
+    bool m_bRegular = true;
+    bool m_bInherited = false;
     ULONGLONG m_nWrittenInSequence = 0;
+    std::function<bool()> m_fnWaitCancelled;
     // Called before every direct descriptor access that must see the same
     // position as a stream layered on top (CStdioFile flushes it).
     virtual void SyncStreamForDirectAccess() {}
     [[noreturn]] void ThrowErrno(int errnoValue) const;
+    // Waits until a write would not block, asking m_fnWaitCancelled every
+    // tenth of a second; throws CFileException (ECANCELED) once it says so.
+    void WaitUntilWritable() const;
 
     CString m_strFileName;
 };
@@ -156,30 +201,4 @@ private:
     bool ReadUtf8Unit(char16_t* out, size_t room, size_t& used);
 
     bool m_bTextMode = true;
-};
-
-// An advisory exclusive lock (flock) on a regular file, held until the
-// object is destroyed. Other processes that take the same lock are refused
-// while it is held; nothing stops a process that does not ask for it.
-class CFileLock {
-public:
-    enum Result {
-        locked,      // this object holds the lock
-        busy,        // another open file holds it
-        unavailable  // no lock: not a regular file, or it cannot be opened
-    };
-
-    CFileLock() = default;
-    CFileLock(const CFileLock&) = delete;
-    CFileLock& operator=(const CFileLock&) = delete;
-    ~CFileLock();
-
-    // Opens the file for writing (creating it when missing, never
-    // truncating, never waiting for a reader of a FIFO) and tries the lock
-    // without waiting.
-    Result Lock(const char16_t* path);
-    [[nodiscard]] bool IsLocked() const { return m_hFile >= 0; }
-
-private:
-    int m_hFile = -1;
 };

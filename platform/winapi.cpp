@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -28,25 +29,39 @@ CString QuotedIfNeeded(const CString& argument) {
     return argument;
 }
 
-// The line of this process from the kernel's copy of its arguments.
-CString CommandLineFromProc() {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> arguments;
-    for (size_t start = 0; start < raw.size();) {
-        const size_t end = raw.find('\0', start);
-        arguments.push_back(raw.substr(start, end - start));
-        start = end == std::string::npos ? raw.size() : end + 1;
-    }
-    std::vector<const char*> argv;
-    argv.reserve(arguments.size());
-    for (const std::string& a : arguments) argv.push_back(a.c_str());
-    return BuildCommandLine(static_cast<int>(argv.size()), argv.data());
+std::vector<CString> ArgumentsOf(int argc, const char* const* argv) {
+    std::vector<CString> arguments;
+    arguments.reserve(static_cast<size_t>(std::max(argc, 0)));
+    for (int i = 0; i < argc; ++i) arguments.push_back(CString::FromUtf8(argv[i] ? argv[i] : ""));
+    return arguments;
 }
 
-CString& ProcessCommandLine() {
-    static CString line = CommandLineFromProc();
-    return line;
+struct ProcessArguments {
+    std::vector<CString> arguments;
+    CString line;
+};
+
+// The arguments of this process, from the kernel's copy of them until main
+// hands its argv over.
+ProcessArguments& Process() {
+    static ProcessArguments process = [] {
+        std::ifstream in("/proc/self/cmdline", std::ios::binary);
+        const std::string raw((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+        std::vector<std::string> arguments;
+        for (size_t start = 0; start < raw.size();) {
+            const size_t end = raw.find('\0', start);
+            arguments.push_back(raw.substr(start, end - start));
+            start = end == std::string::npos ? raw.size() : end + 1;
+        }
+        std::vector<const char*> argv;
+        argv.reserve(arguments.size());
+        for (const std::string& a : arguments) argv.push_back(a.c_str());
+        const int argc = static_cast<int>(argv.size());
+        return ProcessArguments{ArgumentsOf(argc, argv.data()),
+                                BuildCommandLine(argc, argv.data())};
+    }();
+    return process;
 }
 
 }  // namespace
@@ -62,11 +77,15 @@ CString BuildCommandLine(int argc, const char* const* argv) {
 }
 
 const char16_t* GetCommandLineW() {
-    return ProcessCommandLine().GetString();
+    return Process().line.GetString();
+}
+
+const std::vector<CString>& GetCommandLineArguments() {
+    return Process().arguments;
 }
 
 void SetProcessCommandLine(int argc, char** argv) {
-    ProcessCommandLine() = BuildCommandLine(argc, argv);
+    Process() = ProcessArguments{ArgumentsOf(argc, argv), BuildCommandLine(argc, argv)};
 }
 
 void InitializeCriticalSection(CRITICAL_SECTION* section) {

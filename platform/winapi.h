@@ -4,6 +4,7 @@
 
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "platform/cstring.h"
 #include "platform/types.h"
@@ -15,8 +16,14 @@
 // SetProcessCommandLine has run, the line is built from /proc/self/cmdline.
 const char16_t* GetCommandLineW();
 
-// Rebuilds the line from main's argv (UTF-8); main calls it first, before
-// any thread starts.
+// The process's arguments one by one (program name first), as main received
+// them. A line cannot carry every argument whole (one that begins with a
+// space, or holds a double quote before a space), so the program's own
+// parser reads these instead.
+const std::vector<CString>& GetCommandLineArguments();
+
+// Rebuilds the line and the arguments from main's argv (UTF-8); main calls
+// it first, before any thread starts.
 void SetProcessCommandLine(int argc, char** argv);
 
 // The Windows-style line for an argument list (what SetProcessCommandLine

@@ -274,11 +274,15 @@ CString CTabrookDlg::HelpAddress() {
     const QString host = QStringLiteral(TABROOK_HELP_HOST);
     if (!host.isEmpty())
         return FromQString(host + QStringLiteral("/tabrookhelp.htm"));
-    // The page installed with the program, found from the program's own place.
-    const QString exeDir = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    // The page installed with the program, found from the program's own
+    // place; when that cannot be read, in the installed data folder, never
+    // relative to the current folder.
+    const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
     const QString page =
-        QDir::cleanPath(QFileInfo(exeDir).absolutePath() +
-                        QStringLiteral("/" TABROOK_HELP_RELDIR "/tabrookhelp.htm"));
+        QFileInfo(exe).isAbsolute()
+            ? QDir::cleanPath(QFileInfo(exe).absolutePath() +
+                              QStringLiteral("/" TABROOK_HELP_RELDIR "/tabrookhelp.htm"))
+            : QStringLiteral(TABROOK_HELP_INSTALLED_DIR "/tabrookhelp.htm");
     return FromQString(QUrl::fromLocalFile(page).toString());
 }
 

@@ -16,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <string>
 
 namespace xlsodbc {
 
@@ -67,17 +66,6 @@ SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
         recordCurrentException(*handle);
         return SQL_ERROR;
     }
-}
-
-// Refuses an attribute the driver does not know (HYC00). Driver managers
-// ask for several on every connection and statement, so the refusal is a
-// diagnostic and SQL_ERROR (an int, like the other answers of a guarded
-// body), without the cost of an exception.
-inline int refuseAttribute(Handle& handle, const char* kind, SQLINTEGER attribute) {
-    handle.diagnostics.add(State::NotImplemented, std::string("The ") + kind + " attribute " +
-                                                      std::to_string(attribute) +
-                                                      " is not supported");
-    return SQL_ERROR;
 }
 
 // The catalogue's view of a connected connection.

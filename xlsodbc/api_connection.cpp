@@ -3,9 +3,8 @@
 // opened and checked at connect time so that a bad file fails the
 // connection; nothing is ever written.
 #include "xlsodbc/api.h"
+#include "xlsodbc/attributes.h"
 #include "xlsodbc/connection_string.h"
-
-#include <cstring>
 
 namespace xlsodbc {
 namespace {
@@ -22,10 +21,6 @@ void open(Connection& c, const Attributes& attributes, std::u16string connection
     c.connectionString = std::move(connectionString);
     const std::u16string dsn = findAttribute(attributes, u"DSN").value_or(u"");
     c.dataSource = dsn == u"''" || dsn == u"\"\"" ? std::u16string() : dsn;
-}
-
-SQLUINTEGER integerValue(SQLPOINTER value) {
-    return static_cast<SQLUINTEGER>(reinterpret_cast<SQLULEN>(value));
 }
 
 }  // namespace
@@ -67,83 +62,70 @@ SQLRETURN disconnect(SQLHDBC dbc) noexcept {
     });
 }
 
+namespace {
+
+constexpr AttributeType kInteger = AttributeType::Integer;
+constexpr AttributeType kPointer = AttributeType::Pointer;
+constexpr AttributeType kText = AttributeType::Text;
+
+SQLULEN readConnectionDead(const Connection& c, const Attribute<Connection>& /*a*/) {
+    return c.connected() ? SQL_CD_FALSE : SQL_CD_TRUE;
+}
+
+std::u16string readCatalog(const Connection& c) {
+    return utf8ToUtf16(c.path.string());
+}
+
+// The timeouts and the isolation level are kept so that the application
+// reads back what it set; the source is read-only whatever the access mode
+// says, and pyodbc switches autocommit off at connect: on a read-only
+// source both settings mean the same.
+constexpr Attribute<Connection> kEntries[] = {
+    stored<&Connection::autocommit>(SQL_ATTR_AUTOCOMMIT, kInteger),
+    fixed<Connection>(SQL_ATTR_ACCESS_MODE, kInteger, SQL_MODE_READ_ONLY,
+                      "The workbook is always read-only"),
+    stored<&Connection::loginTimeout>(SQL_ATTR_LOGIN_TIMEOUT, kInteger),
+    stored<&Connection::connectionTimeout>(SQL_ATTR_CONNECTION_TIMEOUT, kInteger),
+    stored<&Connection::txnIsolation>(SQL_ATTR_TXN_ISOLATION, kInteger),
+    setOnly<Connection>(SQL_ATTR_QUIET_MODE, kPointer),
+    setOnly<Connection>(SQL_ATTR_PACKET_SIZE, kInteger),
+    accepted<Connection>(SQL_ATTR_METADATA_ID, kInteger, SQL_FALSE),
+    computed<Connection>(SQL_ATTR_CONNECTION_DEAD, kInteger, readConnectionDead),
+    reportedText<Connection>(SQL_ATTR_CURRENT_CATALOG, readCatalog,
+                             "The catalog name was cut to fit its buffer"),
+    // Tracing, translation, cursor libraries and pooling are the driver
+    // manager's; the driver takes part in no distributed transaction.
+    unsupported<Connection>(SQL_ATTR_TRACE, kInteger),
+    unsupported<Connection>(SQL_ATTR_TRACEFILE, kText),
+    unsupported<Connection>(SQL_ATTR_TRANSLATE_LIB, kText),
+    unsupported<Connection>(SQL_ATTR_TRANSLATE_OPTION, kInteger),
+    unsupported<Connection>(SQL_ATTR_ODBC_CURSORS, kInteger),
+    unsupported<Connection>(SQL_ATTR_DISCONNECT_BEHAVIOR, kInteger),
+    unsupported<Connection>(SQL_ATTR_ANSI_APP, kInteger),
+    unsupported<Connection>(SQL_ATTR_RESET_CONNECTION, kInteger),
+    unsupported<Connection>(SQL_ATTR_ASYNC_DBC_FUNCTIONS_ENABLE, kInteger),
+    unsupported<Connection>(SQL_ATTR_ENLIST_IN_DTC, kPointer),
+    unsupported<Connection>(SQL_ATTR_ENLIST_IN_XA, kPointer),
+    unsupported<Connection>(SQL_ATTR_AUTO_IPD, kInteger, true),
+};
+
+// ODBC 2 applications set statement attributes on the connection.
+constexpr AttributeTable<Connection> kConnectionAttributes{"connection", kEntries,
+                                                           isStatementAttribute};
+
+}  // namespace
+
 SQLRETURN setConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*length*/,
                          Encoding /*enc*/) noexcept {
     return guard<Connection>(dbc, [&](Connection& c) {
-        switch (attribute) {
-            case SQL_ATTR_AUTOCOMMIT:
-                // pyodbc switches autocommit off at connect: on a read-only
-                // source both settings mean the same.
-                c.autocommit = integerValue(value);
-                return SQL_SUCCESS;
-            case SQL_ATTR_ACCESS_MODE:
-                if (integerValue(value) != SQL_MODE_READ_ONLY) {
-                    c.diagnostics.add(State::OptionChanged, "The workbook is always read-only");
-                }
-                return SQL_SUCCESS;
-            case SQL_ATTR_LOGIN_TIMEOUT:
-                c.loginTimeout = integerValue(value);
-                return SQL_SUCCESS;
-            case SQL_ATTR_CONNECTION_TIMEOUT:
-                c.connectionTimeout = integerValue(value);
-                return SQL_SUCCESS;
-            case SQL_ATTR_TXN_ISOLATION:
-                c.txnIsolation = integerValue(value);
-                return SQL_SUCCESS;
-            case SQL_ATTR_QUIET_MODE:
-            case SQL_ATTR_PACKET_SIZE:
-            case SQL_ATTR_METADATA_ID:
-                return SQL_SUCCESS;
-            default:
-                return refuseAttribute(c, "connection", attribute);
-        }
+        return setAttribute(c, kConnectionAttributes, attribute, value);
     });
 }
 
 SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                          SQLINTEGER* length, Encoding enc) noexcept {
     return guard<Connection>(dbc, [&](Connection& c) {
-        SQLUINTEGER v = 0;
-        switch (attribute) {
-            case SQL_ATTR_AUTOCOMMIT:
-                v = c.autocommit;
-                break;
-            case SQL_ATTR_ACCESS_MODE:
-                v = SQL_MODE_READ_ONLY;
-                break;
-            case SQL_ATTR_LOGIN_TIMEOUT:
-                v = c.loginTimeout;
-                break;
-            case SQL_ATTR_CONNECTION_TIMEOUT:
-                v = c.connectionTimeout;
-                break;
-            case SQL_ATTR_TXN_ISOLATION:
-                v = c.txnIsolation;
-                break;
-            case SQL_ATTR_CONNECTION_DEAD:
-                v = c.connected() ? SQL_CD_FALSE : SQL_CD_TRUE;
-                break;
-            case SQL_ATTR_METADATA_ID:
-                v = SQL_FALSE;
-                break;
-            case SQL_ATTR_CURRENT_CATALOG: {
-                const Written w =
-                    writeText(utf8ToUtf16(c.path.string()), TextBuffer{value, capacity, enc, true});
-                storeLength(length, w.length);
-                if (w.truncated) {
-                    c.diagnostics.add(State::Truncated,
-                                      "The catalog name was cut to fit its buffer");
-                }
-                return SQL_SUCCESS;
-            }
-            default:
-                return refuseAttribute(c, "connection", attribute);
-        }
-        if (value != nullptr) {
-            std::memcpy(value, &v, sizeof v);
-        }
-        storeLength(length, sizeof v);
-        return SQL_SUCCESS;
+        return getAttribute(c, kConnectionAttributes, attribute, value, capacity, length, enc);
     });
 }
 

@@ -43,10 +43,7 @@ const char* subclassOrigin(const char* state) {
 
 template <typename T>
 SQLRETURN storeValue(SQLPOINTER value, T v, SQLSMALLINT* length) {
-    if (value != nullptr) {
-        std::memcpy(value, &v, sizeof v);
-    }
-    storeLength(length, sizeof v);
+    storeScalar(value, length, v);
     return SQL_SUCCESS;
 }
 

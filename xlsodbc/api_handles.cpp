@@ -2,6 +2,7 @@
 // attributes. Handles given to the application are created here and
 // destroyed by SQLFreeHandle (or, for statements, by SQLDisconnect).
 #include "xlsodbc/api.h"
+#include "xlsodbc/attributes.h"
 
 #include <memory>
 
@@ -145,59 +146,41 @@ SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option) noexcept {
     });
 }
 
+namespace {
+
+constexpr AttributeType kInteger = AttributeType::Integer;
+
+void writeOdbcVersion(Environment& e, SQLULEN value, const Attribute<Environment>& /*a*/) {
+    if (value != SQL_OV_ODBC2 && value != SQL_OV_ODBC3 && value != SQL_OV_ODBC3_80) {
+        throw DriverError(State::InvalidAttributeValue, "Unknown ODBC version");
+    }
+    e.odbcVersion = static_cast<SQLINTEGER>(value);
+}
+
+// Pooling is the driver manager's.
+constexpr Attribute<Environment> kEntries[] = {
+    stored<&Environment::odbcVersion>(SQL_ATTR_ODBC_VERSION, kInteger, writeOdbcVersion),
+    accepted<Environment>(SQL_ATTR_CONNECTION_POOLING, kInteger, SQL_CP_OFF),
+    accepted<Environment>(SQL_ATTR_CP_MATCH, kInteger, SQL_CP_STRICT_MATCH),
+    onlyValue<Environment>(SQL_ATTR_OUTPUT_NTS, kInteger, SQL_TRUE,
+                           "Texts are always returned with a terminating null"),
+};
+
+constexpr AttributeTable<Environment> kEnvironmentAttributes{"environment", kEntries};
+
+}  // namespace
+
 SQLRETURN setEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
                      SQLINTEGER /*length*/) noexcept {
     return guard<Environment>(env, [&](Environment& e) {
-        const auto v = static_cast<SQLINTEGER>(reinterpret_cast<SQLLEN>(value));
-        switch (attribute) {
-            case SQL_ATTR_ODBC_VERSION:
-                if (v != SQL_OV_ODBC2 && v != SQL_OV_ODBC3 && v != SQL_OV_ODBC3_80) {
-                    throw DriverError(State::InvalidAttributeValue, "Unknown ODBC version");
-                }
-                e.odbcVersion = v;
-                return SQL_SUCCESS;
-            case SQL_ATTR_CONNECTION_POOLING:
-            case SQL_ATTR_CP_MATCH:
-                return SQL_SUCCESS;  // pooling is the driver manager's
-            case SQL_ATTR_OUTPUT_NTS:
-                if (v != SQL_TRUE) {
-                    throw DriverError(State::NotImplemented,
-                                      "Texts are always returned with a terminating null");
-                }
-                return SQL_SUCCESS;
-            default:
-                throw DriverError(State::InvalidAttribute,
-                                  "Unknown environment attribute " + std::to_string(attribute));
-        }
+        return setAttribute(e, kEnvironmentAttributes, attribute, value);
     });
 }
 
-SQLRETURN getEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER /*capacity*/,
+SQLRETURN getEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                      SQLINTEGER* length) noexcept {
     return guard<Environment>(env, [&](Environment& e) {
-        SQLINTEGER v = 0;
-        switch (attribute) {
-            case SQL_ATTR_ODBC_VERSION:
-                v = e.odbcVersion;
-                break;
-            case SQL_ATTR_CONNECTION_POOLING:
-                v = SQL_CP_OFF;
-                break;
-            case SQL_ATTR_CP_MATCH:
-                v = SQL_CP_STRICT_MATCH;
-                break;
-            case SQL_ATTR_OUTPUT_NTS:
-                v = SQL_TRUE;
-                break;
-            default:
-                throw DriverError(State::InvalidAttribute,
-                                  "Unknown environment attribute " + std::to_string(attribute));
-        }
-        if (value != nullptr) {
-            *static_cast<SQLINTEGER*>(value) = v;
-        }
-        storeLength(length, sizeof(SQLINTEGER));
-        return SQL_SUCCESS;
+        return getAttribute(e, kEnvironmentAttributes, attribute, value, capacity, length);
     });
 }
 

@@ -4,7 +4,6 @@
 #include "xlsodbc/functions.h"
 
 #include <algorithm>
-#include <cstring>
 #include <variant>
 
 // The build gives the project's version in ODBC's ##.##.#### form.
@@ -233,17 +232,10 @@ SQLRETURN getInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT 
             return answerText(c, u16(*text), value, capacity, length, enc);
         }
         if (const auto* small = std::get_if<SQLUSMALLINT>(&row->value)) {
-            if (value != nullptr) {
-                std::memcpy(value, small, sizeof *small);
-            }
-            storeLength(length, sizeof *small);
-            return SQL_SUCCESS;
+            storeScalar(value, length, *small);
+        } else {
+            storeScalar(value, length, std::get<SQLUINTEGER>(row->value));
         }
-        const SQLUINTEGER wide = std::get<SQLUINTEGER>(row->value);
-        if (value != nullptr) {
-            std::memcpy(value, &wide, sizeof wide);
-        }
-        storeLength(length, sizeof wide);
         return SQL_SUCCESS;
     });
 }

@@ -1,94 +1,38 @@
-// Statement attributes (SQLSetStmtAttr, SQLGetStmtAttr): one table says, for
-// every attribute the driver knows, whether its value is a pointer, where
-// the value lives and what setting it does, so that both directions read
-// the same entry.
-#include <cstring>
-#include <string>
-#include <type_traits>
-
+// Statement attributes (SQLSetStmtAttr, SQLGetStmtAttr): the statement's
+// table of attributes (see attributes.h).
 #include "xlsodbc/api.h"
+#include "xlsodbc/attributes.h"
 
 namespace xlsodbc {
 namespace {
 
-struct Attribute;
-// The attribute's current value (a pointer travels as its bits).
-using Reader = SQLULEN (*)(const Statement&, const Attribute&);
-// Takes a value from the application, or throws DriverError.
-using Writer = void (*)(Statement&, SQLULEN, const Attribute&);
-
-struct Attribute {
-    SQLINTEGER id;
-    bool pointer;  // read back as a pointer rather than an SQLULEN
-    Reader read;
-    Writer write;                // null: the attribute can only be read
-    SQLULEN value = 0;           // a fixed attribute's only value; a kept one's default
-    const char* note = nullptr;  // why a fixed attribute keeps its value
-};
-
-template <class T>
-SQLULEN toBits(T value) {
-    if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<SQLULEN>(value);
-    } else {
-        return static_cast<SQLULEN>(value);
-    }
-}
-
-template <class T>
-T fromBits(SQLULEN bits) {
-    if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<T>(bits);
-    } else {
-        return static_cast<T>(bits);
-    }
-}
-
-// Attributes held in a member of the statement, which fetching reads.
-template <auto Member>
-SQLULEN readMember(const Statement& s, const Attribute& /*a*/) {
-    return toBits(s.*Member);
-}
-
-template <auto Member>
-void writeMember(Statement& s, SQLULEN value, const Attribute& /*a*/) {
-    using T = std::remove_reference_t<decltype(s.*Member)>;
-    s.*Member = fromBits<T>(value);
-}
-
-// Attributes fixed by what the driver is (a forward-only, read-only cursor
-// without parameters): another value is answered with 01S02 and the fixed
-// one stays.
-SQLULEN readFixed(const Statement& /*s*/, const Attribute& a) {
-    return a.value;
-}
-
-void writeFixed(Statement& s, SQLULEN value, const Attribute& a) {
-    if (value != a.value) {
-        s.diagnostics.add(State::OptionChanged, a.note);
-    }
-}
+constexpr AttributeType kLength = AttributeType::Length;
+constexpr AttributeType kPointer = AttributeType::Pointer;
 
 // Attributes kept only so that the application reads back what it set:
 // the driver has no parameters, bookmarks or positioned updates for them
 // to act on.
-SQLULEN readKept(const Statement& s, const Attribute& a) {
+SQLULEN readKept(const Statement& s, const Attribute<Statement>& a) {
     const auto it = s.keptAttributes.find(a.id);
     return it == s.keptAttributes.end() ? a.value : it->second;
 }
 
-void writeKept(Statement& s, SQLULEN value, const Attribute& a) {
+void writeKept(Statement& s, SQLULEN value, const Attribute<Statement>& a) {
     s.keptAttributes[a.id] = value;
 }
 
-void writeRowArraySize(Statement& s, SQLULEN value, const Attribute& /*a*/) {
+constexpr Attribute<Statement> kept(SQLINTEGER id, AttributeType type, SQLULEN initial = 0) {
+    return {.read = readKept, .write = writeKept, .value = initial, .id = id, .type = type};
+}
+
+void writeRowArraySize(Statement& s, SQLULEN value, const Attribute<Statement>& /*a*/) {
     if (value == 0) {
         throw DriverError(State::InvalidAttributeValue, "The row array size must be at least 1");
     }
     s.rowArraySize = value;
 }
 
-void writeRetrieveData(Statement& s, SQLULEN value, const Attribute& /*a*/) {
+void writeRetrieveData(Statement& s, SQLULEN value, const Attribute<Statement>& /*a*/) {
     if (value != SQL_RD_ON && value != SQL_RD_OFF) {
         throw DriverError(State::InvalidAttributeValue,
                           "SQL_ATTR_RETRIEVE_DATA is SQL_RD_ON or SQL_RD_OFF");
@@ -96,112 +40,80 @@ void writeRetrieveData(Statement& s, SQLULEN value, const Attribute& /*a*/) {
     s.retrieveData = value;
 }
 
-// Catalogue arguments are always patterns; the setting is accepted and
-// changes nothing.
-void writeIgnored(Statement& /*s*/, SQLULEN /*value*/, const Attribute& /*a*/) {}
-
-SQLULEN readRowNumber(const Statement& s, const Attribute& /*a*/) {
+SQLULEN readRowNumber(const Statement& s, const Attribute<Statement>& /*a*/) {
     return s.currentRow ? *s.currentRow + 1 : 0;
 }
 
-constexpr Attribute kAttributes[] = {
-    {SQL_ATTR_ROW_ARRAY_SIZE, false, readMember<&Statement::rowArraySize>, writeRowArraySize},
-    {SQL_ROWSET_SIZE, false, readMember<&Statement::rowArraySize>, writeRowArraySize},
-    {SQL_ATTR_ROWS_FETCHED_PTR, true, readMember<&Statement::rowsFetched>,
-     writeMember<&Statement::rowsFetched>},
-    {SQL_ATTR_ROW_STATUS_PTR, true, readMember<&Statement::rowStatus>,
-     writeMember<&Statement::rowStatus>},
-    {SQL_ATTR_ROW_BIND_TYPE, false, readMember<&Statement::bindType>,
-     writeMember<&Statement::bindType>},
-    {SQL_ATTR_ROW_BIND_OFFSET_PTR, true, readMember<&Statement::bindOffset>,
-     writeMember<&Statement::bindOffset>},
-    {SQL_ATTR_MAX_ROWS, false, readMember<&Statement::maxRows>, writeMember<&Statement::maxRows>},
-    {SQL_ATTR_QUERY_TIMEOUT, false, readMember<&Statement::queryTimeout>,
-     writeMember<&Statement::queryTimeout>},
-    {SQL_ATTR_NOSCAN, false, readMember<&Statement::noScan>, writeMember<&Statement::noScan>},
-    {SQL_ATTR_RETRIEVE_DATA, false, readMember<&Statement::retrieveData>, writeRetrieveData},
-    {SQL_ATTR_METADATA_ID, false, readFixed, writeIgnored, SQL_FALSE},
-    {SQL_ATTR_ROW_NUMBER, false, readRowNumber, nullptr},
-    {SQL_ATTR_MAX_LENGTH, false, readFixed, writeFixed, 0,
-     "Values are never cut to a maximum length"},
-    {SQL_ATTR_PARAMSET_SIZE, false, readFixed, writeFixed, 1,
-     "Statements take no parameters: the parameter set size is 1"},
-    {SQL_ATTR_KEYSET_SIZE, false, readFixed, writeFixed, 0,
-     "The cursor is forward-only: it has no keyset"},
-    {SQL_ATTR_ENABLE_AUTO_IPD, false, readFixed, writeFixed, SQL_FALSE,
-     "Statements take no parameters to describe"},
-    {SQL_ATTR_CURSOR_TYPE, false, readFixed, writeFixed, SQL_CURSOR_FORWARD_ONLY,
-     "The cursor is always forward-only"},
-    {SQL_ATTR_CONCURRENCY, false, readFixed, writeFixed, SQL_CONCUR_READ_ONLY,
-     "The cursor is always read-only"},
-    {SQL_ATTR_CURSOR_SCROLLABLE, false, readFixed, writeFixed, SQL_NONSCROLLABLE,
-     "The cursor is never scrollable"},
-    {SQL_ATTR_CURSOR_SENSITIVITY, false, readFixed, writeFixed, SQL_INSENSITIVE,
-     "The cursor is always insensitive"},
-    {SQL_ATTR_USE_BOOKMARKS, false, readFixed, writeFixed, SQL_UB_OFF,
-     "Bookmarks are not supported"},
-    {SQL_ATTR_ASYNC_ENABLE, false, readFixed, writeFixed, SQL_ASYNC_ENABLE_OFF,
-     "Every call completes synchronously"},
-    {SQL_ATTR_PARAM_BIND_TYPE, false, readKept, writeKept, SQL_PARAM_BIND_BY_COLUMN},
-    {SQL_ATTR_SIMULATE_CURSOR, false, readKept, writeKept, SQL_SC_UNIQUE},
-    {SQL_ATTR_PARAM_BIND_OFFSET_PTR, true, readKept, writeKept},
-    {SQL_ATTR_PARAM_OPERATION_PTR, true, readKept, writeKept},
-    {SQL_ATTR_PARAM_STATUS_PTR, true, readKept, writeKept},
-    {SQL_ATTR_PARAMS_PROCESSED_PTR, true, readKept, writeKept},
-    {SQL_ATTR_ROW_OPERATION_PTR, true, readKept, writeKept},
-    {SQL_ATTR_FETCH_BOOKMARK_PTR, true, readKept, writeKept},
+// Fixed attributes say what the driver is: a forward-only, read-only cursor
+// without parameters. Catalogue arguments are always patterns, whatever
+// SQL_ATTR_METADATA_ID says.
+constexpr Attribute<Statement> kEntries[] = {
+    stored<&Statement::rowArraySize>(SQL_ATTR_ROW_ARRAY_SIZE, kLength, writeRowArraySize),
+    stored<&Statement::rowArraySize>(SQL_ROWSET_SIZE, kLength, writeRowArraySize),
+    stored<&Statement::rowsFetched>(SQL_ATTR_ROWS_FETCHED_PTR, kPointer),
+    stored<&Statement::rowStatus>(SQL_ATTR_ROW_STATUS_PTR, kPointer),
+    stored<&Statement::bindType>(SQL_ATTR_ROW_BIND_TYPE, kLength),
+    stored<&Statement::bindOffset>(SQL_ATTR_ROW_BIND_OFFSET_PTR, kPointer),
+    stored<&Statement::maxRows>(SQL_ATTR_MAX_ROWS, kLength),
+    stored<&Statement::queryTimeout>(SQL_ATTR_QUERY_TIMEOUT, kLength),
+    stored<&Statement::noScan>(SQL_ATTR_NOSCAN, kLength),
+    stored<&Statement::retrieveData>(SQL_ATTR_RETRIEVE_DATA, kLength, writeRetrieveData),
+    accepted<Statement>(SQL_ATTR_METADATA_ID, kLength, SQL_FALSE),
+    computed<Statement>(SQL_ATTR_ROW_NUMBER, kLength, readRowNumber),
+    fixed<Statement>(SQL_ATTR_MAX_LENGTH, kLength, 0, "Values are never cut to a maximum length"),
+    fixed<Statement>(SQL_ATTR_PARAMSET_SIZE, kLength, 1,
+                     "Statements take no parameters: the parameter set size is 1"),
+    fixed<Statement>(SQL_ATTR_KEYSET_SIZE, kLength, 0,
+                     "The cursor is forward-only: it has no keyset"),
+    fixed<Statement>(SQL_ATTR_ENABLE_AUTO_IPD, kLength, SQL_FALSE,
+                     "Statements take no parameters to describe"),
+    fixed<Statement>(SQL_ATTR_CURSOR_TYPE, kLength, SQL_CURSOR_FORWARD_ONLY,
+                     "The cursor is always forward-only"),
+    fixed<Statement>(SQL_ATTR_CONCURRENCY, kLength, SQL_CONCUR_READ_ONLY,
+                     "The cursor is always read-only"),
+    fixed<Statement>(SQL_ATTR_CURSOR_SCROLLABLE, kLength, SQL_NONSCROLLABLE,
+                     "The cursor is never scrollable"),
+    fixed<Statement>(SQL_ATTR_CURSOR_SENSITIVITY, kLength, SQL_INSENSITIVE,
+                     "The cursor is always insensitive"),
+    fixed<Statement>(SQL_ATTR_USE_BOOKMARKS, kLength, SQL_UB_OFF, "Bookmarks are not supported"),
+    fixed<Statement>(SQL_ATTR_ASYNC_ENABLE, kLength, SQL_ASYNC_ENABLE_OFF,
+                     "Every call completes synchronously"),
+    kept(SQL_ATTR_PARAM_BIND_TYPE, kLength, SQL_PARAM_BIND_BY_COLUMN),
+    kept(SQL_ATTR_SIMULATE_CURSOR, kLength, SQL_SC_UNIQUE),
+    kept(SQL_ATTR_PARAM_BIND_OFFSET_PTR, kPointer),
+    kept(SQL_ATTR_PARAM_OPERATION_PTR, kPointer),
+    kept(SQL_ATTR_PARAM_STATUS_PTR, kPointer),
+    kept(SQL_ATTR_PARAMS_PROCESSED_PTR, kPointer),
+    kept(SQL_ATTR_ROW_OPERATION_PTR, kPointer),
+    kept(SQL_ATTR_FETCH_BOOKMARK_PTR, kPointer),
+    // Descriptors are the driver manager's business for this driver.
+    unsupported<Statement>(SQL_ATTR_APP_ROW_DESC, kPointer),
+    unsupported<Statement>(SQL_ATTR_APP_PARAM_DESC, kPointer),
+    unsupported<Statement>(SQL_ATTR_IMP_ROW_DESC, kPointer, true),
+    unsupported<Statement>(SQL_ATTR_IMP_PARAM_DESC, kPointer, true),
+    unsupported<Statement>(SQL_GET_BOOKMARK, kLength, true),
+    unsupported<Statement>(SQL_ATTR_ASYNC_STMT_EVENT, kPointer),
 };
 
-// The table's entry, or null for an attribute the driver does not know.
-const Attribute* attributeOf(SQLINTEGER id) {
-    for (const Attribute& a : kAttributes) {
-        if (a.id == id) {
-            return &a;
-        }
-    }
-    return nullptr;
-}
+constexpr AttributeTable<Statement> kStatementAttributes{"statement", kEntries};
 
 }  // namespace
+
+bool isStatementAttribute(SQLINTEGER id) {
+    return kStatementAttributes.find(id) != nullptr;
+}
 
 SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
                       SQLINTEGER /*length*/) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const Attribute* a = attributeOf(attribute);
-        if (a == nullptr) {
-            return refuseAttribute(s, "statement", attribute);
-        }
-        if (a->write == nullptr) {
-            throw DriverError(
-                State::InvalidAttribute,
-                "The statement attribute " + std::to_string(attribute) + " can only be read");
-        }
-        a->write(s, toBits(value), *a);
-        return SQL_SUCCESS;
+        return setAttribute(s, kStatementAttributes, attribute, value);
     });
 }
 
-SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                      SQLINTEGER /*capacity*/, SQLINTEGER* length) noexcept {
+SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
+                      SQLINTEGER* length) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
-        const Attribute* a = attributeOf(attribute);
-        if (a == nullptr) {
-            return refuseAttribute(s, "statement", attribute);
-        }
-        const SQLULEN bits = a->read(s, *a);
-        if (a->pointer) {
-            const SQLPOINTER p = fromBits<SQLPOINTER>(bits);
-            if (value != nullptr) {
-                std::memcpy(value, &p, sizeof p);
-            }
-            storeLength(length, sizeof p);
-        } else {
-            if (value != nullptr) {
-                std::memcpy(value, &bits, sizeof bits);
-            }
-            storeLength(length, sizeof bits);
-        }
-        return SQL_SUCCESS;
+        return getAttribute(s, kStatementAttributes, attribute, value, capacity, length);
     });
 }
 

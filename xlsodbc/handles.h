@@ -78,7 +78,7 @@ class Environment final : public Handle {
 public:
     Environment() : Handle(HandleKind::Environment) {}
     [[nodiscard]] bool odbc2() const override { return odbcVersion == SQL_OV_ODBC2; }
-    std::atomic<SQLINTEGER> odbcVersion = SQL_OV_ODBC3;
+    SQLINTEGER odbcVersion = SQL_OV_ODBC3;
     // Connections allocated and not yet freed: an environment with any is
     // not freed.
     std::atomic<size_t> connections = 0;

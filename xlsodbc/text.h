@@ -7,6 +7,7 @@
 #include "xlsodbc/odbc.h"
 
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -113,6 +114,17 @@ bool storeLength(T* out, SQLLEN value) {
     }
     *out = static_cast<T>(value);
     return true;
+}
+
+// Stores a number or an address into an optional output buffer and its
+// size in bytes into an optional length: how every fixed-size value is
+// answered (attributes, information types, diagnostic fields).
+template <typename T, typename L>
+void storeScalar(void* out, L* length, T value) {
+    if (out != nullptr) {
+        std::memcpy(out, &value, sizeof value);
+    }
+    storeLength(length, sizeof value);
 }
 
 // ASCII-only case-insensitive comparison; sheet and column names compare so.

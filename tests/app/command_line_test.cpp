@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/winapi.h"
+
 #include <vector>
 
 namespace {
@@ -15,8 +17,7 @@ struct Arg {
 };
 
 // Every argument after the program name, as GetFirstArg/GetNextArg give them.
-std::vector<Arg> Parse(const char16_t* line) {
-    CCommandLine cmd{CString(line)};
+std::vector<Arg> ParseWith(CCommandLine& cmd) {
     CString sw;
     CString value;
     std::vector<Arg> args;
@@ -26,6 +27,19 @@ std::vector<Arg> Parse(const char16_t* line) {
     args.push_back({sw.str(), value.str()});
     while (cmd.GetNextArg(sw, value)) args.push_back({sw.str(), value.str()});
     return args;
+}
+
+std::vector<Arg> Parse(const char16_t* line) {
+    CCommandLine cmd{CString(line)};
+    return ParseWith(cmd);
+}
+
+// The process's own arguments, as main hands them over.
+std::vector<Arg> ParseArguments(std::vector<const char*> argv) {
+    argv.insert(argv.begin(), "/usr/bin/tabrook");
+    SetProcessCommandLine(static_cast<int>(argv.size()), const_cast<char**>(argv.data()));
+    CCommandLine cmd;
+    return ParseWith(cmd);
 }
 
 TEST(CommandLine, ValuesSwitchesAndSwitchValues) {
@@ -84,6 +98,29 @@ TEST(CommandLine, GetFirstArgRestarts) {
     EXPECT_EQ(value, u"two");
     cmd.GetFirstArg(sw, value);
     EXPECT_EQ(value, u"one");
+}
+
+}  // namespace
+
+namespace {
+
+// Each argument the process gets reads back exactly as given: what no
+// quoting of a one-line form can carry (a leading space, a quote before a
+// space, a path beginning with "-" or "/") included.
+TEST(CommandLine, TheProcesssArgumentsReadBackExactly) {
+    EXPECT_EQ(
+        ParseArguments({"/a", "-in.xls", "/tmp/o \" x\".txt", " Sheet1", " ", "\"a\" b", "Unix"}),
+        (std::vector<Arg>{{u"a", u"-in.xls"},
+                          {u"", u"/tmp/o \" x\".txt"},
+                          {u"", u" Sheet1"},
+                          {u"", u" "},
+                          {u"", u"\"a\" b"},
+                          {u"", u"Unix"}}));
+    // Switches are "/" or "-" and letters; a delimiter typed '"-"' is "-".
+    EXPECT_EQ(ParseArguments({"book.xls", "-", "\"-\"", "", "\"\""}),
+              (std::vector<Arg>{{u"", u"book.xls"}, {u"", u"-"}, {u"", u""}, {u"", u""}}));
+    EXPECT_EQ(ParseArguments({"-A"}), (std::vector<Arg>{{u"A", u""}}));
+    EXPECT_EQ(ParseArguments({}), (std::vector<Arg>{}));
 }
 
 }  // namespace

@@ -42,9 +42,11 @@ std::string ReadBytes(const fs::path& p) {
     _exit(127);
 }
 
-// Runs tabrook in cwd with ODBCSYSINI = odbcSysIni and no display.
+// Runs tabrook in cwd with ODBCSYSINI = odbcSysIni, no display and the
+// given further environment.
 Result RunTabrook(const fs::path& cwd, const fs::path& odbcSysIni,
-                  const std::vector<std::string>& args) {
+                  const std::vector<std::string>& args,
+                  const std::vector<std::pair<const char*, const char*>>& env = {}) {
     const fs::path errFile = cwd / ".stderr";
     const pid_t child = fork();
     if (child == 0) {
@@ -55,6 +57,7 @@ Result RunTabrook(const fs::path& cwd, const fs::path& odbcSysIni,
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         setenv("ODBCSYSINI", odbcSysIni.c_str(), 1);
+        for (const auto& [name, value] : env) setenv(name, value, 1);
         ExecTabrook(args);
     }
     int status = 0;
@@ -149,7 +152,8 @@ TEST_F(TabrookProcess, FullDiskIsLoggedAndFailsTheRun) {
         RunTabrook(dir, TABROOK_ETC, {SAMPLE_XLS, "out/sales.csv", "Sheet1", "UTF-8", ",", "Unix"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(ReadBytes(dir / "out" / "DravikErrlog.txt"),
-              "Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
+              "Problem opening output file.\r\nInvalid path or File may be read only.\r\n"
+              "No space left on device\r\n");
 }
 
 TEST_F(TabrookProcess, MissingWorksheetFailsTheRun) {
@@ -548,3 +552,208 @@ TEST_F(TabrookProcess, CellsLeftOutOfADamagedSheetAreReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Waits for a run until it ends or a deadline passes; a run still going
+// then is killed and reported as a hang (-1).
+int WaitTabrookAtMost(pid_t child, int seconds) {
+    for (int i = 0; i < seconds * 100; ++i) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        usleep(10000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// Waits until a run has written its first chunk to out.
+void AwaitFirstChunk(pid_t child, const fs::path& out) {
+    std::error_code error;
+    for (int i = 0; i < 100000 && (fs::file_size(out, error) == 0 || error); ++i) {
+        ASSERT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "the run ended before its first chunk";
+        usleep(200);
+    }
+}
+
+const std::string kOpenFailure =
+    "Problem opening output file.\r\nInvalid path or File may be read only.\r\n";
+
+}  // namespace
+
+// The output is opened once: a link to the workbook put in its place during
+// the run is never followed, and the rest of the text goes where the first
+// chunk went; moved away mid-run, the output keeps all of it, and a second
+// run on the old name writes a file of its own.
+TEST_F(TabrookProcess, TheOutputIsOpenedOnceWhateverItsNameMeansLater) {
+    fs::copy_file(BATCH_XLS, dir / "wb.xls");
+    const std::string workbook = ReadBytes(dir / "wb.xls");
+    const std::vector<std::string> args = {"wb.xls", "o.txt",        "Big",
+                                           "UTF-8",  kSlowDelimiter, "Unix"};
+    pid_t child = StartTabrook(dir, args);
+    AwaitFirstChunk(child, dir / "o.txt");
+    fs::rename(dir / "o.txt", dir / "first.txt");
+    fs::create_symlink("wb.xls", dir / "link.tmp");
+    fs::rename(dir / "link.tmp", dir / "o.txt");
+    EXPECT_EQ(WaitTabrook(child), 0) << ReadBytes(dir / "DravikErrlog.txt");
+    EXPECT_TRUE(ReadBytes(dir / "wb.xls") == workbook) << "the workbook was written to";
+    EXPECT_EQ(CountLines(ReadBytes(dir / "first.txt")), 20001u);
+    EXPECT_EQ(ReadBytes(dir / "first.txt")
+                  .rfind("\xEF\xBB\xBF"
+                         "A" +
+                             kSlowDelimiter,
+                         0),
+              0u);
+
+    // A run given the link from the start refuses it, and writes nothing.
+    EXPECT_EQ(RunTabrook(dir, TABROOK_ETC, args).status, 1);
+    EXPECT_TRUE(ReadBytes(dir / "wb.xls") == workbook);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"), "The output file is the workbook itself.\r\n");
+
+    fs::remove(dir / "o.txt");
+    child = StartTabrook(dir, args);
+    AwaitFirstChunk(child, dir / "o.txt");
+    fs::rename(dir / "o.txt", dir / "moved.txt");
+    ASSERT_EQ(WaitTabrook(StartTabrook(dir, args)), 0);
+    EXPECT_EQ(WaitTabrook(child), 0);
+    EXPECT_TRUE(ReadBytes(dir / "moved.txt") == ReadBytes(dir / "first.txt"));
+    EXPECT_TRUE(ReadBytes(dir / "o.txt") == ReadBytes(dir / "first.txt"));
+}
+
+// In a folder that others can write to, a link that someone else planted
+// is not followed, neither for the output nor for the log.
+TEST_F(TabrookProcess, ALinkPlantedByAnotherUserIsNotFollowed) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
+    const fs::path shared = dir / "shared";
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    std::ofstream(dir / "victim.txt") << "precious\n";
+    fs::create_symlink(dir / "victim.txt", shared / "o.txt");
+    ASSERT_EQ(lchown((shared / "o.txt").c_str(), 65534, 65534), 0);
+    Result r =
+        RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "shared/o.txt", "Nul", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "victim.txt"), "precious\n");
+    EXPECT_EQ(ReadBytes(shared / "DravikErrlog.txt"),
+              kOpenFailure +
+                  "It is a link that someone else put in a folder that others can write to; it is "
+                  "not followed\r\n");
+
+    fs::remove(shared / "DravikErrlog.txt");
+    fs::create_symlink(dir / "victim.txt", shared / "DravikErrlog.txt");
+    ASSERT_EQ(lchown((shared / "DravikErrlog.txt").c_str(), 65534, 65534), 0);
+    r = RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "shared/x.txt", "Nope", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "victim.txt"), "precious\n");
+    EXPECT_NE(r.err.find("cannot open the error log"), std::string::npos) << r.err;
+
+    // The same link made by the user who runs the program is followed.
+    fs::remove(shared / "DravikErrlog.txt");
+    ASSERT_EQ(lchown((shared / "o.txt").c_str(), 0, 0), 0);
+    r = RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "shared/o.txt", "Nul", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(CountLines(ReadBytes(dir / "victim.txt")), 1201u);
+}
+
+// /dev/stdout is the descriptor the shell opened: appended to as ">>"
+// asked, never truncated.
+TEST_F(TabrookProcess, AnOutputThatIsOurOwnDescriptorIsWrittenThroughIt) {
+    std::ofstream(dir / "f.txt") << "kept\n";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = open((dir / "f.txt").c_str(), O_WRONLY | O_APPEND);
+        dup2(fd, 1);
+        setenv("ODBCSYSINI", TABROOK_ETC, 1);
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        execl(TABROOK_EXE, TABROOK_EXE, BATCH_XLS, "/dev/stdout", "Nul", "UTF-8", ",", "Unix",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    EXPECT_EQ(WaitTabrook(child), 0) << ReadBytes(dir / "DravikErrlog.txt");
+    const std::string text = ReadBytes(dir / "f.txt");
+    EXPECT_EQ(text.rfind("kept\nKey,Text\nkey1,text1\n", 0), 0u) << text.substr(0, 40);
+    EXPECT_EQ(CountLines(text), 1202u);
+}
+
+// A FIFO that nobody reads is refused at once; one that a reader has
+// stopped reading holds the run only until a signal asks it to stop.
+TEST_F(TabrookProcess, AFifoNeverHoldsTheRunForEver) {
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const pid_t lonely = StartTabrook(dir, {BATCH_XLS, "fifo", "Nul", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(WaitTabrookAtMost(lonely, 20), 1);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              kOpenFailure + "It is a FIFO (a named pipe) that no program is reading\r\n");
+
+    fs::remove(dir / "DravikErrlog.txt");
+    const int reader = open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    fcntl(reader, F_SETPIPE_SZ, 4096);
+    const pid_t stalled =
+        StartTabrook(dir, {BATCH_XLS, "fifo", "Big", "UTF-8", kSlowDelimiter, "Unix"});
+    usleep(500000);
+    ASSERT_EQ(waitpid(stalled, nullptr, WNOHANG), 0) << "the run did not wait for its reader";
+    kill(stalled, SIGINT);
+    EXPECT_EQ(WaitTabrookAtMost(stalled, 20), 1);
+    close(reader);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt")
+                  .rfind("The conversion was interrupted after record ", 0),
+              0u)
+        << ReadBytes(dir / "DravikErrlog.txt");
+}
+
+// An output that cannot be opened ends the run with one message, however
+// many chunks the sheet has; one named like the log is refused and the log
+// kept.
+TEST_F(TabrookProcess, AnUnusableOutputEndsTheRunWithOneMessage) {
+    fs::create_directories(dir / "folder");
+    Result r = RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "folder", "Nul", "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"), kOpenFailure + "Is a directory\r\n");
+
+    std::ofstream(dir / "DravikErrlog.txt", std::ios::trunc) << "earlier\r\n";
+    fs::create_symlink("DravikErrlog.txt", dir / "log-link.txt");
+    for (const std::string out : {"DravikErrlog.txt", "./DravikErrlog.txt", "log-link.txt"}) {
+        r = RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, out, "Nul", "UTF-8", ",", "Unix"});
+        EXPECT_EQ(r.status, 1) << out;
+    }
+    EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
+              "earlier\r\n"
+              "The output file is the error log.\r\nThe output file is the error "
+              "log.\r\nThe output file is the error log.\r\n");
+}
+
+// A name with line breaks stays on its one line of the log, and the log is
+// written in the locale's own encoding.
+TEST_F(TabrookProcess, LogLinesAreWholeAndInTheLocalesEncoding) {
+    Result r =
+        RunTabrook(dir, TABROOK_ETC,
+                   {BATCH_XLS, "o.txt", "x\r\nThe conversion was interrupted after record 1.",
+                    "UTF-8", ",", "Unix"});
+    EXPECT_EQ(r.status, 1);
+    std::string log = ReadBytes(dir / "DravikErrlog.txt");
+    EXPECT_EQ(log.find("\r\n"), log.size() - 2) << log;
+    EXPECT_EQ(log.find('\n'), log.size() - 1) << log;
+    EXPECT_NE(log.find("x\\r\\nThe conversion"), std::string::npos) << log;
+
+    fs::remove(dir / "DravikErrlog.txt");
+    r = RunTabrook(dir, TABROOK_ETC,
+                   {BATCH_XLS, "o.txt", "Za\u017C\u00F3\u0142\u0107", "UTF-8", ",", "Unix"},
+                   {{"LANG", "pl_PL.UTF-8"}, {"LC_ALL", ""}, {"LC_CTYPE", ""}});
+    EXPECT_EQ(r.status, 1);
+    log = ReadBytes(dir / "DravikErrlog.txt");
+    EXPECT_NE(log.find("Za\u017C\u00F3\u0142\u0107"), std::string::npos) << log;
+    EXPECT_EQ(log.rfind("\xEF\xBB\xBF", 0), std::string::npos);
+}
+
+// Arguments arrive as given: a space as the delimiter, an output whose name
+// begins with "-" and holds quotes.
+TEST_F(TabrookProcess, ArgumentsAreTakenExactlyAsGiven) {
+    const Result r =
+        RunTabrook(dir, TABROOK_ETC, {BATCH_XLS, "-o \"x\".txt", "Nul", "UTF-8", " ", "Unix"});
+    EXPECT_EQ(r.status, 0) << ReadBytes(dir / "DravikErrlog.txt");
+    EXPECT_EQ(ReadBytes(dir / "-o \"x\".txt").rfind("\xEF\xBB\xBFKey Text\nkey1 text1\n", 0), 0u);
+}

@@ -26,6 +26,15 @@ TEST(ErrorLogPath, LiesInTheOutputFilesFolder) {
     EXPECT_EQ(ErrorLogPath(u""), u"DravikErrlog.txt");
 }
 
+TEST(DialogModulePaths, AreAbsoluteEvenWhenTheProgramsPlaceIsUnknown) {
+    for (const char* exe : {"/usr/bin/tabrook", "", "tabrook", "bin/tabrook"}) {
+        const auto paths = DialogModulePaths(exe);
+        ASSERT_FALSE(paths.empty()) << exe;
+        for (const auto& path : paths) EXPECT_TRUE(path.is_absolute()) << exe << ": " << path;
+    }
+    EXPECT_EQ(DialogModulePaths("/opt/t/bin/tabrook").front(), "/opt/t/bin/tabrook-dialog.so");
+}
+
 TEST(WorksheetTableName, AppendsDollarOnce) {
     EXPECT_EQ(WorksheetTableName(u"Sheet1"), u"Sheet1$");
     EXPECT_EQ(WorksheetTableName(u"Sheet1$"), u"Sheet1$");

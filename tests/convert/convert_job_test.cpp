@@ -155,7 +155,8 @@ TEST_F(ConvertJob, UnopenableOutputIsLoggedAndUnopenableLogGoesToStandardError) 
     EXPECT_FALSE(job.WriteText(missingFolder, u"x", CConvertFileObj::modeReplace, LineEnding::Unix,
                                CharacterSet::Ansi));
     EXPECT_EQ(ReadBytes(dir / "DravikErrlog.txt"),
-              "Problem opening output file.\r\nInvalid path or File may be read only.\r\n");
+              "Problem opening output file.\r\nInvalid path or File may be read only.\r\n"
+              "No such file or directory\r\n");
     EXPECT_TRUE(job.ErrorReported());
 
     CConvertFileObj lost(u"b", u"", u"d", u"S$", u"ANSI", u",", u"Unix",
@@ -180,7 +181,7 @@ TEST_F(ConvertJob, DialogModeErrorsGoToTheMessageBox) {
     SetMessageBoxHandler(previous);
     EXPECT_EQ(shown,
               u"No Excel ODBC driver found|0Problem opening output file.\nInvalid path or File may "
-              u"be read only.|0");
+              u"be read only.\nNo such file or directory|0");
     EXPECT_FALSE(fs::exists(dir / "DravikErrlog.txt"));
 }
 

@@ -235,7 +235,9 @@ TEST_F(DialogTest, ProblemsAreShownInMessageBoxes) {
     fs::create_directories(dir / "folder");
     Convert("Pens$", dir / "folder");
     ASSERT_EQ(Boxes().size(), 3u);
-    EXPECT_EQ(Boxes()[2], "Problem opening output file.\nInvalid path or File may be read only.");
+    EXPECT_EQ(
+        Boxes()[2],
+        "Problem opening output file.\nInvalid path or File may be read only.\nIs a directory");
     // The workbook itself, through a link: refused, the workbook unchanged.
     fs::create_symlink(book, dir / "link.csv");
     const std::string before = ReadBytes(book);

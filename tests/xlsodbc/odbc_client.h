@@ -1,7 +1,7 @@
 // A small ODBC client for the driver's tests: RAII handles, wide and narrow
-// helpers, and the diagnostic records of a handle. The same test sources
-// build twice: linked to the driver library itself (its functions called
-// directly) and linked to unixODBC's driver manager, which loads the built
+// helpers, and the diagnostic records of a handle. The same compiled test
+// sources are linked twice: to the driver library itself (its functions
+// called directly) and to unixODBC's driver manager, which loads the built
 // driver through the test-only odbcinst.ini (ODBCSYSINI).
 #pragma once
 
@@ -16,6 +16,10 @@
 #include <vector>
 
 namespace xlsodbc_test {
+
+// True in the program that calls the driver's functions directly, false in
+// the one with the driver manager in front (level.cpp).
+extern const bool kDirect;
 
 std::u16string u(const std::string& utf8);
 std::string utf8(const std::u16string& text);
