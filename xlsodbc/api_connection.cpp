@@ -23,6 +23,14 @@ void open(Connection& c, const Attributes& attributes, std::u16string connection
     c.dataSource = dsn == u"''" || dsn == u"\"\"" ? std::u16string() : dsn;
 }
 
+void checkCompletion(SQLSMALLINT completion) {
+    if (completion != SQL_COMMIT && completion != SQL_ROLLBACK) {
+        throw DriverError(State::InvalidTransactionCode,
+                          "The completion type " + std::to_string(completion) +
+                              " is neither SQL_COMMIT nor SQL_ROLLBACK");
+    }
+}
+
 }  // namespace
 
 SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
@@ -132,17 +140,10 @@ SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
 SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) noexcept {
     // Nothing is ever written, so commit and rollback have nothing to do;
     // what is checked is what the application asked for.
-    auto checkCompletion = [completion] {
-        if (completion != SQL_COMMIT && completion != SQL_ROLLBACK) {
-            throw DriverError(State::InvalidTransactionCode,
-                              "The completion type " + std::to_string(completion) +
-                                  " is neither SQL_COMMIT nor SQL_ROLLBACK");
-        }
-    };
     switch (type) {
         case SQL_HANDLE_ENV:
             return guard<Environment>(handle, [&](Environment&) {
-                checkCompletion();
+                checkCompletion(completion);
                 return SQL_SUCCESS;
             });
         case SQL_HANDLE_DBC:
@@ -150,7 +151,7 @@ SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) no
                 if (!c.connected()) {
                     throw DriverError(State::NotConnected, "The connection is not open");
                 }
-                checkCompletion();
+                checkCompletion(completion);
                 return SQL_SUCCESS;
             });
         case SQL_HANDLE_STMT:

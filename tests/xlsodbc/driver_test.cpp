@@ -1902,9 +1902,9 @@ TEST_P(Driver, StatementsFreedWhileOtherThreadsUseThemFromSeveralThreads) {
             SQLRowCount(h, &count);
         }
     };
-    std::vector<std::thread> users;
-    for (int i = 0; i < 2; ++i) {
-        users.emplace_back(use);
+    std::array<std::thread, 2> users;
+    for (std::thread& t : users) {
+        t = std::thread(use);
     }
     for (int round = 0; round < 40; ++round) {
         ASSERT_TRUE(
