@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/find_excel_driver.h"
 #include "app/stop_on_signal.h"
 #include "convert/convert_file_obj.h"
+#include "odbc/find_excel_driver.h"
 
 namespace {
 
@@ -86,13 +86,21 @@ BOOL CTabrookApp::InitInstance() {
 
 void CTabrookApp::RunBatch(CCommandLine& cmdLine, CString strSwitch, const CString& strWorkbook) {
     strSwitch.MakeUpper();
-    const bool bOverwrite = strSwitch != u"A";
-    CString values[5];  // output file, worksheet, character set, delimiter, line endings
+    CConvertSettings settings;
+    settings.strExcelFile = strWorkbook;
+    // The switches of the later arguments mean nothing and are dropped.
     CString strIgnoredSwitch;
-    for (CString& strValue : values) cmdLine.GetNextArg(strIgnoredSwitch, strValue);
+    for (CString* pValue : {&settings.strOutputFile, &settings.strWorksheet, &settings.strEncoding,
+                            &settings.strDelimiter, &settings.strOSType}) {
+        cmdLine.GetNextArg(strIgnoredSwitch, *pValue);
+    }
+    settings.strWorksheet = WorksheetTableName(settings.strWorksheet);
+    settings.strDriver = FindExcelDriver();
+    settings.strErrorLog = ErrorLogPath(settings.strOutputFile);
+    settings.bOverwrite = strSwitch != u"A";
+    settings.bBatchMode = true;
 
-    CConvertFileObj job(strWorkbook, values[0], FindExcelDriver(), WorksheetTableName(values[1]),
-                        values[2], values[3], values[4], ErrorLogPath(values[0]), bOverwrite, true);
+    CConvertFileObj job(settings);
     const CStopOnSignal stopOnSignal(job);
     if (!RunConversion(job, nullptr))
         m_nExitCode = 1;

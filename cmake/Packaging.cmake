@@ -18,6 +18,8 @@ set(TABROOK_DRIVER_PACKAGE odbc-velkor-xls)
 
 get_directory_property(TABROOK_DRIVER_NAME DIRECTORY "${PROJECT_SOURCE_DIR}/xlsodbc"
   DEFINITION XLSODBC_DRIVER_NAME)
+get_directory_property(TABROOK_DRIVER_NAME_XLSX DIRECTORY "${PROJECT_SOURCE_DIR}/xlsodbc"
+  DEFINITION XLSODBC_DRIVER_NAME_XLSX)
 set(_driver_libdir "${CMAKE_INSTALL_LIBDIR}/odbc")
 set(_driver_datadir "${CMAKE_INSTALL_DATADIR}/${TABROOK_DRIVER_PACKAGE}")
 set(TABROOK_DRIVER_LIBRARY "${CMAKE_INSTALL_FULL_LIBDIR}/odbc/$<TARGET_FILE_NAME:xlsodbc>")
@@ -72,6 +74,7 @@ install(CODE "
     message(STATUS \"DESTDIR set: not registering ${TABROOK_DRIVER_NAME}\")
   else()
     set(TABROOK_DRIVER_NAME \"${TABROOK_DRIVER_NAME}\")
+    set(TABROOK_DRIVER_NAME_XLSX \"${TABROOK_DRIVER_NAME_XLSX}\")
     set(TABROOK_DRIVER_LIBRARY \"\${CMAKE_INSTALL_PREFIX}/${_driver_libdir}/$<TARGET_FILE_NAME:xlsodbc>\")
     set(_template \"\${CMAKE_INSTALL_PREFIX}/${_driver_datadir}/odbcinst.ini\")
     file(READ \"${_src}/odbcinst.ini.in\" _text)

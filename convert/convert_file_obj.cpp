@@ -124,16 +124,22 @@ bool RunConversion(CConvertFileObj& job, CWnd* pWnd) {
     return false;
 }
 
-int EncodingIndex(const CString& strEncoding) {
+std::optional<CharacterSet> ParseCharacterSet(const CString& strEncoding) {
     if (strEncoding.CompareNoCase(u"ANSI") == 0)
-        return ENC_ANSI;
+        return CharacterSet::Ansi;
     if (strEncoding.CompareNoCase(u"Unicode") == 0)
-        return ENC_UNICODE;
-    return ENC_UTF8;
+        return CharacterSet::Unicode;
+    if (strEncoding.CompareNoCase(u"UTF-8") == 0)
+        return CharacterSet::Utf8;
+    return std::nullopt;
 }
 
 CharacterSet CharacterSetOf(const CString& strEncoding) {
-    return static_cast<CharacterSet>(EncodingIndex(strEncoding));
+    return ParseCharacterSet(strEncoding).value_or(CharacterSet::Utf8);
+}
+
+int EncodingIndex(const CString& strEncoding) {
+    return static_cast<int>(CharacterSetOf(strEncoding));
 }
 
 std::optional<LineEnding> LineEndingOf(const CString& strOSType) {
@@ -165,6 +171,12 @@ CConvertFileObj::CConvertFileObj(CString strExcelFile, CString strOutputFile, CS
     if (!m_strEncoding.IsEmpty())
         m_strEncoding.MakeUpper();
 }
+
+CConvertFileObj::CConvertFileObj(const CConvertSettings& settings)
+    : CConvertFileObj(settings.strExcelFile, settings.strOutputFile, settings.strDriver,
+                      settings.strWorksheet, settings.strEncoding, settings.strDelimiter,
+                      settings.strOSType, settings.strErrorLog, settings.bOverwrite,
+                      settings.bBatchMode) {}
 
 CConvertFileObj::~CConvertFileObj() {
     DeleteCriticalSection(&m_csStop);
@@ -238,9 +250,7 @@ bool CConvertFileObj::ValidateBatchSettings() {
     if (m_strEncoding.IsEmpty()) {
         LogOnly(u"No file encoding set\r\n");
         bError = true;
-    } else if (m_strEncoding.CompareNoCase(u"ANSI") != 0 &&
-               m_strEncoding.CompareNoCase(u"Unicode") != 0 &&
-               m_strEncoding.CompareNoCase(u"UTF-8") != 0) {
+    } else if (!ParseCharacterSet(m_strEncoding)) {
         LogOnly(u"Invalid file encoding set\r\n");
         return false;
     }

@@ -15,6 +15,21 @@
 #include "platform/window.h"
 #include "textfile/velkor_stdio_file.h"
 
+// The settings of one conversion, filled by name by each front end: the
+// batch run from its command line, the dialog's worker from the dialog.
+struct CConvertSettings {
+    CString strExcelFile;   // the workbook
+    CString strOutputFile;  // the text file written
+    CString strDriver;      // the installed Excel driver's name
+    CString strWorksheet;   // the table the query names
+    CString strEncoding;    // "ANSI", "UTF-8" or "Unicode"
+    CString strDelimiter;   // "{tab}", "{space}" or the text itself
+    CString strOSType;      // "Windows", "Unix" or "Mac"
+    CString strErrorLog;    // batch runs only
+    bool bOverwrite = true;
+    bool bBatchMode = false;
+};
+
 // Posted to the notify window before each record: wParam 0, lParam the
 // number of the record about to be written, counting from 1.
 constexpr UINT WM_CONVERT_PROGRESS = WM_APP + 0xFB7;
@@ -31,6 +46,7 @@ public:
     CConvertFileObj(CString strExcelFile, CString strOutputFile, CString strDriver,
                     CString strWorksheet, CString strEncoding, CString strDelimiter,
                     CString strOSType, CString strErrorLog, bool bOverwrite, bool bBatchMode);
+    explicit CConvertFileObj(const CConvertSettings& settings);
     CConvertFileObj(const CConvertFileObj&) = delete;
     CConvertFileObj& operator=(const CConvertFileObj&) = delete;
     virtual ~CConvertFileObj();
@@ -118,8 +134,10 @@ private:
 // ended without any error.
 bool RunConversion(CConvertFileObj& job, CWnd* pWnd);
 
-// The character-set index of a character-set name ("ANSI", "UTF-8",
-// "Unicode", any letter case); anything else gives ENC_UTF8.
+// The character set a name stands for ("ANSI", "UTF-8", "Unicode", any
+// letter case); none for any other name.
+std::optional<CharacterSet> ParseCharacterSet(const CString& strEncoding);
+// The character-set index of a name; anything unknown gives ENC_UTF8.
 int EncodingIndex(const CString& strEncoding);
 // The same as a typed value.
 CharacterSet CharacterSetOf(const CString& strEncoding);

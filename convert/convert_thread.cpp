@@ -8,11 +8,7 @@ CConvertThread::~CConvertThread() {
 }
 
 BOOL CConvertThread::InitInstance() {
-    const CConvertDialogSettings settings = m_pDlg->ReadSettings();
-    auto pJob = std::make_unique<CConvertFileObj>(
-        settings.strExcelFile, settings.strTextFile, settings.strExcelDriver, settings.strWorksheet,
-        settings.strEncoding, settings.strDelimiter, settings.strOSType, CString(),
-        settings.bOverwrite, false);
+    auto pJob = std::make_unique<CConvertFileObj>(m_pDlg->ReadSettings());
     CConvertFileObj* pRun = pJob.get();
     {
         std::lock_guard lock(m_jobMutex);

@@ -10,25 +10,15 @@
 #include "convert/convert_file_obj.h"
 #include "platform/thread.h"
 
-// What a run is built from, as the dialog holds it when the run starts.
-struct CConvertDialogSettings {
-    CString strExcelFile;  // the workbook path box
-    CString strTextFile;   // the output path
-    CString strExcelDriver;
-    CString strWorksheet;  // the worksheet field, exactly as typed or chosen
-    CString strEncoding;   // the character set list
-    CString strDelimiter;  // the delimiter field
-    CString strOSType;     // the file format list
-    bool bOverwrite = true;
-};
-
 // The dialog as its worker sees it. The dialog implements it; the engine
 // therefore needs no GUI. Both calls may come from the worker's thread: the
 // dialog carries them out on its own thread while the worker waits.
 class CConvertDialog {
 public:
     virtual ~CConvertDialog() = default;
-    virtual CConvertDialogSettings ReadSettings() = 0;
+    // A dialog run's settings as the dialog holds them when the run starts
+    // (no error log, not a batch run).
+    virtual CConvertSettings ReadSettings() = 0;
     // The window that takes the progress messages.
     virtual CWnd* GetNotifyWnd() = 0;
     // The end of a run (also the Stop button's handler).

@@ -17,8 +17,11 @@ CString FileNamePart(const CString& strPath) {
 
 CString OutputFileName(const CString& strExcelName) {
     const int n = strExcelName.GetLength();
-    if (n >= 4 && strExcelName.Right(4).CompareNoCase(u".xls") == 0)
-        return strExcelName.Left(n - 4) + u".csv";
+    for (const char16_t* szExtension : {u".xls", u".xlsx", u".xlsm"}) {
+        const int nExtension = CString(szExtension).GetLength();
+        if (n >= nExtension && strExcelName.Right(nExtension).CompareNoCase(szExtension) == 0)
+            return strExcelName.Left(n - nExtension) + u".csv";
+    }
     return strExcelName + u".csv";
 }
 

@@ -6,7 +6,8 @@
 // The part after the last "/" (or "\").
 CString FileNamePart(const CString& strPath);
 // The output file name for a workbook file name: its final extension
-// replaced by ".csv" when it is ".xls" in any letter case, ".csv" appended
+// replaced by ".csv" when it is ".xls", ".xlsx" or ".xlsm" in any letter
+// case, ".csv" appended
 // otherwise. Folder names are never touched, so the output can never be
 // the workbook itself.
 CString OutputFileName(const CString& strExcelName);

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/find_excel_driver.h"
+#include "odbc/find_excel_driver.h"
 #include "odbc/worksheetlist.h"
 #include "platform/qt/choosers.h"
 #include "platform/winapi.h"
@@ -128,12 +128,12 @@ void CTabrookDlg::OnStartConversion() {
     ResumeThread(pThread->m_hThread);
 }
 
-CConvertDialogSettings CTabrookDlg::ReadSettings() {
-    CConvertDialogSettings settings;
+CConvertSettings CTabrookDlg::ReadSettings() {
+    CConvertSettings settings;
     RunOnGuiThread([&] {
         settings.strExcelFile = m_edExcelFile.GetWindowText();
-        settings.strTextFile = m_strTextFile;
-        settings.strExcelDriver = m_strExcelDriver;
+        settings.strOutputFile = m_strTextFile;
+        settings.strDriver = m_strExcelDriver;
         settings.strWorksheet = m_cbWorksheet.GetWindowText();
         settings.strEncoding = m_cbCharset.GetWindowText();
         settings.strDelimiter = m_cbDelimiter.GetWindowText();
@@ -216,7 +216,9 @@ void CTabrookDlg::OnBrowseExcelFile() {
     m_edExcelFile.SetReadOnly(FALSE);
     const CString strCurrent = m_edExcelFile.GetWindowText();
     CFileDialog chooser(TRUE, u".xls", nullptr, OFN_EXPLORER | OFN_FILEMUSTEXIST,
-                        u"Excel Files (*.xls)|*.xls||", this);
+                        u"Excel Files (*.xls *.xlsx *.xlsm)|*.xls;*.xlsx;*.xlsm|"
+                        u"All Files (*.*)|*.*||",
+                        this);
     std::u16string buffer(kFileBufferSize, u'\0');
     std::copy_n(strCurrent.GetString(), std::min(strCurrent.GetLength(), kFileBufferSize - 1),
                 buffer.begin());

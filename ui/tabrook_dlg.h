@@ -27,7 +27,7 @@ public:
     void WaitForWorkers();
 
     // The worker's side (any thread).
-    CConvertDialogSettings ReadSettings() override;
+    CConvertSettings ReadSettings() override;
     CWnd* GetNotifyWnd() override { return this; }
     void OnStopConversion() override;
 

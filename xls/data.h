@@ -4,6 +4,7 @@
 // index. Private to the reader.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,9 @@ struct Workbook::Data {
     detail::StreamBytes stream;  // the workbook stream, decrypted
     std::shared_ptr<const detail::StringTable> sst;
     std::vector<CellType> xfKinds;  // Number or a date/time kind, per XF index
+    // A workbook read by another reader (an Office Open XML package) reads
+    // its sheets through this, into the same cells; empty for BIFF.
+    std::function<void(size_t index, Sheet::Data& out)> readSheet;
     // Every sheet read so far (or the error it ended with), kept for later
     // readers: each sheet is parsed once per workbook.
     struct ParsedSheets {

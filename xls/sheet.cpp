@@ -13,15 +13,11 @@
 #include "xls/formats.h"
 #include "xls/huge_pages.h"
 #include "xls/render.h"
+#include "xls/sheet_builder.h"
 #include "xls/strings.h"
 
 namespace xls::detail {
 namespace {
-
-struct Placed {
-    uint32_t row;
-    Cell cell;
-};
 
 // How far the parser reads before it gives the bytes behind it back, and
 // how large a sheet must be for that to be worth it.
@@ -48,7 +44,12 @@ public:
     // `bytes`: how many stream bytes the sheet can take at most, which
     // bounds every reservation made from the sheet's own claims.
     SheetParser(const Workbook::Data& book, Sheet::Data& out, size_t bytes)
-        : m_book(book), m_out(out), m_cp(book.codePage), m_bytes(bytes), m_formats(book.biff) {}
+        : m_book(book),
+          m_out(out),
+          m_cp(book.codePage),
+          m_bytes(bytes),
+          m_cells(out),
+          m_formats(book.biff) {}
     // The stream bytes from where the sheet begins up to `limit` are given
     // back as the parser leaves them behind.
     void releaseUpTo(size_t limit) { m_releaseLimit = limit; }
@@ -65,9 +66,7 @@ private:
     bool dispatchOld(const Record& r);
     [[nodiscard]] CellType kindOf(uint16_t xf);
     [[nodiscard]] CellType kindOfAttributes(const uint8_t* attributes);
-    void place(uint32_t row, const Cell& c);
-    void placeElsewhere(uint32_t row, const Cell& c);
-    void gatherUnordered();
+    void place(uint32_t row, const Cell& c) { m_cells.place(row, c); }
     void addNumber(uint32_t row, uint16_t col, uint16_t xf, double v);
     void addValue(uint32_t row, uint16_t col, CellType kind, double v);
     void addText(uint32_t row, uint16_t col, std::u16string_view s);
@@ -84,19 +83,12 @@ private:
     void onString(RecordCursor& cursor, const Record& r);
     void onMerged(const Record& r);
     void giveBack(size_t position, size_t step);
-    void finish();
-    void sortUnordered();
-    void dropMerged();
-    void setUsedRange();
 
     const Workbook::Data& m_book;
     Sheet::Data& m_out;
     CodePage m_cp;
     size_t m_bytes;
-    // Cells once a record came out of row/column order; empty until then.
-    bool m_ordered = true;
-    std::vector<Placed> m_unordered;
-    std::vector<Range> m_merged;
+    SheetBuilder m_cells;
     std::u16string m_scratch;
     Pieces m_pieces;
     // A FORMULA whose string result follows in a STRING record.
@@ -116,60 +108,6 @@ private:
     size_t m_releaseFrom = 0;
     size_t m_releasedTo = 0;
 };
-
-// The common case, kept small enough to inline: the next cell to the right
-// in the current row, with room reserved for it.
-inline void SheetParser::place(uint32_t row, const Cell& c) {
-    auto& cells = m_out.cells;
-    if (m_ordered && !cells.empty() && row == m_out.rows.back().row && c.col > cells.back().col &&
-        cells.size() < cells.capacity()) {
-        cells.push_back(c);
-        return;
-    }
-    placeElsewhere(row, c);
-}
-
-// Appends in order; a cell written twice in a row keeps its last value.
-void SheetParser::placeElsewhere(uint32_t row, const Cell& c) {
-    auto& cells = m_out.cells;
-    auto& rows = m_out.rows;
-    if (m_ordered) {
-        if (!rows.empty() && row == rows.back().row) {
-            const uint16_t last = cells.back().col;
-            if (c.col > last) {
-                cells.push_back(c);
-                return;
-            }
-            if (c.col == last) {
-                cells.back() = c;
-                return;
-            }
-        } else if (rows.empty() || row > rows.back().row) {
-            rows.push_back({row, static_cast<uint32_t>(cells.size())});
-            cells.push_back(c);
-            return;
-        }
-        gatherUnordered();
-    }
-    m_unordered.push_back({row, c});
-}
-
-// Out of order: the cells so far, with their rows, go where they will be
-// sorted at the end.
-void SheetParser::gatherUnordered() {
-    auto& cells = m_out.cells;
-    auto& rows = m_out.rows;
-    m_unordered.reserve(cells.size() + 1);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const size_t end = i + 1 < rows.size() ? rows[i + 1].begin : cells.size();
-        for (size_t k = rows[i].begin; k < end; ++k) {
-            m_unordered.push_back({rows[i].row, cells[k]});
-        }
-    }
-    cells.clear();
-    rows.clear();
-    m_ordered = false;
-}
 
 void SheetParser::addNumber(uint32_t row, uint16_t col, uint16_t xf, double v) {
     addValue(row, col, kindOf(xf), v);
@@ -411,7 +349,7 @@ void SheetParser::onMerged(const Record& r) {
         const uint8_t* p = r.data.data() + 2 + 8 * i;
         Range m{le16(p), le16(p + 2), le16(p + 4), le16(p + 6)};
         if (m.firstRow <= m.lastRow && m.firstCol <= m.lastCol) {
-            m_merged.push_back(m);
+            m_cells.addMerged(m);
         }
     }
 }
@@ -573,147 +511,7 @@ void SheetParser::run(size_t offset) {
     if (released()) {
         giveBack(cursor.position(), 0);
     }
-    finish();
-}
-
-void SheetParser::sortUnordered() {
-    auto less = [](const Placed& a, const Placed& b) {
-        return a.row != b.row ? a.row < b.row : a.cell.col < b.cell.col;
-    };
-    std::stable_sort(m_unordered.begin(), m_unordered.end(), less);
-    auto& cells = m_out.cells;
-    auto& rows = m_out.rows;
-    cells.reserve(m_unordered.size());
-    for (const Placed& p : m_unordered) {
-        // A cell written twice keeps its last value.
-        if (!rows.empty() && rows.back().row == p.row && cells.back().col == p.cell.col) {
-            cells.back() = p.cell;
-            continue;
-        }
-        if (rows.empty() || rows.back().row != p.row) {
-            rows.push_back({p.row, static_cast<uint32_t>(cells.size())});
-        }
-        cells.push_back(p.cell);
-    }
-    std::vector<Placed>().swap(m_unordered);
-}
-
-// How many of a set of column ranges cover each column: a Fenwick tree of
-// differences, so adding a range and reading a column each cost log(columns).
-class ColumnCoverage {
-public:
-    void add(uint16_t first, uint16_t last, int32_t delta) {
-        bump(first, delta);
-        bump(static_cast<size_t>(last) + 1, -delta);
-    }
-    [[nodiscard]] int32_t at(uint16_t col) const {
-        int32_t sum = 0;
-        for (size_t i = static_cast<size_t>(col) + 1; i > 0; i &= i - 1) {
-            sum += m_tree[i];
-        }
-        return sum;
-    }
-
-private:
-    void bump(size_t col, int32_t delta) {
-        for (size_t i = col + 1; i < m_tree.size(); i += i & (~i + 1)) {
-            m_tree[i] += delta;
-        }
-    }
-    std::vector<int32_t> m_tree = std::vector<int32_t>(size_t{UINT16_MAX} + 2, 0);
-};
-
-// Only the top-left cell of a merged area keeps its value. Rows are walked
-// in order; the areas that span the current row cover their columns in a
-// ColumnCoverage, so the cost grows with the cells plus the areas (times
-// a logarithm), not their product, however many areas overlap.
-void SheetParser::dropMerged() {
-    if (m_merged.empty()) {
-        return;
-    }
-    std::vector<Range> starts = m_merged, ends = m_merged;
-    std::sort(starts.begin(), starts.end(),
-              [](const Range& a, const Range& b) { return a.firstRow < b.firstRow; });
-    std::sort(ends.begin(), ends.end(),
-              [](const Range& a, const Range& b) { return a.lastRow < b.lastRow; });
-    std::vector<std::pair<uint32_t, uint16_t>> topLeft;
-    topLeft.reserve(m_merged.size());
-    for (const Range& m : m_merged) {
-        topLeft.emplace_back(m.firstRow, m.firstCol);
-    }
-    std::sort(topLeft.begin(), topLeft.end());
-    ColumnCoverage covered;
-    size_t started = 0, ended = 0;
-    auto& cells = m_out.cells;
-    auto& rows = m_out.rows;
-    size_t w = 0, kept = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const uint32_t row = rows[i].row;
-        const size_t end = i + 1 < rows.size() ? rows[i + 1].begin : cells.size();
-        for (; started < starts.size() && starts[started].firstRow <= row; ++started) {
-            covered.add(starts[started].firstCol, starts[started].lastCol, 1);
-        }
-        for (; ended < ends.size() && ends[ended].lastRow < row; ++ended) {
-            covered.add(ends[ended].firstCol, ends[ended].lastCol, -1);
-        }
-        const size_t begin = w;
-        for (size_t k = rows[i].begin; k < end; ++k) {
-            const uint16_t col = cells[k].col;
-            int32_t cover = covered.at(col);
-            if (cover > 0) {
-                // The areas whose top-left cell this is do not hide it.
-                const auto same = std::equal_range(topLeft.begin(), topLeft.end(),
-                                                   std::pair<uint32_t, uint16_t>(row, col));
-                cover -= static_cast<int32_t>(same.second - same.first);
-            }
-            if (cover <= 0) {
-                cells[w++] = cells[k];
-            }
-        }
-        if (w > begin) {
-            rows[kept++] = {row, static_cast<uint32_t>(begin)};
-        }
-    }
-    cells.resize(w);
-    rows.resize(kept);
-}
-
-// Rows are sorted, and so are the cells within each row: the row index's
-// ends and each row's first and last cells give the rectangle.
-void SheetParser::setUsedRange() {
-    const auto& cells = m_out.cells;
-    const auto& rows = m_out.rows;
-    if (cells.empty()) {
-        return;
-    }
-    Range used{rows.front().row, rows.back().row, UINT16_MAX, 0};
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const size_t end = i + 1 < rows.size() ? rows[i + 1].begin : cells.size();
-        used.firstCol = std::min(used.firstCol, cells[rows[i].begin].col);
-        used.lastCol = std::max(used.lastCol, cells[end - 1].col);
-    }
-    m_out.used = used;
-}
-
-void SheetParser::finish() {
-    if (!m_ordered) {
-        sortUnordered();
-    }
-    dropMerged();
-    setUsedRange();
-    auto& cells = m_out.cells;
-    auto& rows = m_out.rows;
-    rows.push_back({UINT32_MAX, static_cast<uint32_t>(cells.size())});
-    // A DIMENSION that claimed more than the sheet holds: give back the
-    // excess (more than growth by doubling leaves) rather than keep it for
-    // the sheet's lifetime.
-    if (cells.capacity() > 2 * cells.size() + 64) {
-        cells.shrink_to_fit();
-    }
-    if (rows.capacity() > 2 * rows.size() + 64) {
-        rows.shrink_to_fit();
-    }
-    m_out.merged = std::move(m_merged);
+    m_cells.finish();
 }
 
 // The offset of sheet `index`'s BOF: from BOUNDSHEET, or when that points
@@ -779,6 +577,19 @@ std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t
     }
     if (const auto failed = parsed.failures.find(index); failed != parsed.failures.end()) {
         damaged(failed->second);
+    }
+    if (book.readSheet) {
+        lock.unlock();
+        auto data = newSheetData(book);
+        try {
+            book.readSheet(index, *data);
+        } catch (const Error& e) {
+            lock.lock();
+            parsed.failures.emplace(index, e.what());
+            throw;
+        }
+        lock.lock();
+        return parsed.sheets.emplace(index, std::move(data)).first->second;
     }
     const size_t offset = sheetOffset(book, index);
     const size_t bytes = sheetBytes(book, offset);

@@ -15,6 +15,7 @@ enum class ErrorKind : uint8_t {
     NotWorkbook,         // neither an OLE2 file with a Workbook/Book stream nor a BIFF2-4 file
     LooksLikeXlsx,       // a zip container: an Excel 2007+ workbook
     LooksLikeOds,        // a zip container holding an OpenDocument spreadsheet
+    LooksLikeXlsb,       // a package whose workbook is an Excel binary workbook (.xlsb)
     Encrypted,           // password-protected with a password other than Excel's default
     UnsupportedVersion,  // a BIFF version the reader does not know
     Damaged,             // container or records inconsistent with the bytes present

@@ -76,8 +76,13 @@ uint64_t bytesNeeded(std::span<const uint8_t> head, uint64_t fileSize) {
 // Where the workbook stream lies in `bytes`: the Workbook or Book stream of
 // an OLE2 container, or all of a bare BIFF file. Empty extents with the
 // bytes in `copy` when it cannot be read in place.
+bool isZip(detail::Bytes bytes) {
+    return bytes.size() >= 4 && bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == 3 &&
+           bytes[3] == 4;
+}
+
 std::vector<detail::Extent> findStream(detail::Bytes bytes, std::vector<uint8_t>& copy) {
-    if (bytes.size() >= 4 && bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == 3 && bytes[3] == 4) {
+    if (isZip(bytes)) {
         refuseZip(bytes);
     }
     if (!detail::CompoundFile::hasSignature(bytes)) {
@@ -93,6 +98,11 @@ std::vector<detail::Extent> findStream(detail::Bytes bytes, std::vector<uint8_t>
     auto entry = cf.findStream(u"Workbook");
     if (!entry) {
         entry = cf.findStream(u"Book");
+    }
+    if (!entry && cf.findStream(u"EncryptedPackage") && cf.findStream(u"EncryptionInfo")) {
+        throw Error(ErrorKind::Encrypted,
+                    "container: an encrypted Excel 2007+ workbook (.xlsx) protected with a "
+                    "password");
     }
     if (!entry) {
         throw Error(ErrorKind::NotWorkbook,
@@ -138,6 +148,22 @@ Workbook load(std::vector<uint8_t> file, detail::Bytes bytes, std::u16string fil
 
 Workbook Workbook::open(const std::filesystem::path& path) {
     std::vector<uint8_t> file = detail::readFile(path, bytesNeeded);
+    const detail::Bytes bytes = file;
+    return load(std::move(file), bytes, sheetNameOf(path));
+}
+
+Workbook Workbook::open(const std::filesystem::path& path, const PackageReader& package) {
+    std::vector<uint8_t> file = detail::readFile(path, bytesNeeded);
+    if (isZip(file)) {
+        try {
+            refuseZip(file);
+        } catch (const Error& e) {
+            if (e.kind() != ErrorKind::LooksLikeXlsx) {
+                throw;
+            }
+        }
+        return package(std::move(file));
+    }
     const detail::Bytes bytes = file;
     return load(std::move(file), bytes, sheetNameOf(path));
 }

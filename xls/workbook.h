@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -68,6 +69,11 @@ private:
     std::shared_ptr<const Data> m_data;
 };
 
+class Workbook;
+// Reads a workbook from the bytes of a zip file (an Office Open XML
+// package), for Workbook::open.
+using PackageReader = std::function<Workbook(std::vector<uint8_t> bytes)>;
+
 class Workbook {
 public:
     // Opens and checks the container and the workbook globals (sheet list,
@@ -77,10 +83,14 @@ public:
     // whole: sheets are read later from that snapshot, whatever another
     // program does to the file meanwhile.
     static Workbook open(const std::filesystem::path& path);
+    // The same, and a zip file is read by `package` rather than refused.
+    static Workbook open(const std::filesystem::path& path, const PackageReader& package);
     // The same from bytes in memory (fuzzing, tests).
     static Workbook fromBytes(std::vector<uint8_t> bytes);
 
-    [[nodiscard]] int biffVersion() const;  // 2, 3, 4, 5 or 8
+    // 2, 3, 4, 5 or 8; 12 for a workbook read from an Office Open XML
+    // package (whose grid is 1,048,576 rows by 16,384 columns).
+    [[nodiscard]] int biffVersion() const;
     [[nodiscard]] bool date1904() const;
     [[nodiscard]] const std::vector<SheetInfo>& sheets() const;
     [[nodiscard]] const std::vector<DefinedName>& names() const;

@@ -6,6 +6,7 @@
 #include "xlsodbc/text.h"
 
 #include "xls/workbook.h"
+#include "xlsx/xlsx.h"
 
 #include <algorithm>
 #include <system_error>
@@ -45,28 +46,38 @@ std::string refusal(const std::filesystem::path& path, const xls::Error& error) 
         }
     }
     const std::string reason = echoUtf8(what, kReasonLength);
-    const std::string notXls = " is not an Excel .xls workbook";
-    const std::string saveAsXls = "; save it in the Excel 97-2003 (.xls) format to read it";
+    const std::string notExcel = " is not an Excel workbook (.xls, .xlsx or .xlsm)";
+    const std::string saveAs = "; save it as an Excel workbook (.xlsx or .xls) to read it";
     switch (error.kind()) {
         case xls::ErrorKind::Io:
             return aboutWorkbook("The workbook ", path, " cannot be opened: " + reason);
         case xls::ErrorKind::NotWorkbook:
-            return aboutWorkbook("", path, notXls + " (" + reason + ")");
+            return aboutWorkbook("", path, notExcel + " (" + reason + ")");
         case xls::ErrorKind::LooksLikeXlsx:
             return aboutWorkbook(
                 "", path,
-                notXls + ": it looks like an Excel 2007 or later (.xlsx) workbook" + saveAsXls);
+                notExcel + ": it looks like an Excel 2007 or later (.xlsx) workbook" + saveAs);
         case xls::ErrorKind::LooksLikeOds:
+            return aboutWorkbook(
+                "", path,
+                notExcel +
+                    ": it is an OpenDocument spreadsheet (.ods), which this driver "
+                    "does not read" +
+                    saveAs);
+        case xls::ErrorKind::LooksLikeXlsb:
             return aboutWorkbook("", path,
-                                 notXls + ": it is an OpenDocument spreadsheet (.ods)" + saveAsXls);
+                                 notExcel +
+                                     ": it is an Excel binary workbook (.xlsb), which this driver "
+                                     "does not read" +
+                                     saveAs);
         case xls::ErrorKind::Encrypted:
             return aboutWorkbook(
                 "The workbook ", path,
                 " is password-protected; save a copy without a password to read it");
         case xls::ErrorKind::UnsupportedVersion:
-            return aboutWorkbook("", path,
-                                 " is an Excel file of a version that is not supported (" + reason +
-                                     ")" + saveAsXls);
+            return aboutWorkbook(
+                "", path,
+                " is an Excel file of a version that is not supported (" + reason + ")" + saveAs);
         case xls::ErrorKind::Damaged:
             break;
     }
@@ -221,16 +232,16 @@ private:
     [[nodiscard]] std::optional<xls::Range> withinGrid(const xls::Sheet& sheet, size_t index,
                                                        std::string& note) const {
         std::optional<xls::Range> used = sheet.usedRange();
-        const uint16_t lastCol = 255;
-        const uint32_t lastRow = m_workbook.biffVersion() <= 4 ? 16383 : 65535;
+        const int version = m_workbook.biffVersion();
+        const uint16_t lastCol = version >= 12 ? 16383 : 255;
+        const uint32_t lastRow = version >= 12 ? 1048575 : version <= 4 ? 16383 : 65535;
         if (!used || (used->lastCol <= lastCol && used->lastRow <= lastRow)) {
             return used;
         }
         note = "The worksheet \"" + echo(m_workbook.sheets()[index].name) + "\" of " +
-               quotedPath(m_path) +
-               " has cells outside the grid of a worksheet (columns A to IV, " + "rows 1 to " +
-               std::to_string(lastRow + 1) + "): the file is damaged there, and " +
-               "those cells are left out";
+               quotedPath(m_path) + " has cells outside the grid of a worksheet (columns A to " +
+               (version >= 12 ? "XFD" : "IV") + ", rows 1 to " + std::to_string(lastRow + 1) +
+               "): the file is damaged there, and " + "those cells are left out";
         if (used->firstCol > lastCol || used->firstRow > lastRow) {
             return std::nullopt;
         }
@@ -276,7 +287,7 @@ std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) 
             aboutWorkbook("The workbook ", path, " cannot be opened: it is a folder, not a file"));
     }
     try {
-        return std::make_unique<XlsSource>(path, xls::Workbook::open(path));
+        return std::make_unique<XlsSource>(path, xlsx::openWorkbook(path));
     } catch (const xls::Error& e) {
         throw DriverError(State::UnableToConnect, refusal(path, e));
     }

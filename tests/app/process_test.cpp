@@ -144,6 +144,28 @@ TEST_F(TabrookProcess, ConvertsTheSampleWithAbsolutePaths) {
     EXPECT_FALSE(fs::exists(out.parent_path() / "DravikErrlog.txt"));
 }
 
+// A workbook LibreOffice saved as .xls and as .xlsx converts to the same
+// bytes, whatever its extension says (an .xlsx renamed .xlsm too).
+TEST_F(TabrookProcess, AnXlsxConvertsAsTheXlsSavedFromIt) {
+    const fs::path fixtures = DRIVER_FIXTURES;
+    fs::copy_file(fixtures / "lo_driver.xlsx", dir / "macro book.xlsm");
+    std::string first;
+    for (const fs::path& book :
+         {fixtures / "lo_driver.xls", fixtures / "lo_driver.xlsx", dir / "macro book.xlsm"}) {
+        const fs::path out = dir / (book.stem().string() + ".txt");
+        const Result r = RunTabrook(dir, TABROOK_ETC,
+                                    {book.string(), out.string(), "Sheet1", "UTF-8", ";", "Unix"});
+        EXPECT_EQ(r.status, 0) << book << r.err;
+        const std::string text = ReadBytes(out);
+        EXPECT_NE(text.find("Grüße 日本 😀;-12.5"), std::string::npos) << book << text;
+        if (first.empty()) {
+            first = text;
+        }
+        EXPECT_EQ(text, first) << book;
+    }
+    EXPECT_FALSE(fs::exists(dir / "DravikErrlog.txt"));
+}
+
 TEST_F(TabrookProcess, FullDiskIsLoggedAndFailsTheRun) {
     // The output file is a link to /dev/full: opening works, writing fails.
     fs::create_directories(dir / "out");

@@ -105,9 +105,10 @@ TEST_F(DialogTest, ChoosingAWorkbookDerivesTheOutputAndFillsTheWorksheets) {
     ASSERT_EQ(fileRequests.size(), 1u);
     EXPECT_EQ(fileRequests[0].strDefExt, u".xls");
     EXPECT_EQ(fileRequests[0].dwFlags, OFN_EXPLORER | OFN_FILEMUSTEXIST);
-    ASSERT_EQ(fileRequests[0].filters.size(), 1u);
-    EXPECT_EQ(fileRequests[0].filters[0].first, u"Excel Files (*.xls)");
-    EXPECT_EQ(fileRequests[0].filters[0].second, u"*.xls");
+    ASSERT_EQ(fileRequests[0].filters.size(), 2u);
+    EXPECT_EQ(fileRequests[0].filters[0].first, u"Excel Files (*.xls *.xlsx *.xlsm)");
+    EXPECT_EQ(fileRequests[0].filters[0].second, u"*.xls;*.xlsx;*.xlsm");
+    EXPECT_EQ(fileRequests[0].filters[1].second, u"*.*");
     EXPECT_EQ(dlg->Text("IDC_EXCEL_FILE").toStdString(), book.string());
     EXPECT_EQ(dlg->Text("IDC_TEXT_FILE").toStdString(), (dir / "q1.xls.d/Sales.csv").string());
     EXPECT_EQ(dlg->m_strExcelName, u"Sales.XLS");

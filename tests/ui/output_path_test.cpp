@@ -14,6 +14,9 @@ TEST(OutputPath, OnlyTheFilesOwnXlsExtensionIsReplaced) {
     EXPECT_EQ(OutputPathFor(u"C:\\data\\Book.Xls"), u"C:\\data\\Book.csv");
     EXPECT_EQ(OutputPathFor(u"/data/.xls"), u"/data/.csv");
     EXPECT_EQ(OutputFileName(u""), u".csv");  // a folder picked before any workbook
+    EXPECT_EQ(OutputPathFor(u"/data/Sales.xlsx"), u"/data/Sales.csv");
+    EXPECT_EQ(OutputPathFor(u"/data/Macros.XLSM"), u"/data/Macros.csv");
+    EXPECT_EQ(OutputPathFor(u"/data/a.xlsx.d/b.xlsb"), u"/data/a.xlsx.d/b.xlsb.csv");
 }
 
 }  // namespace

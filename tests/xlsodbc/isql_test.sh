@@ -33,6 +33,14 @@ LC_ALL=C grep -aq "$(printf '| Gr\374\337e ')" "$work/out" || fail "iusql non-AS
 grep -q '| 2024-02-29 13:45:00|' "$work/out" || fail "iusql date and time"
 grep -q 'The table "Nope\$" does not exist' "$work/out" || fail "iusql unknown table"
 
+# The same workbook saved as .xlsx, through the driver's second name.
+echo 'select * from [Sheet1$]' |
+    isql -v -b -k "DRIVER={Velkor Excel Driver (*.xls, *.xlsx, *.xlsm)};DBQ=$fixtures/lo_driver.xlsx" > "$work/out" 2>&1 ||
+    fail "isql .xlsx"
+grep -q '| Grüße 日本 😀 *| -12.5 *|' "$work/out" || fail "isql .xlsx non-ASCII row"
+grep -q '| ink *| 12 *| 0.3 *| 2024-02-29 13:45:00 *|' "$work/out" || fail "isql .xlsx row"
+grep -q '5 rows fetched' "$work/out" || fail "isql .xlsx row count"
+
 echo "select * from ['My Sheet\$']" |
     isql -v -b -k "DRIVER={Velkor Excel Driver (*.xls)};DSN='';DBQ=$fixtures/lo_driver.xls" > "$work/out" 2>&1 ||
     fail "isql -k"

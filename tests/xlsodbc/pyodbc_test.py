@@ -33,6 +33,17 @@ assert [tuple(r) for r in rows] == [
 ], rows
 conn.commit()
 
+# The same workbook saved as .xlsx reads alike, through either driver name.
+for driver in ("Velkor Excel Driver (*.xls)", "Velkor Excel Driver (*.xls, *.xlsx, *.xlsm)"):
+    x = pyodbc.connect("DRIVER={%s};DBQ=%s" % (driver, os.path.join(fixtures, "lo_driver.xlsx")))
+    xcur = x.cursor()
+    assert [(t.table_name, t.table_type) for t in xcur.tables()] == tables
+    for name, _ in tables:
+        want = [tuple(r) for r in cur.execute("select * from [%s]" % name).fetchall()]
+        got = [tuple(r) for r in xcur.execute("select * from [%s]" % name).fetchall()]
+        assert got == want, (name, got, want)
+    x.close()
+
 try:
     cur.execute("select * from [Nope$]")
     raise AssertionError("unknown table accepted")

@@ -1,5 +1,5 @@
 // Driver discovery: walks the installer's NUL-separated driver list.
-#include "app/find_excel_driver.h"
+#include "odbc/find_excel_driver.h"
 
 #include <odbcinst.h>
 
