@@ -85,9 +85,7 @@ SQLRETURN freeStatement(SQLHANDLE handle) noexcept {
         // A disconnect on another thread may have taken it out of the
         // registry since it was found: it is freed all the same.
         registry::remove(s);
-        s.freed = true;
-        s.closeCursor();
-        s.result.reset();
+        s.release();
         s.connection.dropStatement(s);
         return SQL_SUCCESS;
     });
@@ -138,7 +136,8 @@ SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option) noexcept {
                 s.bindings.clear();
                 break;
             case SQL_RESET_PARAMS:
-                break;  // the driver takes no parameters
+                s.parameters.clear();
+                break;
             default:
                 throw DriverError(State::InvalidAttributeValue, "Unknown SQLFreeStmt option");
         }

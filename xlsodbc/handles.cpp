@@ -1,6 +1,8 @@
 // The handle registry, and what connections do with their statements.
 #include "xlsodbc/handles.h"
 
+#include "xlsodbc/engine_bridge.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -102,26 +104,43 @@ void Connection::dropStatement(const Statement& statement) {
     }
 }
 
+sql::Engine& Connection::engine() {
+    const std::lock_guard lock(engineMutex);
+    if (!sqlEngine) {
+        tables = std::make_unique<WorkbookTables>(
+            CatalogSource{*workbook, path, firstRowHasNames, sheetsAsTables});
+        sqlEngine = std::make_unique<sql::Engine>(*tables);
+    }
+    return *sqlEngine;
+}
+
 void Connection::disconnect() {
     std::vector<std::shared_ptr<Statement>> statements;
     {
         const std::lock_guard lock(m_statementsMutex);
         statements.swap(m_statements);
     }
+    // Each statement is taken out of the registry (unless a thread freeing
+    // it did so first) and, once no call is in progress on it, emptied:
+    // its compiled query belongs to the engine, which goes next.
     for (const auto& statement : statements) {
-        // A statement that another thread is freeing at this moment is
-        // that thread's to mark.
-        if (registry::remove(*statement)) {
-            const std::lock_guard lock(statement->mutex);
-            statement->freed = true;
-            statement->closeCursor();
-            statement->result.reset();
-        }
+        registry::remove(*statement);
+        const std::lock_guard lock(statement->mutex);
+        statement->release();
     }
+    sqlEngine.reset();
+    tables.reset();
     workbook.reset();
     path.clear();
     connectionString.clear();
     dataSource.clear();
+}
+
+void Statement::release() {
+    freed = true;
+    closeCursor();
+    query.reset();
+    result.reset();
 }
 
 void Statement::closeCursor() {

@@ -19,6 +19,8 @@
 #include "xlsodbc/result_set.h"
 #include "xlsodbc/statement_parser.h"
 
+#include "sql/engine.h"
+
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -115,6 +117,13 @@ public:
     SQLUINTEGER connectionTimeout = 0;
     SQLUINTEGER txnIsolation = 0;
 
+    // The SQL engine of statements other than SELECT * FROM <table>,
+    // started on the first one; it reads the workbook through `tables`.
+    sql::Engine& engine();
+    std::unique_ptr<sql::TableResolver> tables;
+    std::unique_ptr<sql::Engine> sqlEngine;
+    std::mutex engineMutex;  // statements on several threads start it once
+
 private:
     std::shared_ptr<Environment> m_environment;  // outlives its connections
     std::mutex m_statementsMutex;
@@ -129,6 +138,15 @@ struct Binding {
     SQLLEN* indicator = nullptr;
 };
 
+// One bound parameter (SQLBindParameter).
+struct ParameterBinding {
+    SQLSMALLINT cType = SQL_C_DEFAULT;
+    SQLSMALLINT sqlType = SQL_WVARCHAR;
+    SQLPOINTER data = nullptr;
+    SQLLEN capacity = 0;
+    SQLLEN* indicator = nullptr;
+};
+
 class Statement final : public Handle {
 public:
     explicit Statement(std::shared_ptr<Connection> conn)
@@ -136,11 +154,23 @@ public:
     [[nodiscard]] bool odbc2() const override { return connection.odbc2(); }
 
     void closeCursor();
+    // Marks the statement freed and lets go of its query and result, which
+    // belong to the connection's engine and workbook. The caller holds the
+    // statement's lock.
+    void release();
 
     Connection& connection;
     // The prepared or executed result; the cursor is open while `executed`.
     std::unique_ptr<ResultSet> result;
     bool executed = false;
+    // An engine statement: compiled once, run at each execution when it has
+    // parameters (else its result is read when it is prepared).
+    std::unique_ptr<sql::Query> query;
+    std::vector<ParameterBinding> parameters;  // by parameter number - 1
+    // Stops the engine statement running on this handle: SQLCancel from
+    // another thread reaches it without the handle's lock.
+    sql::Control control;
+    std::atomic<bool> running{false};
     // Index of the next row SQLFetch reads; the current row is the first of
     // the last rowset fetched.
     uint32_t nextRow = 0;
