@@ -140,7 +140,11 @@ public:
             return std::nullopt;
         }
         const xls::Cell& cell = m_cells[static_cast<size_t>(i)];
-        return cell.type == xls::CellType::Number ? std::optional(cell.number) : std::nullopt;
+        if (cell.type != xls::CellType::Number) {
+            return std::nullopt;
+        }
+        const double number = cell.number;  // a packed member: read by value, never bound
+        return number;
     }
 
     // Visits only the cells that hold a value: a range as wide and tall as
