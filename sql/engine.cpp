@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <unicode/ustring.h>
 
+#include <charconv>
 #include <mutex>
 #include <set>
 
@@ -524,13 +525,24 @@ TextTable Query::run(const std::vector<Value>& parameters, Control& control, uin
                     table.addNull();
                     break;
                 case SQLITE_INTEGER: {
-                    const std::string digits = std::to_string(sqlite3_column_int64(stmt, c));
-                    table.add(std::u16string(digits.begin(), digits.end()));
+                    char digits[24];
+                    const char* end =
+                        std::to_chars(digits, digits + sizeof digits, sqlite3_column_int64(stmt, c))
+                            .ptr;
+                    char16_t wide[24];
+                    size_t n = 0;
+                    for (const char* p = digits; p < end; ++p) {
+                        wide[n++] = static_cast<char16_t>(*p);
+                    }
+                    table.add(std::u16string_view(wide, n));
                     break;
                 }
-                case SQLITE_FLOAT:
-                    table.add(numberText(sqlite3_column_double(stmt, c)));
+                case SQLITE_FLOAT: {
+                    char16_t number[40];
+                    table.add(std::u16string_view(
+                        number, numberText(sqlite3_column_double(stmt, c), number)));
                     break;
+                }
                 default: {
                     const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(stmt, c));
                     const auto bytes = static_cast<size_t>(sqlite3_column_bytes16(stmt, c));

@@ -155,4 +155,17 @@ std::unique_ptr<ResultSet> engineResult(sql::TextTable table) {
         std::move(columns), std::make_unique<EngineGrid>(std::move(table)), 0, false, u"");
 }
 
+std::unique_ptr<ResultSet> unexecutedResult(const std::vector<std::u16string>& names) {
+    // Before its parameters are known a statement's values are not: each
+    // column is described as wide as a cell's text may be, so that a
+    // client that sizes its buffers now (PHP) loses nothing.
+    constexpr SQLULEN kLongestCell = 32767;
+    std::vector<ColumnInfo> columns;
+    for (const std::u16string& name : names) {
+        columns.push_back(ColumnInfo{name, SQL_WVARCHAR, kLongestCell, kLongestCell, SQL_NULLABLE});
+    }
+    return std::make_unique<ResultSet>(
+        std::move(columns), std::make_unique<EngineGrid>(sql::TextTable(names)), 0, true, u"");
+}
+
 }  // namespace xlsodbc

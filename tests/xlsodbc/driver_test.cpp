@@ -803,6 +803,13 @@ TEST_P(Driver, RangesAndDefinedNames) {
     EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
     // A range reaching past the values ends with them.
     EXPECT_EQ(select(kLo, "select * from ['My Sheet$'A1:C65536]", &names), (Table{{s("v1")}}));
+    // An .xlsx grid reaches column XFD and row 1,048,576.
+    const std::string xlsx = "../../xlsx/fixtures/xlw_traps.xlsx";
+    EXPECT_EQ(select(xlsx, "select * from [Data$XFC1:XFD1048576]", &names),
+              (Table{{null, null}, {null, null}, {null, null}}));
+    EXPECT_EQ(names, (std::vector<std::string>{"F1", "last column"}));
+    EXPECT_EQ(select(xlsx, "select * from [Last!Local]", &names), (Table{{s("a"), s("1")}}));
+    EXPECT_EQ(names, (std::vector<std::string>{"k", "v"}));
 }
 
 TEST_P(Driver, BadStatementsSayWhatIsAcceptedAndUnknownTablesListTheTables) {

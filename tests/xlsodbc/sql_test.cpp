@@ -80,6 +80,7 @@ TEST_F(Sql, StatementsGiveTheirRows) {
           {s("SOUTH"), s("1"), s("4")},
           {s("WEST"), s("1"), s("3")}}},
         {"select count(*) from Sales$ where Region = 'NORTH'", {{s("2")}}},
+        {"select count(*) from Sales$ where Region = \"north\" and \"Units\" > 7", {{s("1")}}},
         {"select count(*) from Sales$ where Region like 'ÄR%'", {{s("2")}}},
         {"select sum(Price), avg(Units), min(Day), max(Units) from Sales$",
          {{s("6"), s("4.5"), s("2023-12-31"), s("10")}}},
@@ -187,7 +188,7 @@ TEST_F(Sql, QueryBuilderFormsAndColumnNames) {
         << describe(SQL_HANDLE_DBC, conn.handle);
     out.resize(static_cast<size_t>(length));
     EXPECT_EQ(utf8(out),
-              "select dialect_concat(Product , 'x') AS \"Expr1000\" from \"Sales$\" where "
+              "select dialect_concat(Product , 'x') AS `Expr1000` from `Sales$` where "
               "Day < '2024-02-01' LIMIT 1");
 }
 
@@ -268,6 +269,7 @@ TEST_F(Sql, WritesAndEscapesFromTheWorkbookAreRefused) {
         {"select load_extension('/tmp/x.so')", "load_extension is not allowed"},
         {"select fts3_tokenizer('simple')", "not allowed"},
         {"select 1; delete from Sales$", "one statement"},
+        {"select [Nmae] from Sales$", "no such column: Nmae"},
         {"{call proc}", "{call ...} is not supported"},
         {"select * from Sales$ where Day = #13/45/2024#", "is not a date"},
         {"select Units | 1 from Sales$", "operator | is not supported"},
