@@ -29,10 +29,14 @@ public:
 
     [[nodiscard]] const std::vector<std::u16string>& columns() const override { return m_columns; }
     [[nodiscard]] uint32_t rowCount() const override { return m_grid->rowCount() - m_firstDataRow; }
-    void readRow(uint32_t row, std::vector<sql::Value>& values) override {
+    void readRow(uint32_t row, std::vector<sql::Value>& values,
+                 const std::vector<bool>& wanted) override {
         m_grid->seek(row + m_firstDataRow);
         const auto columns = static_cast<uint16_t>(values.size());
         for (uint16_t c = 0; c < columns; ++c) {
+            if (!wanted[c]) {
+                continue;
+            }
             sql::Value& v = values[c];
             if (const auto number = m_grid->plainNumber(c)) {
                 v.kind = sql::Value::Kind::Number;
