@@ -9,7 +9,7 @@
 
 #include <sqlite3.h>
 #include <unicode/uchar.h>
-#include <unicode/ucol.h>
+#include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
@@ -176,35 +176,81 @@ int compareNoCase(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// Texts of letters, digits and spaces only compare as the collator would
-// compare them, without it.
-bool plainAscii(std::u16string_view s) {
-    for (const char16_t c : s) {
-        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-              c == u' ')) {
-            return false;
+// The collation's weight of a character below U+2000: its base letter
+// (its first character after canonical decomposition), case folded, so
+// that accented letters sort with their letter (Ä with A, É with E, and so
+// in Greek and Cyrillic). Above that, the case-folded character.
+class BaseLetters {
+public:
+    BaseLetters() {
+        UErrorCode status = U_ZERO_ERROR;
+        const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+        for (size_t c = 0; c < m_base.size(); ++c) {
+            auto folded =
+                static_cast<UChar32>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
+            UChar decomposed[8];
+            UErrorCode s = U_ZERO_ERROR;
+            if (U_SUCCESS(status) && unorm2_getDecomposition(nfd, folded, decomposed, 8, &s) > 0 &&
+                U_SUCCESS(s) && decomposed[0] < 0xD800) {
+                folded = u_foldCase(decomposed[0], U_FOLD_CASE_DEFAULT);
+            }
+            m_base[c] = static_cast<char16_t>(folded > 0xFFFF ? c : static_cast<size_t>(folded));
         }
     }
-    return true;
+    [[nodiscard]] char16_t base(char16_t c) const {
+        return c < m_base.size()
+                   ? m_base[c]
+                   : static_cast<char16_t>(c >= 0xD800 && c <= 0xDFFF
+                                               ? c
+                                               : u_foldCase(c, U_FOLD_CASE_DEFAULT) & 0xFFFF);
+    }
+    [[nodiscard]] static char16_t folded(char16_t c) {
+        return c >= 0xD800 && c <= 0xDFFF
+                   ? c
+                   : static_cast<char16_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT) & 0xFFFF);
+    }
+
+private:
+    std::array<char16_t, 0x2000> m_base{};
+};
+
+const BaseLetters& baseLetters() {
+    static const BaseLetters table;
+    return table;
 }
 
-int collate(void* collator, int lengthA, const void* a, int lengthB, const void* b) {
+// Compares by base letters first, then by the case-folded characters:
+// equal exactly when the texts are equal ignoring letter case; accented
+// letters next to their letter.
+int collate(void* /*unused*/, int lengthA, const void* a, int lengthB, const void* b) {
     const std::u16string_view x(static_cast<const char16_t*>(a), static_cast<size_t>(lengthA) / 2);
     const std::u16string_view y(static_cast<const char16_t*>(b), static_cast<size_t>(lengthB) / 2);
-    if (collator == nullptr || (plainAscii(x) && plainAscii(y))) {
-        return compareNoCase(x, y);
+    const BaseLetters& letters = baseLetters();
+    const size_t n = std::min(x.size(), y.size());
+    int tie = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t p = x[i];
+        const char16_t q = y[i];
+        if (p == q) {
+            continue;
+        }
+        const char16_t bp = letters.base(p);
+        const char16_t bq = letters.base(q);
+        if (bp != bq) {
+            return bp < bq ? -1 : 1;
+        }
+        if (tie == 0) {
+            const char16_t fp = BaseLetters::folded(p);
+            const char16_t fq = BaseLetters::folded(q);
+            if (fp != fq) {
+                tie = fp < fq ? -1 : 1;
+            }
+        }
     }
-    const UCollationResult r =
-        ucol_strcoll(static_cast<UCollator*>(collator), x.data(), static_cast<int32_t>(x.size()),
-                     y.data(), static_cast<int32_t>(y.size()));
-    if (r != UCOL_EQUAL) {
-        return r == UCOL_LESS ? -1 : 1;
+    if (x.size() != y.size()) {
+        return x.size() < y.size() ? -1 : 1;
     }
-    return 0;
-}
-
-void closeCollator(void* collator) {
-    ucol_close(static_cast<UCollator*>(collator));
+    return tie;
 }
 
 // LIKE with % and _, letter case ignored for every script; `escape`
@@ -1479,16 +1525,7 @@ constexpr std::array kAggregates{
 }  // namespace
 
 void registerFunctions(sqlite3* db) {
-    // The root collation at secondary strength: letter case ignored,
-    // accents not, letters of every script in their alphabet's order.
-    UErrorCode status = U_ZERO_ERROR;
-    UCollator* collator = ucol_open("", &status);
-    if (U_SUCCESS(status)) {
-        ucol_setStrength(collator, UCOL_SECONDARY);
-    } else {
-        collator = nullptr;
-    }
-    sqlite3_create_collation_v2(db, "FOLDED", SQLITE_UTF16LE, collator, collate, closeCollator);
+    sqlite3_create_collation_v2(db, "FOLDED", SQLITE_UTF16LE, nullptr, collate, nullptr);
     for (const int args : {2, 3}) {
         sqlite3_create_function_v2(db, "like", args, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
                                    fnLike, nullptr, nullptr, nullptr);

@@ -34,6 +34,11 @@ struct Node {
     Kind kind = Kind::Space;
     std::u16string text;
     std::vector<Node> children;
+    // A name written in double quotes: the engine reads it as a text when
+    // no column has that name, as the dialect reads "..." as a text. Names
+    // in brackets or back quotes are names only (a misspelt one is an
+    // error, not a constant).
+    bool doubleQuoted = false;
 };
 
 constexpr size_t kMaxDepth = 200;
@@ -182,7 +187,7 @@ std::vector<Node> tokenize(std::u16string_view s) {
             closing(u'\'', "A text in quotes");
             out.push_back({Kind::String, std::u16string(s.substr(start, i - start)), {}});
         } else if (c == u'"') {
-            out.push_back({Kind::Name, closing(u'"', "A name in double quotes"), {}});
+            out.push_back({Kind::Name, closing(u'"', "A name in double quotes"), {}, true});
         } else if (c == u'`') {
             out.push_back({Kind::Name, closing(u'`', "A name in back quotes"), {}});
         } else if (c == u'[') {
@@ -897,15 +902,15 @@ bool needsQuotes(std::u16string_view word) {
            (!word.empty() && word[0] >= u'0' && word[0] <= u'9');
 }
 
-void appendQuoted(std::u16string& out, std::u16string_view name) {
-    out.push_back(u'"');
+void appendQuoted(std::u16string& out, std::u16string_view name, char16_t quote) {
+    out.push_back(quote);
     for (const char16_t c : name) {
         out.push_back(c);
-        if (c == u'"') {
-            out.push_back(u'"');
+        if (c == quote) {
+            out.push_back(quote);
         }
     }
-    out.push_back(u'"');
+    out.push_back(quote);
 }
 
 void flattenInto(std::u16string& out, const std::vector<Node>& v) {
@@ -917,11 +922,11 @@ void flattenInto(std::u16string& out, const std::vector<Node>& v) {
                 out.push_back(u')');
                 break;
             case Kind::Name:
-                appendQuoted(out, n.text);
+                appendQuoted(out, n.text, n.doubleQuoted ? u'"' : u'`');
                 break;
             case Kind::Word:
                 if (needsQuotes(n.text)) {
-                    appendQuoted(out, n.text);
+                    appendQuoted(out, n.text, u'`');
                 } else {
                     out += n.text;
                 }

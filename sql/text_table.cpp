@@ -1,8 +1,9 @@
 // The result table and the rendering of numbers.
 #include "sql/text_table.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
 
 namespace sql {
 
@@ -26,25 +27,49 @@ void TextTable::addNull() {
     m_null.push_back(true);
 }
 
-std::u16string numberText(double value) {
+size_t numberText(double value, char16_t* out) {
     if (value == 0) {
-        return u"0";
+        out[0] = u'0';
+        return 1;
     }
-    if (std::isnan(value)) {
-        return u"NaN";
+    if (std::isnan(value) || std::isinf(value)) {
+        const char* text = std::isnan(value) ? "NaN" : (value > 0 ? "Infinity" : "-Infinity");
+        size_t n = 0;
+        for (; text[n] != 0; ++n) {
+            out[n] = static_cast<char16_t>(text[n]);
+        }
+        return n;
     }
-    if (std::isinf(value)) {
-        return value > 0 ? u"Infinity" : u"-Infinity";
-    }
-    // %G switches to the exponent form below 1E-4 and from 1E+15 on, and
-    // drops trailing zeros: the rule of a spreadsheet's General format.
     char buffer[40];
-    const int n = std::snprintf(buffer, sizeof buffer, "%.15G", value);
-    std::u16string out;
-    for (int i = 0; i < n; ++i) {
-        out.push_back(static_cast<char16_t>(buffer[i]));
+    char* end = buffer;
+    // Whole numbers below 10^15 are their digits: the common case, without
+    // the general formatting.
+    if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+        end = std::to_chars(buffer, buffer + sizeof buffer, static_cast<int64_t>(value)).ptr;
+    } else {
+        // The shortest general form with 15 significant digits: exponent
+        // form below 1E-4 and from 1E+15 on, trailing zeros dropped, as a
+        // spreadsheet's General format shows numbers.
+        end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15)
+                  .ptr;
     }
-    return out;
+    size_t n = 0;
+    for (const char* p = buffer; p < end; ++p) {
+        const char c = *p == 'e' ? 'E' : *p;
+        out[n++] = static_cast<char16_t>(c);
+        // A one-digit exponent has two: 1E+05 as %G writes it.
+        if (c == 'E' && p + 2 < end && (p[1] == '+' || p[1] == '-') && p + 3 == end) {
+            out[n++] = static_cast<char16_t>(p[1]);
+            out[n++] = u'0';
+            ++p;
+        }
+    }
+    return n;
+}
+
+std::u16string numberText(double value) {
+    char16_t buffer[40];
+    return {buffer, numberText(value, buffer)};
 }
 
 }  // namespace sql

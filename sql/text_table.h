@@ -36,5 +36,7 @@ private:
 // for 0.1+0.2, "1E+20", "1.23E-05"; scientific form when the decimal
 // exponent is below -4 or at least 15; "-0" reads "0".
 std::u16string numberText(double value);
+// The same into `out` (at least 32 units); returns its length.
+size_t numberText(double value, char16_t* out);
 
 }  // namespace sql

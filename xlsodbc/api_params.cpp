@@ -6,6 +6,7 @@
 
 #include "sql/dates.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace xlsodbc {
@@ -155,8 +156,11 @@ sql::Value parameterValue(const ParameterBinding& b, size_t index, std::u16strin
         case SQL_C_TINYINT:
             return number(read<SQLSCHAR>(b));
         case SQL_C_UTINYINT:
-        case SQL_C_BIT:
             return number(read<SQLCHAR>(b));
+        case SQL_C_BIT:
+            // A workbook's booleans are the texts TRUE and FALSE.
+            text = read<SQLCHAR>(b) != 0 ? u"TRUE" : u"FALSE";
+            break;
         case SQL_C_SBIGINT:
             return number(static_cast<double>(read<SQLBIGINT>(b)));
         case SQL_C_UBIGINT:
@@ -203,6 +207,20 @@ sql::Value parameterValue(const ParameterBinding& b, size_t index, std::u16strin
             throw DriverError(State::InvalidBufferType,
                               "Parameter " + std::to_string(index + 1) + " has the C type " +
                                   std::to_string(cType) + ", which the driver does not read");
+    }
+    // Clients bind numbers as text too (DBD::ODBC, PHP): a text that is a
+    // number whole compares with the workbook's numbers as one.
+    if ((cType == SQL_C_CHAR || cType == SQL_C_WCHAR) && !text.empty() && text.size() < 64) {
+        std::string ascii;
+        for (const char16_t c : text) {
+            ascii.push_back(c < 0x80 ? static_cast<char>(c) : '\x01');
+        }
+        char* end = nullptr;
+        const double v = std::strtod(ascii.c_str(), &end);
+        const bool plain = ascii.find_first_of("xXnNiI \t") == std::string::npos;
+        if (plain && end == ascii.c_str() + ascii.size()) {
+            return number(v);
+        }
     }
     out.kind = sql::Value::Kind::Text;
     out.text = text;

@@ -37,7 +37,7 @@ std::unique_ptr<ResultSet> runQuery(Statement& s, const std::vector<sql::Value>&
 }
 
 std::unique_ptr<ResultSet> describedOnly(const sql::Query& query) {
-    return engineResult(sql::TextTable(query.columnNames()));
+    return unexecutedResult(query.columnNames());
 }
 
 // Prepares the statement's text. SELECT * FROM <table> naming a table of

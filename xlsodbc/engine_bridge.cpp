@@ -29,10 +29,14 @@ public:
 
     [[nodiscard]] const std::vector<std::u16string>& columns() const override { return m_columns; }
     [[nodiscard]] uint32_t rowCount() const override { return m_grid->rowCount() - m_firstDataRow; }
-    void readRow(uint32_t row, std::vector<sql::Value>& values) override {
+    void readRow(uint32_t row, std::vector<sql::Value>& values,
+                 const std::vector<bool>& wanted) override {
         m_grid->seek(row + m_firstDataRow);
         const auto columns = static_cast<uint16_t>(values.size());
         for (uint16_t c = 0; c < columns; ++c) {
+            if (!wanted[c]) {
+                continue;
+            }
             sql::Value& v = values[c];
             if (const auto number = m_grid->plainNumber(c)) {
                 v.kind = sql::Value::Kind::Number;
@@ -155,6 +159,19 @@ std::unique_ptr<ResultSet> engineResult(sql::TextTable table) {
     }
     return std::make_unique<ResultSet>(
         std::move(columns), std::make_unique<EngineGrid>(std::move(table)), 0, false, u"");
+}
+
+std::unique_ptr<ResultSet> unexecutedResult(const std::vector<std::u16string>& names) {
+    // Before its parameters are known a statement's values are not: each
+    // column is described as wide as a cell's text may be, so that a
+    // client that sizes its buffers now (PHP) loses nothing.
+    constexpr SQLULEN kLongestCell = 32767;
+    std::vector<ColumnInfo> columns;
+    for (const std::u16string& name : names) {
+        columns.push_back(ColumnInfo{name, SQL_WVARCHAR, kLongestCell, kLongestCell, SQL_NULLABLE});
+    }
+    return std::make_unique<ResultSet>(
+        std::move(columns), std::make_unique<EngineGrid>(sql::TextTable(names)), 0, true, u"");
 }
 
 }  // namespace xlsodbc

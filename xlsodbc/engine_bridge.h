@@ -33,4 +33,8 @@ private:
 // A result set over an engine result: every column nullable text.
 std::unique_ptr<ResultSet> engineResult(sql::TextTable table);
 
+// The description of a statement with parameters before it is executed:
+// its columns, each as wide as a cell's longest text.
+std::unique_ptr<ResultSet> unexecutedResult(const std::vector<std::u16string>& names);
+
 }  // namespace xlsodbc

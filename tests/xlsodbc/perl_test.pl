@@ -66,4 +66,16 @@ my %values = map { $_->[0] => $_->[1] } @{ $big->selectall_arrayref('select * fr
 length($values{long}) == 32767 && $values{long} eq 'x' x 32767 or fail('long cell');
 text($values{unicode}) eq 'Ünïcödé ☃ 𝄞' or fail('unicode cell');
 $big->disconnect;
+# Statements the SQL engine runs, with ? parameters.
+my $sales = connect_to('xlwt_sql.xls');
+my $q = $sales->prepare('select Product from [Sales$] where Units > ? and Region = ? order by Units');
+$q->execute(5, 'NORTH');
+my @products = map { $_->[0] } @{ $q->fetchall_arrayref };
+"@products" eq 'Pencil pen' or fail("parameters: @products");
+$q->execute(8, 'north');
+@products = map { $_->[0] } @{ $q->fetchall_arrayref };
+"@products" eq 'pen' or fail("parameters again: @products");
+my ($count) = $sales->selectrow_array('select count(*) from [Sales$] where Day >= #2/1/2024#');
+$count eq '2' or fail("date literal: $count");
+$sales->disconnect;
 print "perl ok\n";

@@ -54,4 +54,12 @@ foreach (all_rows(odbc_exec($big, 'select * from [Values$]')) as $row) {
 $values['long'] === str_repeat('x', 32767) or fail('long cell of ' . strlen($values['long']));
 $values['unicode'] === 'Ünïcödé ☃ 𝄞' or fail('unicode cell');
 odbc_close($big);
+// Statements the SQL engine runs, with ? parameters.
+$sales = connect_to('xlwt_sql.xls');
+$q = odbc_prepare($sales, 'select Product, Units from [Sales$] where Units > ? and Region = ? order by Units');
+odbc_execute($q, [5, 'north']) or fail('execute: ' . odbc_errormsg($sales));
+array_column(all_rows($q), 'Product') === ['Pencil', 'pen'] or fail('parameters');
+$top = all_rows(odbc_exec($sales, 'select top 1 Region & \'/\' & Product as rp from [Sales$] order by Units desc'));
+$top === [['rp' => 'North/pen']] or fail('top and &: ' . json_encode($top));
+odbc_close($sales);
 echo "php ok\n";
