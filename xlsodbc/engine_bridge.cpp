@@ -77,13 +77,11 @@ private:
     uint32_t m_row = 0;
 };
 
+// A statement as a message quotes it: escaped, and its middle left out
+// past 200 bytes.
 std::string shortened(std::u16string_view text) {
     constexpr size_t kLimit = 200;
-    if (text.size() <= kLimit) {
-        return utf16ToUtf8(text);
-    }
-    return utf16ToUtf8(text.substr(0, kLimit / 2)) + " ... " +
-           utf16ToUtf8(text.substr(text.size() - kLimit / 2));
+    return echo(text, kLimit);
 }
 
 }  // namespace
@@ -127,7 +125,7 @@ void WorkbookTables::missing(std::u16string_view name) {
     }
     tableResult(m_source, ref);
     throw DriverError(State::TableNotFound,
-                      "The table \"" + utf16ToUtf8(name) + "\" does not exist in the workbook");
+                      "The table \"" + echo(name) + "\" does not exist in the workbook");
 }
 
 void rethrowEngineError(const sql::Error& e, std::u16string_view statement) {
