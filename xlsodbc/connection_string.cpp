@@ -144,6 +144,16 @@ ConnectSettings resolveSettings(const Attributes& attributes, ProfileReader read
     if (const auto tables = setting(u"SheetsAsTables", "SheetsAsTables")) {
         settings.sheetsAsTables = flagValue(*tables);
     }
+    if (const auto values = setting(u"Values", "Values"); values && !trim(*values).empty()) {
+        if (equalsNoCase(trim(*values), u"Displayed")) {
+            settings.values = Values::Displayed;
+        } else if (!equalsNoCase(trim(*values), u"Contract")) {
+            throw DriverError(State::UnableToConnect,
+                              "Values=" + utf16ToUtf8(*values) +
+                                  " is not a setting of this driver: give Values=Contract (the "
+                                  "default) or Values=Displayed");
+        }
+    }
     return settings;
 }
 

@@ -94,8 +94,13 @@ public:
                                                      std::optional<CellRange> range) const = 0;
 };
 
+// How numbers read as text: the one contract text (15 significant digits,
+// ISO 8601 dates), or as the cell's number format shows them.
+enum class Values : uint8_t { Contract, Displayed };
+
 // Opens and checks a workbook. Throws DriverError (08001) with the reason
 // in words a user understands.
-std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path);
+std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path,
+                                             Values values = Values::Contract);
 
 }  // namespace xlsodbc

@@ -5,6 +5,7 @@
 #include "xlsodbc/provider.h"
 #include "xlsodbc/text.h"
 
+#include "numfmt/numfmt.h"
 #include "xls/workbook.h"
 #include "xlsx/xlsx.h"
 
@@ -56,10 +57,11 @@ std::string refusal(const std::filesystem::path& path, const xls::Error& error) 
 // field() is a lookup; texts of string cells are views into the sheet.
 class SheetGrid final : public Grid {
 public:
-    SheetGrid(xls::Sheet sheet, CellRange range, bool empty, std::string note = {})
+    SheetGrid(xls::Sheet sheet, CellRange range, bool empty, Values values, std::string note = {})
         : m_sheet(std::move(sheet)),
           m_range(range),
           m_empty(empty),
+          m_displayed(values == Values::Displayed),
           m_index(static_cast<size_t>(range.lastCol - range.firstCol) + 1, -1) {
         m_note = std::move(note);
     }
@@ -94,6 +96,9 @@ public:
         std::u16string_view text;
         if (cell.type == xls::CellType::Text) {
             text = m_sheet.string(cell);
+        } else if (m_displayed && isNumber(cell.type)) {
+            format(cell).apply(cell.number, m_sheet.date1904(), m_scratch);
+            text = m_scratch;
         } else {
             m_sheet.text(cell, m_scratch);
             text = m_scratch;
@@ -128,18 +133,50 @@ private:
         return col >= m_range.firstCol && col <= m_range.lastCol;
     }
 
+    static bool isNumber(xls::CellType t) {
+        return t == xls::CellType::Number || t == xls::CellType::Date || t == xls::CellType::Time ||
+               t == xls::CellType::DateTime;
+    }
+
+    // The parsed number format of a number cell, parsed once per format of
+    // the sheet. A built-in id the engine has no code for shows as its kind
+    // was classified: a date, a time, or General.
+    const numfmt::Format& format(const xls::Cell& cell) {
+        if (m_formats.size() <= cell.code) {
+            m_formats.resize(static_cast<size_t>(cell.code) + 1);
+        }
+        std::optional<numfmt::Format>& f = m_formats[cell.code];
+        if (!f) {
+            const xls::NumberFormat& nf = m_sheet.numberFormat(cell);
+            std::u16string_view code = nf.code;
+            if (code.empty()) {
+                code = numfmt::builtinCode(nf.id);
+            }
+            if (code.empty()) {
+                code = cell.type == xls::CellType::Date       ? u"yyyy/m/d"
+                       : cell.type == xls::CellType::Time     ? u"h:mm:ss"
+                       : cell.type == xls::CellType::DateTime ? u"yyyy/m/d h:mm"
+                                                              : u"General";
+            }
+            f.emplace(code);
+        }
+        return *f;
+    }
+
     xls::Sheet m_sheet;
     CellRange m_range;
     bool m_empty;
+    bool m_displayed;
     std::vector<int32_t> m_index;  // column in range -> position in m_cells, or -1
     std::span<const xls::Cell> m_cells;
     std::u16string m_scratch;
+    std::vector<std::optional<numfmt::Format>> m_formats;  // by the cells' format slot
 };
 
 class XlsSource final : public WorkbookSource {
 public:
-    XlsSource(std::filesystem::path path, xls::Workbook workbook)
-        : m_path(std::move(path)), m_workbook(std::move(workbook)) {
+    XlsSource(std::filesystem::path path, xls::Workbook workbook, Values values)
+        : m_path(std::move(path)), m_workbook(std::move(workbook)), m_values(values) {
         const auto& sheets = m_workbook.sheets();
         for (size_t i = 0; i < sheets.size(); ++i) {
             if (sheets[i].type == xls::SheetType::Worksheet) {
@@ -176,14 +213,15 @@ public:
         if (!range) {
             if (!used) {
                 // A sheet without values: one unnamed column and no rows.
-                return std::make_unique<SheetGrid>(std::move(sheet), CellRange{}, true,
+                return std::make_unique<SheetGrid>(std::move(sheet), CellRange{}, true, m_values,
                                                    std::move(note));
             }
             range = CellRange{used->firstRow, used->lastRow, used->firstCol, used->lastCol};
         } else {
             range = clipToUsed(*range, used);
         }
-        return std::make_unique<SheetGrid>(std::move(sheet), *range, false, std::move(note));
+        return std::make_unique<SheetGrid>(std::move(sheet), *range, false, m_values,
+                                           std::move(note));
     }
 
 private:
@@ -243,11 +281,12 @@ private:
     xls::Workbook m_workbook;
     std::vector<TableInfo> m_tables;
     std::vector<Target> m_targets;
+    Values m_values;
 };
 
 }  // namespace
 
-std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) {
+std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path, Values values) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         throw DriverError(
@@ -255,7 +294,7 @@ std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) 
             "The workbook " + quotedPath(path) + " cannot be opened: it is a folder, not a file");
     }
     try {
-        return std::make_unique<XlsSource>(path, xlsx::openWorkbook(path));
+        return std::make_unique<XlsSource>(path, xlsx::openWorkbook(path), values);
     } catch (const xls::Error& e) {
         throw DriverError(State::UnableToConnect, refusal(path, e));
     }
