@@ -1087,13 +1087,13 @@ std::u16string_view builtinCode(uint32_t id) {
         case 22:
             return u"m/d/yy h:mm";
         case 37:
-            return u"#,##0 ;(#,##0)";
+            return u"#,##0_);(#,##0)";
         case 38:
-            return u"#,##0 ;[Red](#,##0)";
+            return u"#,##0_);[Red](#,##0)";
         case 39:
-            return u"#,##0.00;(#,##0.00)";
+            return u"#,##0.00_);(#,##0.00)";
         case 40:
-            return u"#,##0.00;[Red](#,##0.00)";
+            return u"#,##0.00_);[Red](#,##0.00)";
         case 41:
             return u"_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
         case 42:
