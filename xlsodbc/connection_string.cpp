@@ -154,6 +154,16 @@ ConnectSettings resolveSettings(const Attributes& attributes, ProfileReader read
                                   "default) or Values=Displayed");
         }
     }
+    if (const auto types = setting(u"Types", "Types"); types && !trim(*types).empty()) {
+        if (equalsNoCase(trim(*types), u"Detected")) {
+            settings.detectTypes = true;
+        } else if (!equalsNoCase(trim(*types), u"Text")) {
+            throw DriverError(State::UnableToConnect,
+                              "Types=" + utf16ToUtf8(*types) +
+                                  " is not a setting of this driver: give Types=Text (the "
+                                  "default: every column is text) or Types=Detected");
+        }
+    }
     return settings;
 }
 

@@ -33,6 +33,8 @@ struct ConnectSettings {
     bool sheetsAsTables = false;
     // Values=Displayed: numbers read as their number format shows them.
     Values values = Values::Contract;
+    // Types=Detected: columns of one type are described as that type.
+    bool detectTypes = false;
 };
 
 // Settings from the connection string; DBQ, FirstRowHasNames and
