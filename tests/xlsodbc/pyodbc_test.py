@@ -130,4 +130,14 @@ shown_values = dict(tuple(r) for r in shown.cursor().execute("select * from [Val
 assert shown_values["third"] == "0.333333333" and shown_values["big"] == "1E+20", shown_values
 assert shown_values["date"] == "2024-01-15" and shown_values["time"] == "18:00:00", shown_values
 assert shown_values["true"] == "TRUE" and shown_values["div0"] == "#DIV/0!", shown_values
+# The .xlsx saved from the same sheets shows the same texts.
+def displayed(name):
+    c = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s;Values=Displayed"
+                       % os.path.join(fixtures, name))
+    return [tuple(r) for r in c.cursor().execute("select * from [Sheet1$]").fetchall()]
+
+
+from_xls, from_xlsx = displayed("lo_driver.xls"), displayed("lo_driver.xlsx")
+assert from_xls == from_xlsx, (from_xls, from_xlsx)
+assert from_xls[1][2:4] == ("0.3", "2024-02-29 13:45:00") and from_xls[3][3] == "13:45:00", from_xls
 print("pyodbc ok")
