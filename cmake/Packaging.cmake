@@ -106,9 +106,10 @@ set(CPACK_COMPONENT_PROGRAM_DEPENDS driver)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME "${TABROOK_PROGRAM_PACKAGE}")
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PROGRAM_DESCRIPTION
-"convert a worksheet of an Excel .xls workbook into delimited text
-Tabrook converts one worksheet of a legacy Excel workbook (.xls: Excel
-97-2003, 5/95 or 2.x-4.0) into a delimited text file: a header line of
+"convert a worksheet of an Excel workbook into delimited text
+Tabrook converts one worksheet of an Excel workbook (.xlsx and .xlsm:
+Excel 2007 and later; .xls: Excel 97-2003, 5/95 or 2.x-4.0) into a
+delimited text file: a header line of
 column names, then one line per record, in ANSI, UTF-8 or UTF-16 and with
 Windows, Unix or Mac line endings. It reads the workbook through ODBC, with
 the Velkor Excel Driver.
@@ -123,9 +124,10 @@ set(CPACK_DEBIAN_DRIVER_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_DRIVER_PACKAGE_DEPENDS "odbcinst, libgcrypt20")
 set(CPACK_DEBIAN_DRIVER_PACKAGE_CONTROL_EXTRA "${_out}/postinst;${_out}/prerm")
 set(CPACK_DEBIAN_DRIVER_DESCRIPTION
-"read-only ODBC driver for Excel .xls workbooks
+"read-only ODBC driver for Excel .xlsx, .xlsm and .xls workbooks
 The Velkor Excel Driver (*.xls) lets any unixODBC program (isql, pyodbc,
-LibreOffice Base, R's odbc) read Excel 97-2003, 5/95 and 2.x-4.0 workbooks:
+LibreOffice Base, R's odbc) read Excel 2007 and later (.xlsx, .xlsm) and
+Excel 97-2003, 5/95 and 2.x-4.0 (.xls) workbooks:
 each worksheet and defined name is a table that SELECT * FROM [Sheet1$]
 reads, every cell's value as text. The package registers the driver with
 unixODBC.")

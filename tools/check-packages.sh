@@ -37,6 +37,7 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 prog="$build/packages/tabrook_${version}_${arch}.deb"
 drv="$build/packages/odbc-velkor-xls_${version}_${arch}.deb"
 name="Velkor Excel Driver (*.xls)"
+name_xlsx="Velkor Excel Driver (*.xls, *.xlsx, *.xlsm)"
 libdir="/usr/lib/$multiarch"
 driver="$libdir/odbc/libvelkorxls.so"
 template=/usr/share/odbc-velkor-xls/odbcinst.ini
@@ -222,6 +223,7 @@ mkdir -p "$count"
 : >"$count/odbcinst.ini"
 maintainer "$count" postinst configure ""
 expect_eq "install" "1 1" "$(state "$count")"
+expect_eq "install registers the second name" 1 "$(grep -cxF "[$name_xlsx]" "$count/odbcinst.ini" || true)"
 maintainer "$count" prerm upgrade "$version"
 maintainer "$count" postinst configure "$version"
 expect_eq "upgrade" "1 1" "$(state "$count")"
@@ -232,6 +234,7 @@ expect_eq "odbcinst -q -d lists the driver" 1 "$odbcinst_listed"
 maintainer "$count" prerm remove
 expect_eq "removal while registered twice" "1 1" "$(state "$count")"
 env ODBCSYSINI="$count" odbcinst -u -d -n "$name" >/dev/null
+env ODBCSYSINI="$count" odbcinst -u -d -n "$name_xlsx" >/dev/null
 expect_eq "last unregistration" "0 " "$(state "$count")"
 # A removal that fails after prerm gives its count back (abort-remove).
 maintainer "$count" postinst configure ""
@@ -241,6 +244,7 @@ maintainer "$count" postinst abort-remove
 expect_eq "aborted removal" "1 1" "$(state "$count")"
 maintainer "$count" prerm remove
 expect_eq "removal after the aborted one" "0 " "$(state "$count")"
+expect_eq "removal unregisters the second name" 0 "$(grep -cxF "[$name_xlsx]" "$count/odbcinst.ini" || true)"
 
 echo "== cmake --install into a prefix"
 # The other way in: the install rules into a prefix of their own register

@@ -91,10 +91,16 @@ void CTabrookDlg::OnStartConversion() {
         AfxMessageBox(u"Choose or type worksheet name", MB_OK);
         return;
     }
+    // A workbook converted onto itself would be destroyed: no question
+    // whether to overwrite it.
+    if (IsSameFile(strExcelFile, m_strTextFile)) {
+        AfxMessageBox(u"The output file is the workbook itself.", MB_OK);
+        return;
+    }
     m_bOverwrite = true;
     if (FileExists(m_strTextFile)) {
         CString strQuestion;
-        strQuestion.Format(u"File %s already exists\nYes: Overwite file\nNo: Append to file",
+        strQuestion.Format(u"File %s already exists\nYes: Overwrite file\nNo: Append to file",
                            m_strTextFile);
         switch (AfxMessageBox(strQuestion, MB_YESNOCANCEL | MB_ICONQUESTION)) {
             case IDYES:
@@ -106,8 +112,11 @@ void CTabrookDlg::OnStartConversion() {
                 return;
         }
     }
-    GetDlgItem(IDC_CONVERT)->EnableWindow(FALSE);
-    GetDlgItem(IDC_STOP)->EnableWindow(TRUE);
+    // A workbook path typed after a cancelled chooser had no worksheet-list
+    // load to find the driver.
+    if (m_strExcelDriver.IsEmpty())
+        m_strExcelDriver = FindExcelDriver();
+    SwapButtons(IDC_STOP, IDC_CONVERT);
     CString strCaption;
     strCaption.LoadString(IDS_PROCESSING_RECORD);
     m_stProgressLabel.SetWindowTextW(strCaption);
@@ -164,9 +173,20 @@ void CTabrookDlg::OnStopConversion() {
 }
 
 void CTabrookDlg::ShowIdle(const CString& strCaption) {
-    GetDlgItem(IDC_CONVERT)->EnableWindow(TRUE);
-    GetDlgItem(IDC_STOP)->EnableWindow(FALSE);
+    SwapButtons(IDC_CONVERT, IDC_STOP);
     m_stProgressLabel.SetWindowTextW(strCaption);
+}
+
+void CTabrookDlg::SwapButtons(int nEnable, int nDisable) {
+    CWidgetWnd* pOn = GetDlgItem(nEnable);
+    CWidgetWnd* pOff = GetDlgItem(nDisable);
+    pOn->EnableWindow(TRUE);
+    // A button that goes grey with the keyboard on it hands the keyboard to
+    // the one that comes on, not to the next control in the tab order (the
+    // read-only workbook box, whose text would show selected).
+    if (pOff->HasFocus())
+        pOn->SetFocus();
+    pOff->EnableWindow(FALSE);
 }
 
 LRESULT CTabrookDlg::OnProgress(WPARAM /*wParam*/, LPARAM lParam) {
@@ -217,7 +237,7 @@ void CTabrookDlg::OnBrowseExcelFile() {
     const CString strCurrent = m_edExcelFile.GetWindowText();
     CFileDialog chooser(TRUE, u".xls", nullptr, OFN_EXPLORER | OFN_FILEMUSTEXIST,
                         u"Excel Files (*.xls *.xlsx *.xlsm)|*.xls;*.xlsx;*.xlsm|"
-                        u"All Files (*.*)|*.*||",
+                        u"All files (*)|*||",
                         this);
     std::u16string buffer(kFileBufferSize, u'\0');
     std::copy_n(strCurrent.GetString(), std::min(strCurrent.GetLength(), kFileBufferSize - 1),
@@ -239,6 +259,8 @@ void CTabrookDlg::OnBrowseExcelFile() {
 }
 
 void CTabrookDlg::LoadWorksheetList() {
+    // A large workbook keeps the window busy for a while.
+    const CWaitCursor wait;
     const CString strWorkbook = m_edExcelFile.GetWindowText();
     m_strExcelDriver = FindExcelDriver();
     if (m_strExcelDriver.IsEmpty()) {
@@ -289,5 +311,12 @@ CString CTabrookDlg::HelpAddress() {
 }
 
 void CTabrookDlg::OnHelpButton() {
-    ShellExecuteW(nullptr, u"open", HelpAddress(), nullptr, nullptr, SW_SHOW);
+    const CString strAddress = HelpAddress();
+    if (ShellExecuteW(nullptr, u"open", strAddress, nullptr, nullptr, SW_SHOW) > 32)
+        return;
+    // The installed page is named by its path, a web page by its address.
+    const QUrl url(ToQString(strAddress));
+    const CString strPage = url.isLocalFile() ? FromQString(url.toLocalFile()) : strAddress;
+    AfxMessageBox(u"The help page " + strPage + u" cannot be opened:\n" + ShellExecuteErrorText(),
+                  MB_OK);
 }

@@ -69,6 +69,8 @@ protected:
 
 private:
     void ShowIdle(const CString& strCaption);
+    // Enables one of Convert and Stop and disables the other.
+    void SwapButtons(int nEnable, int nDisable);
 
     std::vector<CConvertThread*> m_arrWorkers;  // every worker this dialog started
 };

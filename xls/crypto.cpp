@@ -33,6 +33,8 @@ struct Gcrypt {
     decltype(&::gcry_cipher_close) cipher_close = nullptr;
     decltype(&::gcry_cipher_setkey) cipher_setkey = nullptr;
     decltype(&::gcry_cipher_encrypt) cipher_encrypt = nullptr;
+    decltype(&::gcry_cipher_decrypt) cipher_decrypt = nullptr;
+    decltype(&::gcry_cipher_setiv) cipher_setiv = nullptr;
     std::string failure;  // why the library could not be used
 };
 
@@ -62,6 +64,8 @@ Gcrypt loadGcrypt() {
     lookUp(library, "gcry_cipher_close", g.cipher_close, g.failure);
     lookUp(library, "gcry_cipher_setkey", g.cipher_setkey, g.failure);
     lookUp(library, "gcry_cipher_encrypt", g.cipher_encrypt, g.failure);
+    lookUp(library, "gcry_cipher_decrypt", g.cipher_decrypt, g.failure);
+    lookUp(library, "gcry_cipher_setiv", g.cipher_setiv, g.failure);
     if (g.failure.empty()) {
         checkVersion(nullptr);
         control(GCRYCTL_INITIALIZATION_FINISHED, 0);
@@ -351,6 +355,288 @@ void decryptRc4Record(std::vector<uint8_t>& stream, size_t from, Bytes d) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Encrypted Office Open XML packages --------------------------------
+// The package is the EncryptedPackage stream (its size in 8 bytes, then
+// AES ciphertext); EncryptionInfo says how its key comes from the
+// password: "standard" encryption (version 3.2 or 4.2: a binary header,
+// SHA-1, AES in ECB mode) or "agile" encryption (version 4.4: an XML
+// description, SHA-1 to SHA-512, AES in CBC mode in 4096-byte segments).
+
+[[noreturn]] void packageProtected(const std::string& detail) {
+    throw Error(ErrorKind::Encrypted,
+                "container: the workbook is an encrypted package (" + detail + ")");
+}
+
+using Buffer = std::vector<uint8_t>;
+
+Buffer hashOf(int algo, const Buffer& in) {
+    const size_t n = algo == GCRY_MD_SHA1     ? 20
+                     : algo == GCRY_MD_SHA256 ? 32
+                     : algo == GCRY_MD_SHA384 ? 48
+                                              : 64;
+    Buffer out(n, 0);
+    gcrypt().md_hash_buffer(algo, out.data(), in.data(), in.size());
+    return out;
+}
+
+Buffer concat(const Buffer& a, const Buffer& b) {
+    Buffer out(a);
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+Buffer le32Bytes(uint32_t x) {
+    Buffer v;
+    appendLe32(v, x);
+    return v;
+}
+
+// AES over whole blocks, ECB or CBC (with `iv`), decrypting in place.
+void aesDecrypt(const Buffer& key, const Buffer* iv, uint8_t* data, size_t size) {
+    const int algo = key.size() == 16   ? GCRY_CIPHER_AES128
+                     : key.size() == 24 ? GCRY_CIPHER_AES192
+                     : key.size() == 32 ? GCRY_CIPHER_AES256
+                                        : 0;
+    if (algo == 0 || size % 16 != 0) {
+        packageProtected("an AES key of " + std::to_string(key.size()) + " bytes");
+    }
+    gcry_cipher_hd_t raw = nullptr;
+    const Gcrypt& g = gcrypt();
+    if (g.cipher_open(&raw, algo, iv ? GCRY_CIPHER_MODE_CBC : GCRY_CIPHER_MODE_ECB, 0) != 0) {
+        packageProtected("AES is not available");
+    }
+    const Cipher h(raw);
+    if (g.cipher_setkey(h.get(), key.data(), key.size()) != 0 ||
+        (iv && g.cipher_setiv(h.get(), iv->data(), iv->size()) != 0) ||
+        g.cipher_decrypt(h.get(), data, size, nullptr, 0) != 0) {
+        packageProtected("AES refused the key");
+    }
+}
+
+// The package's declared size and its ciphertext.
+std::pair<uint64_t, Bytes> packageBody(const Buffer& package) {
+    if (package.size() < 8) {
+        packageProtected("the EncryptedPackage stream is too short");
+    }
+    const uint64_t size = le64(package.data());
+    const Bytes body = Bytes(package).subspan(8);
+    if (size > body.size()) {
+        packageProtected("the EncryptedPackage stream is shorter than its declared size");
+    }
+    return {size, body};
+}
+
+// Standard encryption: the key from SHA-1 of the salt and password,
+// stretched 50,000 times, then widened as CryptoAPI derives keys.
+Buffer decryptStandard(Bytes info, const Buffer& package) {
+    if (info.size() < 12) {
+        packageProtected("EncryptionInfo too short");
+    }
+    const size_t headerSize = le32(info.data() + 8);
+    if (headerSize < 32 || info.size() < 12 + headerSize + 4 + 16 + 16 + 4 + 32) {
+        packageProtected("EncryptionInfo too short");
+    }
+    const uint8_t* header = info.data() + 12;
+    const uint32_t algId = le32(header + 8);
+    const size_t keyBytes = le32(header + 16) / 8;
+    if ((algId != 0x660E && algId != 0x660F && algId != 0x6610) ||
+        (keyBytes != 16 && keyBytes != 24 && keyBytes != 32)) {
+        packageProtected("a cipher other than AES (id " + std::to_string(algId) + ")");
+    }
+    const uint8_t* verifier = header + headerSize;
+    const Buffer salt(verifier + 4, verifier + 20);
+    Buffer h = hashOf(GCRY_MD_SHA1, concat(salt, utf16Password()));
+    for (uint32_t i = 0; i < 50000; ++i) {
+        h = hashOf(GCRY_MD_SHA1, concat(le32Bytes(i), h));
+    }
+    h = hashOf(GCRY_MD_SHA1, concat(h, le32Bytes(0)));
+    Buffer x1(64, 0x36), x2(64, 0x5C);
+    for (size_t i = 0; i < h.size(); ++i) {
+        x1[i] ^= h[i];
+        x2[i] ^= h[i];
+    }
+    Buffer key = concat(hashOf(GCRY_MD_SHA1, x1), hashOf(GCRY_MD_SHA1, x2));
+    key.resize(keyBytes);
+    // The verifier (16 bytes) and its SHA-1 hash (32 encrypted bytes).
+    Buffer check(verifier + 20, verifier + 36);
+    Buffer checkHash(verifier + 40, verifier + 72);
+    aesDecrypt(key, nullptr, check.data(), check.size());
+    aesDecrypt(key, nullptr, checkHash.data(), checkHash.size());
+    const Buffer expected = hashOf(GCRY_MD_SHA1, check);
+    if (!std::equal(expected.begin(), expected.end(), checkHash.begin())) {
+        packageProtected("it needs a password");
+    }
+    const auto [size, body] = packageBody(package);
+    Buffer out(body.begin(), body.begin() + static_cast<ptrdiff_t>((body.size() / 16) * 16));
+    aesDecrypt(key, nullptr, out.data(), out.size());
+    out.resize(static_cast<size_t>(std::min<uint64_t>(size, out.size())));
+    return out;
+}
+
+// An attribute of the first element named `element` in agile encryption's
+// XML description (the values are plain: names, numbers, base64).
+std::string attribute(std::string_view xml, std::string_view element, std::string_view name) {
+    const size_t at = xml.find("<" + std::string(element) + " ");
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    const size_t end = xml.find('>', at);
+    const std::string_view tag =
+        xml.substr(at, end == std::string_view::npos ? xml.npos : end - at);
+    const std::string key = " " + std::string(name) + "=\"";
+    const size_t v = tag.find(key);
+    if (v == std::string_view::npos) {
+        return {};
+    }
+    const size_t close = tag.find('"', v + key.size());
+    return std::string(tag.substr(
+        v + key.size(), close == std::string_view::npos ? tag.npos : close - v - key.size()));
+}
+
+Buffer base64(std::string_view text) {
+    Buffer out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        int v = -1;
+        if (c >= 'A' && c <= 'Z') {
+            v = c - 'A';
+        } else if (c >= 'a' && c <= 'z') {
+            v = c - 'a' + 26;
+        } else if (c >= '0' && c <= '9') {
+            v = c - '0' + 52;
+        } else if (c == '+') {
+            v = 62;
+        } else if (c == '/') {
+            v = 63;
+        }
+        if (v < 0) {
+            continue;
+        }
+        bits = (bits << 6U) | static_cast<uint32_t>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<uint8_t>(bits >> static_cast<unsigned>(count)));
+        }
+    }
+    return out;
+}
+
+int hashAlgorithm(const std::string& name) {
+    if (name == "SHA1") {
+        return GCRY_MD_SHA1;
+    }
+    if (name == "SHA256") {
+        return GCRY_MD_SHA256;
+    }
+    if (name == "SHA384") {
+        return GCRY_MD_SHA384;
+    }
+    if (name == "SHA512") {
+        return GCRY_MD_SHA512;
+    }
+    packageProtected("the hash algorithm \"" + name + "\"");
+}
+
+// `b` cut or padded with `pad` to n bytes.
+Buffer fitted(Buffer b, size_t n, uint8_t pad) {
+    b.resize(n, pad);
+    return b;
+}
+
+// Agile encryption: the password's hash stretched spinCount times, then a
+// key per purpose from it and a fixed block key; the intermediate key that
+// decrypts the package is itself encrypted with one of them.
+Buffer decryptAgile(Bytes info, const Buffer& package) {
+    const std::string_view xml(reinterpret_cast<const char*>(info.data()) + 8, info.size() - 8);
+    const std::string encryptor = "p:encryptedKey";
+    const int keyHash = hashAlgorithm(attribute(xml, encryptor, "hashAlgorithm"));
+    const int dataHash = hashAlgorithm(attribute(xml, "keyData", "hashAlgorithm"));
+    const size_t keyBytes =
+        std::strtoul(attribute(xml, encryptor, "keyBits").c_str(), nullptr, 10) / 8;
+    const size_t dataKeyBytes =
+        std::strtoul(attribute(xml, "keyData", "keyBits").c_str(), nullptr, 10) / 8;
+    const size_t blockSize =
+        std::strtoul(attribute(xml, "keyData", "blockSize").c_str(), nullptr, 10);
+    const uint32_t spins = static_cast<uint32_t>(
+        std::strtoul(attribute(xml, encryptor, "spinCount").c_str(), nullptr, 10));
+    if (attribute(xml, encryptor, "cipherAlgorithm") != "AES" || blockSize != 16 ||
+        spins > 10000000) {
+        packageProtected("a cipher other than AES, or an unusual key derivation");
+    }
+    const Buffer salt = base64(attribute(xml, encryptor, "saltValue"));
+    Buffer h = hashOf(keyHash, concat(salt, utf16Password()));
+    for (uint32_t i = 0; i < spins; ++i) {
+        h = hashOf(keyHash, concat(le32Bytes(i), h));
+    }
+    auto keyFor = [&](std::initializer_list<uint8_t> block) {
+        return fitted(hashOf(keyHash, concat(h, Buffer(block))), keyBytes, 0x36);
+    };
+    const Buffer iv = fitted(salt, blockSize, 0x36);
+    Buffer input = base64(attribute(xml, encryptor, "encryptedVerifierHashInput"));
+    Buffer value = base64(attribute(xml, encryptor, "encryptedVerifierHashValue"));
+    Buffer secret = base64(attribute(xml, encryptor, "encryptedKeyValue"));
+    if (input.empty() || input.size() % 16 || value.empty() || value.size() % 16 ||
+        secret.empty() || secret.size() % 16) {
+        packageProtected("EncryptionInfo lacks its verifier");
+    }
+    aesDecrypt(keyFor({0xfe, 0xa7, 0xd2, 0x76, 0x3b, 0x4b, 0x9e, 0x79}), &iv, input.data(),
+               input.size());
+    aesDecrypt(keyFor({0xd7, 0xaa, 0x0f, 0x6d, 0x30, 0x61, 0x34, 0x4e}), &iv, value.data(),
+               value.size());
+    input.resize(salt.size());
+    const Buffer expected = hashOf(keyHash, input);
+    if (value.size() < expected.size() ||
+        !std::equal(expected.begin(), expected.end(), value.begin())) {
+        packageProtected("it needs a password");
+    }
+    aesDecrypt(keyFor({0x14, 0x6e, 0x0b, 0xe7, 0xab, 0xac, 0xd0, 0xd6}), &iv, secret.data(),
+               secret.size());
+    secret.resize(dataKeyBytes);
+    const Buffer dataSalt = base64(attribute(xml, "keyData", "saltValue"));
+    const auto [size, body] = packageBody(package);
+    constexpr size_t kSegment = 4096;
+    Buffer out;
+    out.reserve(body.size());
+    for (size_t at = 0, segment = 0; at < body.size() && out.size() < size;
+         at += kSegment, ++segment) {
+        const size_t n = std::min(kSegment, body.size() - at) / 16 * 16;
+        if (n == 0) {
+            break;
+        }
+        const Buffer segmentIv =
+            fitted(hashOf(dataHash, concat(dataSalt, le32Bytes(static_cast<uint32_t>(segment)))),
+                   blockSize, 0x36);
+        const size_t from = out.size();
+        out.insert(out.end(), body.begin() + static_cast<ptrdiff_t>(at),
+                   body.begin() + static_cast<ptrdiff_t>(at + n));
+        aesDecrypt(secret, &segmentIv, out.data() + from, n);
+    }
+    out.resize(static_cast<size_t>(std::min<uint64_t>(size, out.size())));
+    return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> decryptPackage(const std::vector<uint8_t>& info,
+                                    const std::vector<uint8_t>& package) {
+    if (info.size() < 8) {
+        packageProtected("EncryptionInfo too short");
+    }
+    const uint16_t major = le16(info.data());
+    const uint16_t minor = le16(info.data() + 2);
+    if (major == 4 && minor == 4) {
+        return decryptAgile(info, package);
+    }
+    if ((major == 3 || major == 4) && minor == 2) {
+        return decryptStandard(info, package);
+    }
+    packageProtected("encryption version " + std::to_string(major) + "." + std::to_string(minor));
+}
 
 void decryptStream(std::vector<uint8_t>& stream, const Record& filePass, int biff) {
     const size_t from = filePass.offset + 4 + filePass.data.size();

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "xls/cfb.h"
+#include "xls/crypto.h"
 #include "xls/data.h"
 #include "xls/file_bytes.h"
 #include "xls/records.h"
@@ -163,6 +164,16 @@ Workbook Workbook::open(const std::filesystem::path& path, const PackageReader& 
             }
         }
         return package(std::move(file));
+    }
+    // An encrypted Office Open XML package: a compound file holding the
+    // encrypted zip and how to decrypt it, and no workbook stream.
+    if (detail::CompoundFile::hasSignature(file)) {
+        const detail::CompoundFile cf(file);
+        const auto info = cf.findStream(u"EncryptionInfo");
+        const auto encrypted = cf.findStream(u"EncryptedPackage");
+        if (info && encrypted && !cf.findStream(u"Workbook") && !cf.findStream(u"Book")) {
+            return package(detail::decryptPackage(cf.readStream(*info), cf.readStream(*encrypted)));
+        }
     }
     const detail::Bytes bytes = file;
     return load(std::move(file), bytes, sheetNameOf(path));

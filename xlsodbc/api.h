@@ -114,10 +114,15 @@ SQLRETURN setStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
 SQLRETURN getStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER capacity,
                       SQLINTEGER* length) noexcept;
 
-// Parameters (api_params.cpp): statements have none.
+// Parameters (api_params.cpp).
 SQLRETURN numParams(SQLHSTMT stmt, SQLSMALLINT* count) noexcept;
 SQLRETURN bindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT ioType, SQLSMALLINT cType,
-                        SQLPOINTER value, SQLLEN capacity, SQLLEN* indicator) noexcept;
+                        SQLSMALLINT sqlType, SQLPOINTER value, SQLLEN capacity,
+                        SQLLEN* indicator) noexcept;
+// The values bound to the first `count` parameters; texts are kept in
+// `texts`. Throws DriverError (07002 when fewer are bound).
+std::vector<sql::Value> parameterValues(Statement& s, size_t count,
+                                        std::vector<std::u16string>& texts);
 SQLRETURN describeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type, SQLULEN* size,
                         SQLSMALLINT* digits, SQLSMALLINT* nullable) noexcept;
 SQLRETURN paramData(SQLHSTMT stmt, SQLPOINTER* value) noexcept;

@@ -5,6 +5,9 @@
 #include "xlsodbc/api.h"
 #include "xlsodbc/attributes.h"
 #include "xlsodbc/connection_string.h"
+#include "xlsodbc/engine_bridge.h"
+
+#include "sql/rewriter.h"
 
 namespace xlsodbc {
 namespace {
@@ -139,12 +142,19 @@ SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT /*completion*/
 
 SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
                     SQLINTEGER* outLength) noexcept {
-    // The driver runs statements as written: the native form is the text.
+    // The native form is the text the engine runs: the statement with its
+    // escapes and the dialect's forms translated.
     return guard<Connection>(dbc, [&](Connection& c) {
         if (in.isNull()) {
             throw DriverError(State::InvalidNullPointer, "No statement text was given");
         }
-        const Written w = writeText(in.str(), out);
+        std::u16string native;
+        try {
+            native = sql::rewrite(in.str(), utf8ToUtf16(c.path.string()));
+        } catch (const sql::Error& e) {
+            rethrowEngineError(e, in.str());
+        }
+        const Written w = writeText(native, out);
         storeLength(outLength, w.length);
         if (w.truncated) {
             c.diagnostics.add(State::Truncated, "The statement text was cut to fit its buffer");

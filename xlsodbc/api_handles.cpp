@@ -139,7 +139,8 @@ SQLRETURN freeStmt(SQLHSTMT stmt, SQLUSMALLINT option) noexcept {
                 s.bindings.clear();
                 break;
             case SQL_RESET_PARAMS:
-                break;  // the driver takes no parameters
+                s.parameters.clear();
+                break;
             default:
                 throw DriverError(State::InvalidAttributeValue, "Unknown SQLFreeStmt option");
         }

@@ -4,6 +4,11 @@
 // (isql and pyodbc both ask).
 #include "xlsodbc/api.h"
 #include "xlsodbc/catalog.h"
+#include "xlsodbc/engine_bridge.h"
+
+#include "sql/rewriter.h"
+
+#include <chrono>
 
 namespace xlsodbc {
 namespace {
@@ -15,23 +20,97 @@ void requireNoCursor(const Statement& s) {
     }
 }
 
-// Prepares the statement's text. A failure leaves the statement with
-// neither a cursor nor a prepared result, also when the failure is the
-// cursor left open: the driver manager moves the statement back to its
-// allocated state after any failed prepare or execute, so a cursor kept
-// open here could never be closed again through it.
+// The statement's result when it is run by the engine: its rows, or (for
+// a statement with parameters that is not executed yet) only its columns.
+std::unique_ptr<ResultSet> runQuery(Statement& s, const std::vector<sql::Value>& values) {
+    struct Running {
+        explicit Running(Statement& st) : s(st) {
+            s.control.start(std::chrono::seconds(s.queryTimeout));
+            s.running.store(true);
+        }
+        ~Running() { s.running.store(false); }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+        Statement& s;
+    } running(s);
+    return engineResult(s.query->run(values, s.control, s.maxRows));
+}
+
+std::unique_ptr<ResultSet> describedOnly(const sql::Query& query) {
+    return unexecutedResult(query.columnNames());
+}
+
+// Prepares the statement's text. SELECT * FROM <table> naming a table of
+// the workbook reads it directly; every other statement goes through the
+// engine. A failure leaves the statement with neither a cursor nor a
+// prepared result, also when the failure is the cursor left open: the
+// driver manager moves the statement back to its allocated state after any
+// failed prepare or execute, so a cursor kept open here could never be
+// closed again through it.
 void prepareText(Statement& s, const TextArg& text) {
     try {
         requireNoCursor(s);
         s.result.reset();
-        s.result = tableResult(catalogOf(s.connection), parseSelect(text.str()));
-        if (const std::string note = s.result->note(); !note.empty()) {
-            s.diagnostics.add(State::GeneralWarning, note);
+        s.query.reset();
+        const std::u16string statement = text.str();
+        std::optional<TableReference> table;
+        try {
+            table = parseSelect(statement);
+        } catch (const DriverError& e) {
+            if (e.state() != State::SyntaxError) {
+                throw;
+            }
+        }
+        const CatalogSource catalog = catalogOf(s.connection);
+        if (table && findTable(catalog.workbook.tables(), *table)) {
+            s.result = tableResult(catalog, *table);
+            if (const std::string note = s.result->note(); !note.empty()) {
+                s.diagnostics.add(State::GeneralWarning, note);
+            }
+            return;
+        }
+        try {
+            const std::u16string native =
+                sql::rewrite(statement, utf8ToUtf16(s.connection.path.string()));
+            s.control.start(std::chrono::seconds(s.queryTimeout));
+            s.running.store(true);
+            struct Done {
+                Statement& st;
+                ~Done() { st.running.store(false); }
+            } done{s};
+            s.query = s.connection.engine().prepare(native, s.control);
+            if (s.query->parameterCount() == 0) {
+                s.result = runQuery(s, {});
+            } else {
+                s.result = describedOnly(*s.query);
+            }
+        } catch (const sql::Error& e) {
+            // SELECT * FROM <name> that the engine cannot read either: the
+            // name is what is wrong ([a]b$] needs no escape for its "]").
+            if (table && e.kind() == sql::ErrorKind::Syntax) {
+                s.result = tableResult(catalog, *table);
+            }
+            rethrowEngineError(e, statement);
         }
     } catch (...) {
         s.closeCursor();
         s.result.reset();
+        s.query.reset();
         throw;
+    }
+}
+
+// Runs a prepared engine statement that has parameters with the values
+// bound now.
+void executeWithParameters(Statement& s) {
+    try {
+        std::vector<std::u16string> texts;
+        const std::vector<sql::Value> values =
+            parameterValues(s, static_cast<size_t>(s.query->parameterCount()), texts);
+        s.result = runQuery(s, values);
+    } catch (const sql::Error& e) {
+        s.result = describedOnly(*s.query);
+        rethrowEngineError(e, u"");
     }
 }
 
@@ -123,7 +202,7 @@ std::optional<SQLLEN> numericAttribute(Statement& s, SQLUSMALLINT column, SQLUSM
         case SQL_DESC_UNSIGNED:
             return c.sqlType == SQL_WVARCHAR ? SQL_TRUE : SQL_FALSE;
         case SQL_DESC_SEARCHABLE:
-            return SQL_PRED_NONE;
+            return SQL_PRED_SEARCHABLE;
         case SQL_DESC_UPDATABLE:
             return SQL_ATTR_READONLY;
         case SQL_DESC_AUTO_UNIQUE_VALUE:
@@ -179,6 +258,9 @@ SQLRETURN execute(SQLHSTMT stmt) noexcept {
         describedResult(s);
         requireNoCursor(s);
         s.closeCursor();
+        if (s.query && s.query->parameterCount() > 0) {
+            executeWithParameters(s);
+        }
         s.executed = true;
         return SQL_SUCCESS;
     });
@@ -188,6 +270,9 @@ SQLRETURN execDirect(SQLHSTMT stmt, const TextArg& text) noexcept {
     return guard<Statement>(stmt, [&](Statement& s) {
         prepareText(s, text);
         s.closeCursor();
+        if (s.query && s.query->parameterCount() > 0) {
+            executeWithParameters(s);
+        }
         s.executed = true;
         return SQL_SUCCESS;
     });
@@ -268,9 +353,15 @@ SQLRETURN closeCursor(SQLHSTMT stmt) noexcept {
 }
 
 SQLRETURN cancel(SQLHSTMT stmt) noexcept {
-    // Every call completes before it returns, so there is never a call in
-    // progress to stop: ODBC then makes SQLCancel close the cursor, as
-    // SQLFreeStmt(SQL_CLOSE) does, and the driver manager counts on it.
+    // A statement the engine is running on another thread is asked to stop
+    // (without the handle's lock, which that thread holds); it then fails
+    // with HY008. Otherwise there is no call in progress to stop: ODBC then
+    // makes SQLCancel close the cursor, as SQLFreeStmt(SQL_CLOSE) does, and
+    // the driver manager counts on it.
+    if (Statement* running = asStatement(stmt); running != nullptr && running->running.load()) {
+        running->control.cancel();
+        return SQL_SUCCESS;
+    }
     return guard<Statement>(stmt, [](Statement& s) {
         s.closeCursor();
         return SQL_SUCCESS;

@@ -373,7 +373,7 @@ std::unique_ptr<ResultSet> typeInfoResult(SQLSMALLINT type, bool odbc2) {
                         u"max length",
                         number(SQL_NULLABLE),
                         number(SQL_FALSE),
-                        number(SQL_PRED_NONE),  // statements take no predicate
+                        number(SQL_SEARCHABLE),  // WHERE compares and LIKE matches it
                         {},
                         number(SQL_FALSE),
                         {},
@@ -514,11 +514,6 @@ std::unique_ptr<ResultSet> emptyCatalogResult(EmptyCatalog which, bool odbc2) {
     return fixedResult(shape.columns, {}, odbc2);
 }
 
-namespace {
-
-// The table a reference names: a worksheet by its name; a defined name
-// qualified by a sheet (Sheet1!Name) as that sheet's own; an unqualified
-// one as the workbook's, else as the first sheet's that has it.
 std::optional<size_t> findTable(const std::vector<TableInfo>& tables, const TableReference& ref) {
     const TableKind kind = ref.worksheet ? TableKind::Worksheet : TableKind::DefinedName;
     std::optional<size_t> sheetOwn;
@@ -536,8 +531,6 @@ std::optional<size_t> findTable(const std::vector<TableInfo>& tables, const Tabl
     }
     return sheetOwn;
 }
-
-}  // namespace
 
 std::unique_ptr<ResultSet> tableResult(const CatalogSource& c, const TableReference& ref) {
     const auto& tables = c.workbook.tables();

@@ -68,6 +68,11 @@ enum class EmptyCatalog : unsigned char {
 // column counts for ODBC 2 applications).
 std::unique_ptr<ResultSet> emptyCatalogResult(EmptyCatalog which, bool odbc2);
 
+// The table a reference names: a worksheet by its name; a defined name
+// qualified by a sheet (Sheet1!Name) as that sheet's own; an unqualified
+// one as the workbook's, else as the first sheet's that has it.
+std::optional<size_t> findTable(const std::vector<TableInfo>& tables, const TableReference& ref);
+
 // The result of one table of the workbook (a statement's
 // table). Throws DriverError (42S02) naming the tables that exist.
 std::unique_ptr<ResultSet> tableResult(const CatalogSource& c, const TableReference& ref);

@@ -21,6 +21,7 @@ enum class State : unsigned char {
     FractionTruncated,       // 01S07
     InvalidColumnNumber,     // 07009
     InvalidParameterNumber,  // 07009 (ODBC 2: S1093)
+    WrongParameterCount,     // 07002
     UnableToConnect,         // 08001
     ConnectionInUse,         // 08002
     NotConnected,            // 08003
@@ -32,6 +33,8 @@ enum class State : unsigned char {
     SyntaxError,             // 42000
     TableNotFound,           // 42S02
     GeneralError,            // HY000
+    Cancelled,               // HY008
+    Timeout,                 // HYT00
     OutOfMemory,             // HY001
     InvalidBufferType,       // HY003
     InvalidNullPointer,      // HY009

@@ -377,10 +377,10 @@ SQLRETURN SQL_API SQLNumParams(SQLHSTMT stmt, SQLSMALLINT* count) {
 }
 
 SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT ioType,
-                                   SQLSMALLINT cType, SQLSMALLINT /*sqlType*/, SQLULEN /*size*/,
+                                   SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN /*size*/,
                                    SQLSMALLINT /*digits*/, SQLPOINTER value, SQLLEN capacity,
                                    SQLLEN* indicator) {
-    return bindParameter(stmt, number, ioType, cType, value, capacity, indicator);
+    return bindParameter(stmt, number, ioType, cType, sqlType, value, capacity, indicator);
 }
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type,

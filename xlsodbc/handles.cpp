@@ -2,6 +2,8 @@
 // statements in their connection.
 #include "xlsodbc/handles.h"
 
+#include "xlsodbc/engine_bridge.h"
+
 #include <algorithm>
 
 namespace xlsodbc {
@@ -43,7 +45,20 @@ bool SlotList::anyInUse() {
                        [](const auto& slot) { return slot->tag != HandleTag::Free; });
 }
 
-Connection::~Connection() = default;
+Connection::~Connection() {
+    // Statements first: their compiled queries belong to the engine.
+    statements.releaseAll();
+}
+
+sql::Engine& Connection::engine() {
+    const std::lock_guard lock(engineMutex);
+    if (!sqlEngine) {
+        tables = std::make_unique<WorkbookTables>(
+            CatalogSource{*workbook, path, firstRowHasNames, sheetsAsTables});
+        sqlEngine = std::make_unique<sql::Engine>(*tables);
+    }
+    return *sqlEngine;
+}
 
 HandleSlot& Connection::addStatement() {
     return statements.add(HandleTag::Statement, std::make_unique<Statement>(*this));
@@ -51,6 +66,8 @@ HandleSlot& Connection::addStatement() {
 
 void Connection::disconnect() {
     statements.releaseAll();
+    sqlEngine.reset();
+    tables.reset();
     workbook.reset();
     path.clear();
     connectionString.clear();

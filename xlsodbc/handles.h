@@ -18,6 +18,9 @@
 #include "xlsodbc/result_set.h"
 #include "xlsodbc/statement_parser.h"
 
+#include "sql/engine.h"
+
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -110,11 +113,27 @@ public:
     SQLUINTEGER loginTimeout = 0;
     SQLUINTEGER connectionTimeout = 0;
     SQLUINTEGER txnIsolation = 0;
+
+    // The SQL engine of statements other than SELECT * FROM <table>,
+    // started on the first one; it reads the workbook through `tables`.
+    sql::Engine& engine();
+    std::unique_ptr<sql::TableResolver> tables;
+    std::unique_ptr<sql::Engine> sqlEngine;
+    std::mutex engineMutex;  // statements on several threads start it once
 };
 
 // One bound column (SQLBindCol).
 struct Binding {
     SQLSMALLINT cType = SQL_C_WCHAR;
+    SQLPOINTER data = nullptr;
+    SQLLEN capacity = 0;
+    SQLLEN* indicator = nullptr;
+};
+
+// One bound parameter (SQLBindParameter).
+struct ParameterBinding {
+    SQLSMALLINT cType = SQL_C_DEFAULT;
+    SQLSMALLINT sqlType = SQL_WVARCHAR;
     SQLPOINTER data = nullptr;
     SQLLEN capacity = 0;
     SQLLEN* indicator = nullptr;
@@ -131,6 +150,14 @@ public:
     // The prepared or executed result; the cursor is open while `executed`.
     std::unique_ptr<ResultSet> result;
     bool executed = false;
+    // An engine statement: compiled once, run at each execution when it has
+    // parameters (else its result is read when it is prepared).
+    std::unique_ptr<sql::Query> query;
+    std::vector<ParameterBinding> parameters;  // by parameter number - 1
+    // Stops the engine statement running on this handle: SQLCancel from
+    // another thread reaches it without the handle's lock.
+    sql::Control control;
+    std::atomic<bool> running{false};
     // Index of the next row SQLFetch reads; the current row is the first of
     // the last rowset fetched.
     uint32_t nextRow = 0;

@@ -43,6 +43,9 @@ public:
     // The text of column `col` of the current row; nullopt for an empty
     // cell. The view stays valid until the next call on this grid.
     virtual std::optional<std::u16string_view> field(uint16_t col) = 0;
+    // The value of column `col` of the current row when it is a plain
+    // number (not a date or time); nullopt otherwise.
+    virtual std::optional<double> plainNumber(uint16_t /*col*/) { return std::nullopt; }
     // The longest text of each column over rows [fromRow, rowCount()), in
     // UTF-16 units and in UTF-8 bytes; leaves the current row undefined.
     // With detected types, also what every value of the column is.

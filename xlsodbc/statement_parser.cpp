@@ -174,7 +174,7 @@ bool parseCell(std::u16string_view text, uint32_t& row, uint16_t& col) {
            ((text[i] >= u'A' && text[i] <= u'Z') || (text[i] >= u'a' && text[i] <= u'z'))) {
         ++i;
     }
-    if (i == 0 || i > 2 || i == text.size() || text.size() - i > 5) {
+    if (i == 0 || i > 3 || i == text.size() || text.size() - i > 7) {
         return false;
     }
     uint32_t number = 0;
@@ -185,7 +185,9 @@ bool parseCell(std::u16string_view text, uint32_t& row, uint16_t& col) {
         number = number * 10 + static_cast<uint32_t>(text[k] - u'0');
     }
     const int c = columnNumber(text.substr(0, i));
-    if (number < 1 || number > 65536 || c > 255) {
+    // The grid of an .xlsx worksheet; an .xls grid is smaller, and a range
+    // past its values ends where they end.
+    if (number < 1 || number > 1048576 || c > 16383) {
         return false;
     }
     row = number - 1;
@@ -216,11 +218,11 @@ TableReference sheetReference(std::u16string_view written, std::u16string_view n
     if (!range.empty()) {
         ref.range = parseCellRange(range);
         if (!ref.range) {
-            throw DriverError(
-                State::SyntaxError,
-                "\"" + utf16ToUtf8(range) + "\" in \"" + utf16ToUtf8(written) +
-                    "\" is not a range of a worksheet: write it as A1:D20 (columns A to IV, rows 1 "
-                    "to 65536)");
+            throw DriverError(State::SyntaxError, "\"" + utf16ToUtf8(range) + "\" in \"" +
+                                                      utf16ToUtf8(written) +
+                                                      "\" is not a range of a worksheet: write it "
+                                                      "as A1:D20 (columns A to XFD, rows 1 "
+                                                      "to 1048576)");
         }
     }
     return ref;

@@ -110,6 +110,15 @@ public:
         return text.empty() ? std::nullopt : std::optional(text);
     }
 
+    std::optional<double> plainNumber(uint16_t col) override {
+        const int32_t i = m_index[col];
+        if (i < 0) {
+            return std::nullopt;
+        }
+        const xls::Cell& cell = m_cells[static_cast<size_t>(i)];
+        return cell.type == xls::CellType::Number ? std::optional(cell.number) : std::nullopt;
+    }
+
     // Visits only the cells that hold a value: a range as wide and tall as
     // a worksheet allows may hold a handful of them. Values are measured,
     // not rendered: only strings are looked at.

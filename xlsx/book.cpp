@@ -463,6 +463,10 @@ xls::Workbook readPackage(std::vector<uint8_t> bytes) {
     if (const ZipEntry* e = stringsPart.empty() ? nullptr : zip.find(stringsPart)) {
         SharedStringsHandler strings(*sst);
         parseXml(zip, *e, strings);
+        // The table lives as long as the workbook: no room is kept beyond
+        // its strings (growth by doubling leaves up to half of it empty).
+        sst->chars.shrink_to_fit();
+        sst->ends.shrink_to_fit();
     }
     package->sst = sst;
     book->sst = std::move(sst);

@@ -284,7 +284,7 @@ public:
     }
 
 private:
-    static constexpr size_t kChunk = size_t{1} << 20U;
+    static constexpr size_t kChunk = size_t{256} << 10U;
     static constexpr size_t kChunks = 4;
 
     void run() {

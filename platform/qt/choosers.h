@@ -74,10 +74,17 @@ void SetFolderChooserHook(FolderChooserHook hook);
 BOOL AfxBrowseForFolder(const CString& strStartPath, const CString& strPrompt, CString& strFolder);
 
 inline constexpr int SW_SHOW = 5;
-// Opens an address ("open" verb) with the user's default handler. Above 32
-// when the handler was started, as the shell answers.
+// Opens an address ("open" verb) with the user's default handler: the
+// desktop's opener (xdg-open), or Qt's services where there is none. Above
+// 32 when the handler was started, as the shell answers; otherwise 2 for a
+// local file that does not exist, 5 for one that cannot be read, 31 when no
+// handler took it, and ShellExecuteErrorText says why. The opener never
+// writes to the program's terminal, and a page that it could only show as
+// text there counts as not opened.
 INT_PTR ShellExecuteW(CWnd* hWnd, const char16_t* lpOperation, const char16_t* lpFile,
                       const char16_t* lpParameters, const char16_t* lpDirectory, int nShowCmd);
+// Why the calling thread's last ShellExecuteW failed, as a user reads it.
+CString ShellExecuteErrorText();
 
 // Makes AfxMessageBox show Qt message boxes on the GUI thread (from any
 // thread; a worker waits for the answer). Returns the previous handler.

@@ -2,6 +2,7 @@
 #include "platform/qt/wnd.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -106,6 +107,29 @@ BOOL CWidgetWnd::IsWindowEnabled() const {
     BOOL bEnabled = FALSE;
     RunOnGuiThread([&] { bEnabled = m_pWidget && m_pWidget->isEnabled() ? TRUE : FALSE; });
     return bEnabled;
+}
+
+BOOL CWidgetWnd::HasFocus() const {
+    BOOL bFocus = FALSE;
+    RunOnGuiThread([&] {
+        bFocus = m_pWidget && m_pWidget->window()->focusWidget() == m_pWidget ? TRUE : FALSE;
+    });
+    return bFocus;
+}
+
+void CWidgetWnd::SetFocus() {
+    RunOnGuiThread([&] {
+        if (m_pWidget)
+            m_pWidget->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+CWaitCursor::CWaitCursor() {
+    RunOnGuiThread([] { QApplication::setOverrideCursor(Qt::WaitCursor); });
+}
+
+CWaitCursor::~CWaitCursor() {
+    RunOnGuiThread([] { QApplication::restoreOverrideCursor(); });
 }
 
 BOOL CEdit::SetReadOnly(BOOL bReadOnly) {

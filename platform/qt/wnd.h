@@ -30,6 +30,12 @@ public:
     void SetWindowTextW(const char16_t* lpszString);
     BOOL EnableWindow(BOOL bEnable = TRUE);
     [[nodiscard]] BOOL IsWindowEnabled() const;
+    // TRUE when this control is the one its window gives the keyboard to
+    // (also while the window itself is not active).
+    [[nodiscard]] BOOL HasFocus() const;
+    // Gives this control the keyboard, as a click would (an edit box's
+    // text is not selected).
+    void SetFocus();
 
 protected:
     QPointer<QWidget> m_pWidget;
@@ -58,6 +64,17 @@ public:
     void ResetContent();
     [[nodiscard]] int GetCount() const;
     void GetLBText(int nIndex, CString& rString) const;
+};
+
+// The hourglass over every window of the program for the lifetime of the
+// object (wait cursors nest). Message boxes shown meanwhile still show the
+// ordinary pointer.
+class CWaitCursor {
+public:
+    CWaitCursor();
+    ~CWaitCursor();
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
 // Conversions between the stand-in's UTF-16 strings and Qt's.

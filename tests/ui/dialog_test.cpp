@@ -1,12 +1,20 @@
 // The dialog driven as a user drives it, on the offscreen platform: its
 // initial state, the choosers, and whole conversions through the real
 // worker, unixODBC and the project's Excel driver.
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 
 #include "dialog_test.h"
@@ -108,7 +116,8 @@ TEST_F(DialogTest, ChoosingAWorkbookDerivesTheOutputAndFillsTheWorksheets) {
     ASSERT_EQ(fileRequests[0].filters.size(), 2u);
     EXPECT_EQ(fileRequests[0].filters[0].first, u"Excel Files (*.xls *.xlsx *.xlsm)");
     EXPECT_EQ(fileRequests[0].filters[0].second, u"*.xls;*.xlsx;*.xlsm");
-    EXPECT_EQ(fileRequests[0].filters[1].second, u"*.*");
+    EXPECT_EQ(fileRequests[0].filters[1].first, u"All files (*)");
+    EXPECT_EQ(fileRequests[0].filters[1].second, u"*");
     EXPECT_EQ(dlg->Text("IDC_EXCEL_FILE").toStdString(), book.string());
     EXPECT_EQ(dlg->Text("IDC_TEXT_FILE").toStdString(), (dir / "q1.xls.d/Sales.csv").string());
     EXPECT_EQ(dlg->m_strExcelName, u"Sales.XLS");
@@ -208,7 +217,7 @@ TEST_F(DialogTest, AnExistingOutputIsOverwrittenAppendedOrLeftAlone) {
     EXPECT_EQ(ReadBytes(out), "old\n");
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0],
-              "File " + out.string() + " already exists\nYes: Overwite file\nNo: Append to file");
+              "File " + out.string() + " already exists\nYes: Overwrite file\nNo: Append to file");
     EXPECT_EQ(boxTypes[0], MB_YESNOCANCEL | MB_ICONQUESTION);
     Convert("R499$", out);  // No: append
     EXPECT_TRUE(SameText(ReadBytes(out), "old\nItem,Number\n" + Records(1, 499)));
@@ -239,14 +248,104 @@ TEST_F(DialogTest, ProblemsAreShownInMessageBoxes) {
     EXPECT_EQ(
         Boxes()[2],
         "Problem opening output file.\nInvalid path or File may be read only.\nIs a directory");
-    // The workbook itself, through a link: refused, the workbook unchanged.
+    // The workbook itself, through a link: refused before any question
+    // whether to overwrite it, no run, the workbook unchanged.
     fs::create_symlink(book, dir / "link.csv");
     const std::string before = ReadBytes(book);
-    answers = {IDYES};
-    Convert("Pens$", dir / "link.csv");
-    ASSERT_EQ(Boxes().size(), 5u);
-    EXPECT_EQ(Boxes()[4], "The output file is the workbook itself.");
+    CConvertThread* pLastRun = dlg->m_pThread;
+    dlg->SetText("IDC_TEXT_FILE", QString::fromStdString((dir / "link.csv").string()));
+    dlg->Click("IDC_CONVERT");
+    ASSERT_EQ(Boxes().size(), 4u);
+    EXPECT_EQ(Boxes()[3], "The output file is the workbook itself.");
+    EXPECT_EQ(dlg->m_pThread, pLastRun);
+    EXPECT_TRUE(dlg->Control<QPushButton>("IDC_CONVERT")->isEnabled());
     EXPECT_EQ(ReadBytes(book), before);
+}
+
+TEST_F(DialogTest, AWorkbookTypedAfterACancelledChooserConverts) {
+    nextFile.reset();
+    dlg->Click("IDC_BROWSE_EXCEL");
+    auto* box = dlg->Control<QLineEdit>("IDC_EXCEL_FILE");
+    ASSERT_FALSE(box->isReadOnly());
+    const fs::path book = Workbook(kExportXls, "typed.xls");
+    QTest::keyClicks(box, QString::fromStdString(book.string()));
+    PlainTextOptions();
+    Convert("R499$", dir / "typed.txt");
+    EXPECT_TRUE(Boxes().empty()) << Boxes()[0];
+    EXPECT_TRUE(SameText(ReadBytes(dir / "typed.txt"), "Item,Number\n" + Records(1, 499)));
+}
+
+TEST_F(DialogTest, TheKeyboardStaysOnAButtonWhileConvertAndStopSwap) {
+    Choose(Workbook(kExportXls, "export.xls"));
+    PlainTextOptions();
+    QWidget* window = dlg->GetQDialog();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* convert = dlg->Control<QPushButton>("IDC_CONVERT");
+    QWidget* focusDuringRun = nullptr;
+    dlg->m_nHoldAt = 1;
+    dlg->m_onHeld = [&] { focusDuringRun = window->focusWidget(); };
+    dlg->SetText("IDC_WORKSHEET", "R499$");
+    dlg->SetText("IDC_TEXT_FILE", QString::fromStdString((dir / "keys.txt").string()));
+    QTest::mouseClick(convert, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([this] { return dlg->Idle(); }));
+    ASSERT_NE(focusDuringRun, nullptr);
+    EXPECT_EQ(focusDuringRun->objectName(), "IDC_STOP");
+    EXPECT_EQ(window->focusWidget(), convert);
+    EXPECT_FALSE(dlg->Control<QLineEdit>("IDC_EXCEL_FILE")->hasSelectedText());
+}
+
+TEST_F(DialogTest, LoadingTheWorksheetListShowsTheBusyCursor) {
+    // The scripted box comes in the middle of the load.
+    std::vector<Qt::CursorShape> shapes;
+    SetMessageBoxHandler([&](const CString&, UINT) {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        shapes.push_back(cursor ? cursor->shape() : Qt::ArrowCursor);
+        return IDOK;
+    });
+    const fs::path notBook = dir / "notes.xls";
+    WriteBytes(notBook, "just some text\n");
+    Choose(notBook);
+    EXPECT_EQ(shapes, std::vector<Qt::CursorShape>({Qt::WaitCursor}));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    // A real message box lifts it while it is up; it is gone after the load.
+    AfxInstallQtMessageBox();
+    bool bBoxSeen = false;
+    const QCursor* cursorUnderBox = nullptr;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        bBoxSeen = true;
+        cursorUnderBox = QGuiApplication::overrideCursor();
+        box->button(QMessageBox::Ok)->click();
+    });
+    Choose(notBook);
+    EXPECT_TRUE(bBoxSeen);
+    EXPECT_EQ(cursorUnderBox, nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    // A workbook that loads: the cursor is back as well.
+    Choose(Workbook(kCatalogueXls, "book.xls"));
+    EXPECT_EQ(dlg->Control<QComboBox>("IDC_WORKSHEET")->count(), 4);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(DialogTest, AnUnwritableOutputIsReportedOnceAndEndsTheRun) {
+    // Three chunks of records: each used to bring a box of its own, and
+    // the boxes came back faster than Stop could be reached.
+    Choose(Workbook(kExportXls, "export.xls"));
+    PlainTextOptions();
+    Convert("R1201$", dir / "no-such-folder" / "out.txt");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind("Problem opening output file.", 0), 0u) << Boxes()[0];
+    EXPECT_LT(dlg->m_arrProgress.size(), 1201u);
+    EXPECT_EQ(dlg->Text("IDC_PROGRESS_LABEL"), "Total records processed");
+    // A device that takes no bytes.
+    dlg->m_arrProgress.clear();
+    answers = {IDYES};  // it exists: overwrite it
+    Convert("R1201$", "/dev/full");
+    ASSERT_EQ(Boxes().size(), 3u);
+    EXPECT_NE(Boxes()[2].find("No space left on device"), std::string::npos) << Boxes()[2];
+    EXPECT_LT(dlg->m_arrProgress.size(), 1201u);
 }
 
 TEST_F(DialogTest, StopThenConvertAtOnceKeepsTheRunsApart) {
@@ -310,20 +409,172 @@ public:
     QList<QUrl> urls;
 };
 
-TEST_F(DialogTest, HelpOpensTheInstalledPage) {
+// PATH for the life of the object.
+class PathVariable {
+public:
+    explicit PathVariable(const fs::path& folder) : m_saved(std::getenv("PATH")) {
+        setenv("PATH", folder.c_str(), 1);
+    }
+    ~PathVariable() { setenv("PATH", m_saved.c_str(), 1); }
+    PathVariable(const PathVariable&) = delete;
+    PathVariable& operator=(const PathVariable&) = delete;
+
+private:
+    std::string m_saved;
+};
+
+// Standard output into a file for the life of the object.
+class CapturedOutput {
+public:
+    explicit CapturedOutput(const fs::path& file)
+        : m_saved(dup(STDOUT_FILENO)), m_file(open(file.c_str(), O_WRONLY | O_CREAT, 0600)) {
+        std::fflush(stdout);
+        dup2(m_file, STDOUT_FILENO);
+    }
+    ~CapturedOutput() {
+        std::fflush(stdout);
+        dup2(m_saved, STDOUT_FILENO);
+        close(m_saved);
+        close(m_file);
+    }
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+
+private:
+    int m_saved;
+    int m_file;
+};
+
+TEST_F(DialogTest, HelpOpensThePageOrSaysWhyNot) {
+    // The page beside the running program (here the test), where the build
+    // puts it relative to tabrook.
+    EXPECT_TRUE(fs::exists(fs::path(TABROOK_EXE).parent_path() / ".." / "share" / "tabrook" /
+                           "tabrookhelp.htm"));
+    const fs::path page = (fs::canonical("/proc/self/exe").parent_path().parent_path() / "share" /
+                           "tabrook" / "tabrookhelp.htm")
+                              .lexically_normal();
+    const fs::path bin = dir / "bin";
+    fs::create_directories(bin);
+    const PathVariable path(bin);
+    const auto opener = [&](const std::string& script) {
+        WriteBytes(bin / "xdg-open", "#!/bin/sh\n" + script);
+        fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    };
+    opener("echo \"$1\" > '" + (dir / "opened").string() + "'\n");
+    const std::string prefix = "The help page " + page.string() + " cannot be opened:\n";
+
+    fs::remove(page);
+    dlg->Click("ID_HELP");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0], prefix + "No such file or directory");
+    EXPECT_FALSE(fs::exists(dir / "opened"));
+
+    fs::create_directories(page.parent_path());
+    WriteBytes(page, "<html><body>Help</body></html>\n");
+    dlg->Click("ID_HELP");
+    EXPECT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(ReadBytes(dir / "opened"), page.string() + "\n");
+
+    // The opener's own complaint, not only on standard error.
+    opener("echo \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+    dlg->Click("ID_HELP");
+    ASSERT_EQ(Boxes().size(), 2u);
+    EXPECT_EQ(Boxes()[1],
+              prefix + "xdg-open: no method available for opening '" + page.string() + "'");
+
+    // A text browser would draw the page onto the program's terminal.
+    opener("/bin/cat \"$1\"\n");
+    {
+        const CapturedOutput captured(dir / "stdout");
+        dlg->Click("ID_HELP");
+    }
+    EXPECT_EQ(ReadBytes(dir / "stdout"), "");
+    ASSERT_EQ(Boxes().size(), 3u);
+    EXPECT_EQ(Boxes()[2].rfind(prefix + "xdg-open gave it to a program that writes text", 0), 0u)
+        << Boxes()[2];
+
+    // Without a desktop opener, Qt's services: a registered handler, or
+    // nothing at all (the offscreen platform).
+    fs::remove(bin / "xdg-open");
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("file", &catcher, "open");
     dlg->Click("ID_HELP");
     QDesktopServices::unsetUrlHandler("file");
     ASSERT_EQ(catcher.urls.size(), 1);
-    // The page beside the running program (here the test); the build puts
-    // it at the same place relative to tabrook.
-    const fs::path page = catcher.urls[0].toLocalFile().toStdString();
-    EXPECT_EQ(page, (fs::canonical("/proc/self/exe").parent_path().parent_path() / "share" /
-                     "tabrook" / "tabrookhelp.htm")
-                        .lexically_normal());
-    EXPECT_TRUE(fs::exists(fs::path(TABROOK_EXE).parent_path() / ".." / "share" / "tabrook" /
-                           "tabrookhelp.htm"));
+    EXPECT_EQ(catcher.urls[0].toLocalFile().toStdString(), page.string());
+    dlg->Click("ID_HELP");
+    ASSERT_EQ(Boxes().size(), 4u);
+    EXPECT_EQ(Boxes()[3], prefix + "no program to open it was found");
+    fs::remove(page);
+}
+
+// Runs fn on the first modal window that shows up (a chooser or a box), and
+// closes whatever is still open a while later, so that a chooser that
+// refuses its answer fails the test instead of hanging it.
+class OnModal : public QObject {
+public:
+    explicit OnModal(const std::function<void(QWidget*)>& fn) {
+        QTimer::singleShot(0, this, [fn] { fn(QApplication::activeModalWidget()); });
+        QTimer::singleShot(5000, this, [] {
+            while (QWidget* w = QApplication::activeModalWidget()) {
+                if (auto* box = qobject_cast<QMessageBox*>(w))
+                    box->reject();
+                else if (auto* dialog = qobject_cast<QDialog*>(w))
+                    dialog->reject();
+                else
+                    break;
+                QApplication::processEvents();
+            }
+        });
+    }
+};
+
+TEST_F(DialogTest, TheRealFileChooserTakesAWorkbookAsNamed) {
+    SetFileChooserHook({});
+    const fs::path ledger = Workbook(kCatalogueXls, "ledger");  // no extension
+    const fs::path sales = Workbook(kCatalogueXls, "sales.xls");
+    QStringList filters;
+    const auto type = [&](const fs::path& name) {
+        const OnModal answer([&](QWidget* w) {
+            auto* chooser = qobject_cast<QFileDialog*>(w);
+            ASSERT_NE(chooser, nullptr);
+            filters = chooser->nameFilters();
+            // Typed as a user types it: into the focused name field.
+            QApplication::setActiveWindow(chooser);
+            auto* field = chooser->findChild<QLineEdit*>("fileNameEdit");
+            field->setFocus();
+            field->clear();
+            QTest::keyClicks(field, QString::fromStdString(name.string()));
+            if (field->completer())
+                field->completer()->popup()->hide();  // the name as typed
+            QTest::keyClick(field, Qt::Key_Return);
+        });
+        dlg->Click("IDC_BROWSE_EXCEL");
+    };
+    type(ledger);
+    EXPECT_EQ(filters, QStringList({"Excel Files (*.xls *.xlsx *.xlsm)", "All files (*)"}));
+    EXPECT_EQ(dlg->Text("IDC_EXCEL_FILE").toStdString(), ledger.string());
+    EXPECT_EQ(dlg->Text("IDC_TEXT_FILE").toStdString(), ledger.string() + ".csv");
+    EXPECT_EQ(dlg->Control<QComboBox>("IDC_WORKSHEET")->count(), 4);
+    // A name without its extension still finds the workbook.
+    type(dir / "sales");
+    EXPECT_EQ(dlg->Text("IDC_EXCEL_FILE").toStdString(), sales.string());
+    EXPECT_TRUE(Boxes().empty()) << Boxes()[0];
+}
+
+TEST_F(DialogTest, TheRealFolderChooserHasATitle) {
+    SetFolderChooserHook({});
+    QString title;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* chooser = qobject_cast<QFileDialog*>(w); chooser && chooser->isVisible()) {
+                title = chooser->windowTitle();
+                chooser->reject();
+            }
+        }
+    });
+    dlg->Click("IDC_BROWSE_TEXT");
+    EXPECT_EQ(title, "Choose a Folder");
 }
 
 // The real Qt message box, answered as a user answers it.

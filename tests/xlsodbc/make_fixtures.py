@@ -9,6 +9,7 @@ The outputs are small and committed; the tests never run this script.
                    a quote, non-ASCII letters, duplicate and empty headers, empty rows,
                    an empty sheet, data starting at C3, dates and times,
                    non-ASCII text, defined names.
+  xlwt_sql.xls     xlwt: sales rows and regions to join them with (statements).
   xlwt_driver.xls  xlwt: booleans, error values, number forms, a
                    32,767-character text, a 2,000-row sheet for block fetches.
   lo_driver.xlsx   the LibreOffice workbook saved as .xlsx (a zip container).
@@ -111,6 +112,40 @@ def write_xlwt():
     wb.save(os.path.join(OUT, "xlwt_driver.xls"))
 
 
+def write_sql():
+    """xlwt_sql.xls: sales rows and a second table to join them with, for
+    the statements the engine runs (mixed letter case, non-ASCII letters,
+    dates, booleans, empty cells)."""
+    wb = xlwt.Workbook(encoding="utf-8")
+    date = xlwt.easyxf(num_format_str="yyyy-mm-dd")
+    stamp = xlwt.easyxf(num_format_str="yyyy-mm-dd hh:mm:ss")
+    sales = wb.add_sheet("Sales")
+    for c, h in enumerate(["Region", "Product", "Units", "Price", "Day", "Paid"]):
+        sales.write(0, c, h)
+    rows = [("North", "pen", 10, 1.5, 45306.0, True),
+            ("south", "ink", 4, 0.25, 45352.0, False),
+            ("North", "Pencil", 7, 0.5, 45291.0, True),
+            ("\u00c4rger", "pen", 1, 1.5, 45351.0, False),
+            ("\u00e4rger", "ink", 2, 0.25, None, True),
+            ("West", None, 3, 2, 45306.5729166667, False)]
+    for r, row in enumerate(rows, start=1):
+        for c, value in enumerate(row):
+            if value is None:
+                continue
+            if c == 4:
+                sales.write(r, c, value, stamp if value % 1 else date)
+            else:
+                sales.write(r, c, value)
+    regions = wb.add_sheet("Regions")
+    regions.write(0, 0, "Region")
+    regions.write(0, 1, "Manager")
+    for r, (region, manager) in enumerate([("North", "Ann"), ("SOUTH", "Bob"), ("\u00c4RGER", "Cem"),
+                                            ("East", "Dan")], start=1):
+        regions.write(r, 0, region)
+        regions.write(r, 1, manager)
+    wb.save(os.path.join(OUT, "xlwt_sql.xls"))
+
+
 def write_bad():
     truncated_copy(os.path.join(OUT, "lo_driver.xls"), os.path.join(OUT, "lo_driver_truncated.xls"), 4096)
     with open(os.path.join(OUT, "not_a_workbook.xls"), "w") as out:
@@ -120,6 +155,7 @@ def write_bad():
 def main():
     write_lo()
     write_xlwt()
+    write_sql()
     write_bad()
 
 

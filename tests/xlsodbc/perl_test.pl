@@ -52,10 +52,30 @@ $dbh->state eq '42S02' or fail('state ' . $dbh->state);
 $dbh->errstr =~ /Nope\$/ or fail('message: ' . $dbh->errstr);
 $dbh->disconnect;
 
+# The same workbook saved as .xlsx gives the same rows.
+my $xlsx = connect_to('lo_driver.xlsx');
+my $again = $xlsx->selectall_arrayref('select * from [Sheet1$]');
+join('|', map { join(',', map { defined $_ ? $_ : '<NULL>' } @$_) } @$again) eq
+    join('|', map { join(',', map { defined $_ ? $_ : '<NULL>' } @$_) } @$rows)
+    or fail('the .xlsx reads otherwise than the .xls');
+$xlsx->disconnect;
+
 # A 32,767-character cell comes out whole.
 my $big = connect_to('xlwt_driver.xls');
 my %values = map { $_->[0] => $_->[1] } @{ $big->selectall_arrayref('select * from [Values$]') };
 length($values{long}) == 32767 && $values{long} eq 'x' x 32767 or fail('long cell');
 text($values{unicode}) eq 'Ünïcödé ☃ 𝄞' or fail('unicode cell');
 $big->disconnect;
+# Statements the SQL engine runs, with ? parameters.
+my $sales = connect_to('xlwt_sql.xls');
+my $q = $sales->prepare('select Product from [Sales$] where Units > ? and Region = ? order by Units');
+$q->execute(5, 'NORTH');
+my @products = map { $_->[0] } @{ $q->fetchall_arrayref };
+"@products" eq 'Pencil pen' or fail("parameters: @products");
+$q->execute(8, 'north');
+@products = map { $_->[0] } @{ $q->fetchall_arrayref };
+"@products" eq 'pen' or fail("parameters again: @products");
+my ($count) = $sales->selectrow_array('select count(*) from [Sales$] where Day >= #2/1/2024#');
+$count eq '2' or fail("date literal: $count");
+$sales->disconnect;
 print "perl ok\n";

@@ -35,6 +35,11 @@ $rows[1]['Day'] === '2024-02-29 13:45:00' or fail('date and time: ' . $rows[1]['
 $rows[3]['Name'] === 'Grüße 日本 😀' or fail('non-ASCII text: ' . $rows[3]['Name']);
 $rows[2]['Name'] === null or fail('an empty row is not NULL');
 
+// The same workbook saved as .xlsx gives the same rows.
+$x = connect_to('lo_driver.xlsx');
+all_rows(odbc_exec($x, 'select * from [Sheet1$]')) === $rows or fail('the .xlsx reads otherwise');
+odbc_close($x);
+
 @odbc_exec($c, 'select * from [Nope$]') === false or fail('unknown table accepted');
 in_array(odbc_error($c), ['42S02', 'S0002']) or fail('state ' . odbc_error($c));
 str_contains(odbc_errormsg($c), 'Nope$') or fail('message: ' . odbc_errormsg($c));
@@ -49,4 +54,12 @@ foreach (all_rows(odbc_exec($big, 'select * from [Values$]')) as $row) {
 $values['long'] === str_repeat('x', 32767) or fail('long cell of ' . strlen($values['long']));
 $values['unicode'] === 'Ünïcödé ☃ 𝄞' or fail('unicode cell');
 odbc_close($big);
+// Statements the SQL engine runs, with ? parameters.
+$sales = connect_to('xlwt_sql.xls');
+$q = odbc_prepare($sales, 'select Product, Units from [Sales$] where Units > ? and Region = ? order by Units');
+odbc_execute($q, [5, 'north']) or fail('execute: ' . odbc_errormsg($sales));
+array_column(all_rows($q), 'Product') === ['Pencil', 'pen'] or fail('parameters');
+$top = all_rows(odbc_exec($sales, 'select top 1 Region & \'/\' & Product as rp from [Sales$] order by Units desc'));
+$top === [['rp' => 'North/pen']] or fail('top and &: ' . json_encode($top));
+odbc_close($sales);
 echo "php ok\n";

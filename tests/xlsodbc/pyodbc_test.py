@@ -96,6 +96,31 @@ for t in threads:
 for t in threads:
     t.join()
 assert len(results["a"]) == 2000 and results["a"] == results["b"]
+# Statements the SQL engine runs: parameters of Python's types, executemany,
+# pandas' read_sql with a query and parameters.
+sales = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s" % os.path.join(fixtures, "xlwt_sql.xls"))
+scur = sales.cursor()
+got = scur.execute("select Product, Units from [Sales$] where Units > ? and Region = ? order by Units",
+                   5, "north").fetchall()
+assert [tuple(r) for r in got] == [("Pencil", "7"), ("pen", "10")], got
+import datetime  # noqa: E402
+got = scur.execute("select Region from [Sales$] where Day = ? and Price = ?",
+                   datetime.date(2024, 1, 15), 1.5).fetchall()
+assert [tuple(r) for r in got] == [("North",)], got
+assert scur.execute("select count(*) from [Sales$] where Region = ?", None).fetchone()[0] == "0"
+scur.executemany("select * from [Sales$] where Units = ?", [(1,), (2,), (3,)])
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore")  # pandas prefers SQLAlchemy to a DBAPI connection
+    frame = pandas.read_sql("SELECT Region, SUM(Units) AS Units FROM [Sales$] WHERE Paid = ? "
+                            "GROUP BY Region ORDER BY Region", sales, params=[True])
+assert list(frame.columns) == ["Region", "Units"], frame.columns
+assert [tuple(r) for r in frame.itertuples(index=False)] == [("ärger", "2"), ("North", "17")], frame
+try:
+    scur.execute("delete from [Sales$]")
+    raise AssertionError("a write was accepted")
+except pyodbc.Error as e:
+    assert e.args[0] == "42000" and "read-only" in e.args[1], e.args
+sales.close()
 
 # Types=Detected: pandas gets numbers and dates as numbers and dates; a
 # column of several kinds stays text, every value kept; SQLColumns tells

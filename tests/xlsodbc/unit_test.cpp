@@ -85,7 +85,7 @@ TEST(StatementParser, AnythingElseIsASyntaxError) {
     for (const char16_t* bad :
          {u"", u"select", u"select *", u"select * from", u"select * from []", u"select * from a b",
           u"selectx * from [a$]", u"select * fromx", u"select a from [a$]",
-          u"select * from [Sheet1$A1:IW2]", u"select * from [a$] where 1"}) {
+          u"select * from [Sheet1$A1:XFE2]", u"select * from [a$] where 1"}) {
         EXPECT_EQ(failureOf([&] { parseSelect(bad); }), State::SyntaxError) << utf16ToUtf8(bad);
     }
 }
@@ -117,14 +117,15 @@ TEST(StatementParser, ClausesAfterTheTableAreRefusedByName) {
 }
 
 TEST(StatementParser, CellRangesWithinTheLimitsOfAWorksheet) {
-    const auto r = parseCellRange(u"iv65536:a1");
+    const auto r = parseCellRange(u"xfd1048576:a1");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->firstRow, 0U);
-    EXPECT_EQ(r->lastRow, 65535U);
-    EXPECT_EQ(r->lastCol, 255U);
+    EXPECT_EQ(r->lastRow, 1048575U);
+    EXPECT_EQ(r->lastCol, 16383U);
     EXPECT_TRUE(parseCellRange(u"B7"));
+    EXPECT_TRUE(parseCellRange(u"IW1:IW65537"));  // beyond an .xls grid, within an .xlsx one
     for (const char16_t* bad :
-         {u"A0", u"A65537", u"IW1", u"1A", u"A1:", u"AAA1", u"A1:B2:C3", u"A-1"}) {
+         {u"A0", u"A1048577", u"XFE1", u"1A", u"A1:", u"AAAA1", u"A1:B2:C3", u"A-1"}) {
         EXPECT_FALSE(parseCellRange(bad)) << utf16ToUtf8(bad);
     }
 }

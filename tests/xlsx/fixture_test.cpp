@@ -104,6 +104,7 @@ TEST(XlsxFixtures, DamagedAndHostilePackagesAreRefusedSayingWhere) {
         {"truncated_zip.xlsx", "end of central directory"},
         {"lying_compressed_size.xlsx", "runs past the end of the file"},
         {"deflate_bomb.xlsx", "zip bomb"},
+        {"many_sheets_bomb.xlsx", "the package inflates to more than"},
         {"overlapping_members.xlsx", "overlap"},
         {"dtd_entities.xlsx", "document type declaration"},
         {"duplicate_parts.xlsx", "two members are named"},
@@ -143,6 +144,23 @@ TEST(XlsxFixtures, ToleratedDamageReadsWhatIsThere) {
     const xls::Workbook cycle = openFixture("malformed/relationship_cycle.xlsx");
     EXPECT_FALSE(cycle.sheet(0).usedRange().has_value());
     EXPECT_EQ(at(cycle.sheet(3), "A2"), "a");
+}
+
+// An encrypted package opens when Excel's default password decrypts it
+// (standard encryption, from Apache POI's test files); one that needs
+// another password (agile encryption, from calamine's) is refused.
+TEST(XlsxFixtures, EncryptedPackagesOpenWithTheDefaultPasswordOnly) {
+    const xls::Workbook book = openFixture("poi_58616_default_password.xlsx");
+    ASSERT_EQ(book.sheets().size(), 6U);
+    EXPECT_EQ(at(book.sheet(0), "A1"), "EPQ Manual Template v2.3.19 Daika");
+    EXPECT_EQ(book.sheet(1).cellCount(), 1850U);
+    try {
+        (void)openFixture("calamine_pass_protected.xlsx");
+        ADD_FAILURE() << "a package that needs a password opened";
+    } catch (const xls::Error& e) {
+        EXPECT_EQ(e.kind(), xls::ErrorKind::Encrypted) << e.what();
+        EXPECT_NE(std::string(e.what()).find("needs a password"), std::string::npos) << e.what();
+    }
 }
 
 TEST(XlsxFixtures, OtherFormatsAreToldApart) {

@@ -201,6 +201,27 @@ def malformed(source):
     for name, data in out.items():
         with open(os.path.join(BAD, name), "wb") as f:
             f.write(data)
+    many_sheets_bomb(os.path.join(BAD, "many_sheets_bomb.xlsx"))
+
+
+def many_sheets_bomb(path):
+    """Twelve worksheets, each under the budget of one part (3.9 MB of white
+    space in <sheetData>), that together inflate far past the package's."""
+    import xlsxwriter
+    plain = path + ".tmp"
+    wb = xlsxwriter.Workbook(plain)
+    wb.set_properties({"created": datetime.datetime(2024, 1, 1)})
+    for i in range(12):
+        wb.add_worksheet().write("A1", i)
+    wb.close()
+    parts = members(plain)
+    os.remove(plain)
+    padded = []
+    for name, data in parts:
+        if name.startswith("xl/worksheets/sheet"):
+            data = data.replace(b"<sheetData>", b"<sheetData>" + b" " * (39 * 100000), 1)
+        padded.append((name, data))
+    write_zip(path, padded)
 
 
 def splice_raw(zip_bytes, name, deflated, crc):

@@ -1,0 +1,42 @@
+// A compact table of texts: the result of a statement, every cell a text or
+// NULL, stored end to end in one buffer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sql {
+
+class TextTable {
+public:
+    TextTable() = default;
+    TextTable(std::vector<std::u16string> columns) : m_columns(std::move(columns)) {}
+
+    [[nodiscard]] const std::vector<std::u16string>& columns() const { return m_columns; }
+    [[nodiscard]] uint32_t rowCount() const {
+        return m_columns.empty() ? 0 : static_cast<uint32_t>(m_ends.size() / m_columns.size());
+    }
+    [[nodiscard]] std::optional<std::u16string_view> cell(uint32_t row, size_t col) const;
+
+    // Cells are added row by row, left to right.
+    void add(std::u16string_view text);
+    void addNull();
+
+private:
+    std::vector<std::u16string> m_columns;
+    std::u16string m_chars;
+    std::vector<size_t> m_ends;  // end of each cell's text in m_chars
+    std::vector<bool> m_null;
+};
+
+// A number as text with at most 15 significant digits: "3", "-12.5", "0.3"
+// for 0.1+0.2, "1E+20", "1.23E-05"; scientific form when the decimal
+// exponent is below -4 or at least 15; "-0" reads "0".
+std::u16string numberText(double value);
+// The same into `out` (at least 32 units); returns its length.
+size_t numberText(double value, char16_t* out);
+
+}  // namespace sql

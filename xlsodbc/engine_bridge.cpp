@@ -1,0 +1,173 @@
+// Workbook tables for the engine, and its results and errors for the driver.
+#include "xlsodbc/engine_bridge.h"
+
+#include "xlsodbc/diagnostics.h"
+#include "xlsodbc/text.h"
+
+namespace xlsodbc {
+namespace {
+
+// A worksheet, range or defined name as rows of typed values: plain numbers
+// as numbers, every other value as the text the driver shows for it.
+class GridTable final : public sql::SourceTable {
+public:
+    GridTable(std::unique_ptr<Grid> grid, bool firstRowHasNames) : m_grid(std::move(grid)) {
+        // The same column names as the table's result set.
+        std::vector<std::optional<std::u16string>> headers(m_grid->columnCount());
+        if (firstRowHasNames && m_grid->rowCount() > 0) {
+            m_grid->seek(0);
+            for (uint16_t c = 0; c < m_grid->columnCount(); ++c) {
+                if (const auto text = m_grid->field(c)) {
+                    headers[c] = std::u16string(*text);
+                }
+            }
+            m_firstDataRow = 1;
+        }
+        m_columns = columnNames(headers);
+        m_texts.resize(m_columns.size());
+    }
+
+    [[nodiscard]] const std::vector<std::u16string>& columns() const override { return m_columns; }
+    [[nodiscard]] uint32_t rowCount() const override { return m_grid->rowCount() - m_firstDataRow; }
+    void readRow(uint32_t row, std::vector<sql::Value>& values) override {
+        m_grid->seek(row + m_firstDataRow);
+        const auto columns = static_cast<uint16_t>(values.size());
+        for (uint16_t c = 0; c < columns; ++c) {
+            sql::Value& v = values[c];
+            if (const auto number = m_grid->plainNumber(c)) {
+                v.kind = sql::Value::Kind::Number;
+                v.number = *number;
+            } else if (const auto text = m_grid->field(c)) {
+                // field() may reuse its buffer: keep this row's texts apart.
+                m_texts[c].assign(*text);
+                v.kind = sql::Value::Kind::Text;
+                v.text = m_texts[c];
+            } else {
+                v.kind = sql::Value::Kind::Null;
+            }
+        }
+    }
+
+private:
+    std::unique_ptr<Grid> m_grid;
+    std::vector<std::u16string> m_columns;
+    std::vector<std::u16string> m_texts;
+    uint32_t m_firstDataRow = 0;
+};
+
+// An engine result as a grid.
+class EngineGrid final : public Grid {
+public:
+    explicit EngineGrid(sql::TextTable table) : m_table(std::move(table)) {}
+    [[nodiscard]] uint32_t rowCount() const override { return m_table.rowCount(); }
+    [[nodiscard]] uint16_t columnCount() const override {
+        return static_cast<uint16_t>(m_table.columns().size());
+    }
+    void seek(uint32_t row) override { m_row = row; }
+    std::optional<std::u16string_view> field(uint16_t col) override {
+        return m_table.cell(m_row, col);
+    }
+
+private:
+    sql::TextTable m_table;
+    uint32_t m_row = 0;
+};
+
+std::string shortened(std::u16string_view text) {
+    constexpr size_t kLimit = 200;
+    if (text.size() <= kLimit) {
+        return utf16ToUtf8(text);
+    }
+    return utf16ToUtf8(text.substr(0, kLimit / 2)) + " ... " +
+           utf16ToUtf8(text.substr(text.size() - kLimit / 2));
+}
+
+}  // namespace
+
+std::unique_ptr<sql::SourceTable> WorkbookTables::open(std::u16string_view name) {
+    if (name.empty()) {
+        return nullptr;
+    }
+    TableReference ref;
+    try {
+        ref = parseTableName(name);
+    } catch (const DriverError&) {
+        return nullptr;
+    }
+    // Sheet1!A1:C10: a range of a sheet written with "!".
+    if (!ref.worksheet && !ref.scope.empty()) {
+        if (const auto range = parseCellRange(ref.name)) {
+            ref.worksheet = true;
+            ref.name = ref.scope;
+            ref.range = range;
+            ref.scope.clear();
+        }
+    }
+    const auto index = findTable(m_source.workbook.tables(), ref);
+    if (!index) {
+        return nullptr;
+    }
+    return std::make_unique<GridTable>(m_source.workbook.open(*index, ref.range),
+                                       m_source.firstRowHasNames);
+}
+
+void WorkbookTables::missing(std::u16string_view name) {
+    // A malformed range is reported as such (42000); anything else as a
+    // table that does not exist, with the list of those that do (42S02).
+    TableReference ref = parseTableName(name);
+    ref.written = std::u16string(name);
+    if (!ref.worksheet || !findTable(m_source.workbook.tables(), ref)) {
+        ref.worksheet = false;
+        ref.name = std::u16string(name);
+        ref.scope.clear();
+    }
+    tableResult(m_source, ref);
+    throw DriverError(State::TableNotFound,
+                      "The table \"" + utf16ToUtf8(name) + "\" does not exist in the workbook");
+}
+
+void rethrowEngineError(const sql::Error& e, std::u16string_view statement) {
+    const std::string where = " (in \"" + shortened(statement) + "\")";
+    switch (e.kind()) {
+        case sql::ErrorKind::Syntax:
+            throw DriverError(State::SyntaxError, std::string("Syntax error: ") + e.what() + where);
+        case sql::ErrorKind::ReadOnly:
+            throw DriverError(State::SyntaxError, std::string(e.what()) + where);
+        case sql::ErrorKind::Parameters:
+            throw DriverError(State::WrongParameterCount, e.what());
+        case sql::ErrorKind::Timeout:
+            throw DriverError(State::Timeout, e.what());
+        case sql::ErrorKind::Cancelled:
+            throw DriverError(State::Cancelled, e.what());
+        case sql::ErrorKind::Limit:
+            throw DriverError(State::SyntaxError, std::string(e.what()) + where);
+        case sql::ErrorKind::Failed:
+            break;
+    }
+    throw DriverError(State::GeneralError,
+                      std::string("The statement failed: ") + e.what() + where);
+}
+
+std::unique_ptr<ResultSet> engineResult(sql::TextTable table) {
+    std::vector<ColumnInfo> columns;
+    for (const std::u16string& name : table.columns()) {
+        columns.push_back(ColumnInfo{name, SQL_WVARCHAR, 1, 1, SQL_NULLABLE});
+    }
+    return std::make_unique<ResultSet>(
+        std::move(columns), std::make_unique<EngineGrid>(std::move(table)), 0, false, u"");
+}
+
+std::unique_ptr<ResultSet> unexecutedResult(const std::vector<std::u16string>& names) {
+    // Before its parameters are known a statement's values are not: each
+    // column is described as wide as a cell's text may be, so that a
+    // client that sizes its buffers now (PHP) loses nothing.
+    constexpr SQLULEN kLongestCell = 32767;
+    std::vector<ColumnInfo> columns;
+    for (const std::u16string& name : names) {
+        columns.push_back(ColumnInfo{name, SQL_WVARCHAR, kLongestCell, kLongestCell, SQL_NULLABLE});
+    }
+    return std::make_unique<ResultSet>(
+        std::move(columns), std::make_unique<EngineGrid>(sql::TextTable(names)), 0, true, u"");
+}
+
+}  // namespace xlsodbc

@@ -1,0 +1,40 @@
+// The driver's side of the SQL engine: the workbook's tables as the
+// engine's source tables, the engine's errors as diagnostics, and an
+// engine result as a result set.
+#pragma once
+
+#include "xlsodbc/catalog.h"
+#include "xlsodbc/result_set.h"
+
+#include "sql/engine.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace xlsodbc {
+
+// Finds a statement's tables in a connection's workbook: every form the
+// fast path accepts (Sheet1$, 'My Sheet$', Sheet1$A1:C10, a defined name,
+// Sheet1!Name, Sheet1!A1:C10).
+class WorkbookTables final : public sql::TableResolver {
+public:
+    explicit WorkbookTables(CatalogSource source) : m_source(source) {}
+    std::unique_ptr<sql::SourceTable> open(std::u16string_view name) override;
+    [[noreturn]] void missing(std::u16string_view name) override;
+
+private:
+    CatalogSource m_source;
+};
+
+// Runs `body`, turning the engine's errors into DriverError.
+[[noreturn]] void rethrowEngineError(const sql::Error& e, std::u16string_view statement);
+
+// A result set over an engine result: every column nullable text.
+std::unique_ptr<ResultSet> engineResult(sql::TextTable table);
+
+// The description of a statement with parameters before it is executed:
+// its columns, each as wide as a cell's longest text.
+std::unique_ptr<ResultSet> unexecutedResult(const std::vector<std::u16string>& names);
+
+}  // namespace xlsodbc
