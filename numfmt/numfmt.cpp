@@ -678,7 +678,9 @@ void showFraction(const Format::Section& s, double a, size_t slash, std::u16stri
             const std::u16string d =
                 fixedDen > 0 ? std::u16string() : padded(den, t, slash + 1, denEnd, false);
             if (fractionShown) {
-                out += n + u"/" + d;
+                out += n;
+                out += u'/';
+                out += d;
             } else {
                 out += std::u16string(n.size() + 1 + d.size(), u' ');
             }
