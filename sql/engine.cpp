@@ -8,6 +8,7 @@
 #include <unicode/ustring.h>
 
 #include <charconv>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -135,10 +136,19 @@ struct Engine::Impl {
     std::mutex mutex;  // one statement of the connection at a time
     Control* control = nullptr;
     bool internal = false;  // the engine's own statements (copying tables)
-    std::set<std::u16string, NameLess> loaded;
+    // The tables copied in, by name: their source, which of their columns
+    // hold values, whether their rows are in.
+    struct Copied {
+        std::unique_ptr<SourceTable> source;
+        std::vector<bool> filled;
+        bool rows = false;
+    };
+    std::map<std::u16string, Copied, NameLess> loaded;
     // The same names as UTF-8, as the authorizer receives them (SQLite
     // folds ASCII letters only).
     std::set<std::string, Utf8NameLess> loadedUtf8;
+    // The columns the statement being compiled reads, by table.
+    std::map<std::string, std::set<std::string, Utf8NameLess>, Utf8NameLess> reads;
     // The first thing the authorizer refused in the statement being compiled.
     int deniedAction = 0;
     std::string deniedName;
@@ -148,7 +158,9 @@ struct Engine::Impl {
     [[noreturn]] void fail(ErrorKind kind, const std::string& what);
     [[noreturn]] void stopped();
     void load(std::u16string_view name);
-    void copy(std::u16string_view name, SourceTable& table);
+    void declare(std::u16string_view name, std::unique_ptr<SourceTable> table);
+    void fill();
+    void copy(const std::u16string& name, Copied& table, const std::vector<bool>& wanted);
     static int authorize(void* self, int action, const char* a, const char* b, const char* db,
                          const char* trigger);
     static int progress(void* self);
@@ -228,6 +240,7 @@ int Engine::Impl::authorize(void* self, int action, const char* a, const char* b
             // Only the workbook's tables: not the schema, not the engine's
             // built-in virtual tables.
             if (a != nullptr && e->loadedUtf8.contains(a)) {
+                e->reads[a].insert(b != nullptr ? b : "");
                 return SQLITE_OK;
             }
             break;
@@ -280,11 +293,13 @@ void Engine::Impl::load(std::u16string_view name) {
     if (!table || loaded.contains(std::u16string(created))) {
         resolver.missing(name);
     }
-    copy(created, *table);
+    declare(created, std::move(table));
 }
 
-void Engine::Impl::copy(std::u16string_view name, SourceTable& table) {
-    const std::vector<std::u16string>& columns = table.columns();
+// Creates the table's columns; its values come once the statement that
+// names it is compiled and says which columns it reads (fill()).
+void Engine::Impl::declare(std::u16string_view name, std::unique_ptr<SourceTable> table) {
+    const std::vector<std::u16string>& columns = table->columns();
     if (columns.size() > static_cast<size_t>(kMaxColumns)) {
         fail(ErrorKind::Limit, "The table \"" + utf8(name) + "\" has " +
                                    std::to_string(columns.size()) +
@@ -292,13 +307,60 @@ void Engine::Impl::copy(std::u16string_view name, SourceTable& table) {
                                    std::to_string(kMaxColumns));
     }
     std::u16string create = u"CREATE TABLE main." + quotedName(name) + u"(";
-    std::u16string insert = u"INSERT INTO main." + quotedName(name) + u" VALUES(";
     for (size_t c = 0; c < columns.size(); ++c) {
         create += (c == 0 ? u"" : u",") + quotedName(columns[c]) + u" COLLATE FOLDED";
-        insert += c == 0 ? u"?" : u",?";
     }
     create += u")";
-    insert += u")";
+    internal = true;
+    sqlite3_stmt* stmt = nullptr;
+    const int prepared = sqlite3_prepare16_v2(db, create.data(),
+                                              static_cast<int>(create.size() * 2), &stmt, nullptr);
+    const int done = prepared == SQLITE_OK ? sqlite3_step(stmt) : prepared;
+    sqlite3_finalize(stmt);
+    internal = false;
+    if (done != SQLITE_DONE) {
+        fail(ErrorKind::Failed, "The table \"" + utf8(name) +
+                                    "\" cannot be read into the engine: " + sqlite3_errmsg(db));
+    }
+    Copied copied;
+    copied.filled.assign(columns.size(), false);
+    copied.source = std::move(table);
+    loaded.emplace(std::u16string(name), std::move(copied));
+    loadedUtf8.insert(utf8(name));
+}
+
+void Engine::Impl::fill() {
+    for (auto& [name, table] : loaded) {
+        const std::vector<std::u16string>& columns = table.source->columns();
+        std::vector<bool> wanted = table.filled;
+        bool more = false;
+        if (const auto r = reads.find(utf8(name)); r != reads.end()) {
+            for (size_t c = 0; c < columns.size(); ++c) {
+                if (!wanted[c] && r->second.contains(utf8(columns[c]))) {
+                    wanted[c] = true;
+                    more = true;
+                }
+            }
+        }
+        if (!table.rows || more) {
+            copy(name, table, wanted);
+        }
+    }
+}
+
+void Engine::Impl::copy(const std::u16string& name, Copied& table,
+                        const std::vector<bool>& wanted) {
+    const std::vector<std::u16string>& columns = table.source->columns();
+    std::u16string insert = u"INSERT INTO main." + quotedName(name);
+    std::u16string list;
+    std::u16string marks;
+    for (size_t c = 0; c < columns.size(); ++c) {
+        if (wanted[c]) {
+            list += (list.empty() ? u"(" : u",") + quotedName(columns[c]);
+            marks += marks.empty() ? u"?" : u",?";
+        }
+    }
+    insert += list.empty() ? u" DEFAULT VALUES" : list + u") VALUES(" + marks + u")";
 
     internal = true;
     struct Restore {
@@ -312,30 +374,27 @@ void Engine::Impl::copy(std::u16string_view name, SourceTable& table) {
         }
     } restore{*this};
     exec("BEGIN");
+    if (table.rows) {
+        // More columns than the copy holds: the rows again, with them.
+        exec(("DELETE FROM main." + utf8(quotedName(name))).c_str());
+    }
     sqlite3_stmt* stmt = nullptr;
-    auto prepare16 = [&](const std::u16string& text) {
-        stmt = nullptr;
-        if (sqlite3_prepare16_v2(db, text.data(), static_cast<int>(text.size() * 2), &stmt,
-                                 nullptr) != SQLITE_OK) {
-            fail(ErrorKind::Failed, "The table \"" + utf8(name) +
-                                        "\" cannot be read into the engine: " + sqlite3_errmsg(db));
-        }
-    };
-    prepare16(create);
-    const int created = sqlite3_step(stmt);
-    sqlite3_finalize(stmt);
-    if (created != SQLITE_DONE) {
+    if (sqlite3_prepare16_v2(db, insert.data(), static_cast<int>(insert.size() * 2), &stmt,
+                             nullptr) != SQLITE_OK) {
         fail(ErrorKind::Failed, "The table \"" + utf8(name) +
                                     "\" cannot be read into the engine: " + sqlite3_errmsg(db));
     }
-    prepare16(insert);
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(stmt, sqlite3_finalize);
     std::vector<Value> values(columns.size());
-    const uint32_t rows = table.rowCount();
+    const uint32_t rows = table.source->rowCount();
     for (uint32_t r = 0; r < rows; ++r) {
-        table.readRow(r, values);
+        table.source->readRow(r, values, wanted);
+        int i = 0;
         for (size_t c = 0; c < values.size(); ++c) {
-            const int i = static_cast<int>(c) + 1;
+            if (!wanted[c]) {
+                continue;
+            }
+            ++i;
             const Value& v = values[c];
             switch (v.kind) {
                 case Value::Kind::Number:
@@ -356,7 +415,7 @@ void Engine::Impl::copy(std::u16string_view name, SourceTable& table) {
         const int rc = sqlite3_step(stmt);
         sqlite3_reset(stmt);
         if (rc != SQLITE_DONE) {
-            if (rc == SQLITE_INTERRUPT) {
+            if ((rc & 0xFF) == SQLITE_INTERRUPT) {
                 stopped();
             }
             fail(ErrorKind::Failed, "The table \"" + utf8(name) +
@@ -366,8 +425,8 @@ void Engine::Impl::copy(std::u16string_view name, SourceTable& table) {
     owned.reset();
     exec("COMMIT");
     restore.committed = true;
-    loaded.insert(std::u16string(name));
-    loadedUtf8.insert(utf8(name));
+    table.filled = wanted;
+    table.rows = true;
 }
 
 Engine::Engine(TableResolver& tables) : m(std::make_unique<Impl>(tables)) {
@@ -405,6 +464,7 @@ std::unique_ptr<Query> Engine::prepare(std::u16string_view text, Control& contro
     const char16_t* end = owned.data() + owned.size();
     for (int attempt = 0;; ++attempt) {
         m->deniedAction = 0;
+        m->reads.clear();
         sqlite3_stmt* stmt = nullptr;
         const void* tail = nullptr;
         const int rc = sqlite3_prepare16_v2(
@@ -422,6 +482,7 @@ std::unique_ptr<Query> Engine::prepare(std::u16string_view text, Control& contro
                 m->fail(ErrorKind::ReadOnly,
                         "The workbook is read-only: a statement may only read it (SELECT)");
             }
+            m->fill();
             return std::make_unique<Query>(*m, owner.release());
         }
         if (m->deniedAction != 0) {

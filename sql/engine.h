@@ -1,6 +1,8 @@
 // The SQL engine of one connection: a private in-memory SQLite database
 // (UTF-16) into which each table a statement names is copied on first
-// reference, under exactly the name the statement uses. Values keep one
+// reference, under exactly the name the statement uses: all its rows, and
+// the columns the statements compiled so far read (a column a later
+// statement needs is copied then). Values keep one
 // type each (numbers REAL, everything else TEXT, empty cells NULL); text
 // compares case-insensitively (Unicode case folding). Statements may only
 // read: an authorizer refuses writes, ATTACH, PRAGMA and extension loading.
@@ -54,9 +56,11 @@ public:
     virtual ~SourceTable() = default;
     [[nodiscard]] virtual const std::vector<std::u16string>& columns() const = 0;
     [[nodiscard]] virtual uint32_t rowCount() const = 0;
-    // Fills `values` (one per column) with row `row`; texts stay valid
-    // until the next call.
-    virtual void readRow(uint32_t row, std::vector<Value>& values) = 0;
+    // Fills `values` (one per column) with row `row`, the columns
+    // `wanted` says only (the others are left as they are); texts stay
+    // valid until the next call.
+    virtual void readRow(uint32_t row, std::vector<Value>& values,
+                         const std::vector<bool>& wanted) = 0;
 };
 
 // Finds the tables statements name.

@@ -13,23 +13,24 @@
 
 #include <array>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <new>
 
 namespace xlsodbc {
 
 template <typename H>
-H* handleCast(SQLHANDLE handle);
+std::shared_ptr<H> handleCast(SQLHANDLE handle);
 template <>
-inline Environment* handleCast<Environment>(SQLHANDLE handle) {
+inline std::shared_ptr<Environment> handleCast<Environment>(SQLHANDLE handle) {
     return asEnvironment(handle);
 }
 template <>
-inline Connection* handleCast<Connection>(SQLHANDLE handle) {
+inline std::shared_ptr<Connection> handleCast<Connection>(SQLHANDLE handle) {
     return asConnection(handle);
 }
 template <>
-inline Statement* handleCast<Statement>(SQLHANDLE handle) {
+inline std::shared_ptr<Statement> handleCast<Statement>(SQLHANDLE handle) {
     return asStatement(handle);
 }
 
@@ -37,19 +38,23 @@ inline Statement* handleCast<Statement>(SQLHANDLE handle) {
 void recordCurrentException(Handle& handle) noexcept;
 
 // Runs body(handle) for the live handle of type H, holding the handle's
-// lock: SQL_INVALID_HANDLE for anything else; SQL_SUCCESS_WITH_INFO when the
-// body succeeded but left records (warnings, or errors of single rows of a
+// lock: SQL_INVALID_HANDLE for anything else (also for a handle freed while
+// the call waited for its lock); SQL_SUCCESS_WITH_INFO when the body
+// succeeded but left records (warnings, or errors of single rows of a
 // rowset); SQL_ERROR when it threw. Nothing crosses the C ABI as an
-// exception.
+// exception. The handle is kept alive until the lock is let go.
 template <typename H, typename Body>
 SQLRETURN guard(SQLHANDLE raw, Body&& body) noexcept {
-    H* handle = handleCast<H>(raw);
+    const std::shared_ptr<H> handle = handleCast<H>(raw);
     if (handle == nullptr) {
         return SQL_INVALID_HANDLE;
     }
     std::unique_lock lock(handle->mutex, std::defer_lock);
     try {
         lock.lock();
+        if (handle->freed) {
+            return SQL_INVALID_HANDLE;
+        }
         handle->diagnostics.clear();
         // Bodies return the SQL_* macros, which are ints.
         const auto rc = static_cast<SQLRETURN>(body(*handle));

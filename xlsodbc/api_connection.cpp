@@ -26,6 +26,14 @@ void open(Connection& c, const Attributes& attributes, std::u16string connection
     c.dataSource = dsn == u"''" || dsn == u"\"\"" ? std::u16string() : dsn;
 }
 
+void checkCompletion(SQLSMALLINT completion) {
+    if (completion != SQL_COMMIT && completion != SQL_ROLLBACK) {
+        throw DriverError(State::InvalidTransactionCode,
+                          "The completion type " + std::to_string(completion) +
+                              " is neither SQL_COMMIT nor SQL_ROLLBACK");
+    }
+}
+
 }  // namespace
 
 SQLRETURN driverConnect(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,
@@ -132,12 +140,35 @@ SQLRETURN getConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
     });
 }
 
-SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT /*completion*/) noexcept {
-    // Nothing is ever written, so commit and rollback have nothing to do.
-    if (type == SQL_HANDLE_ENV) {
-        return guard<Environment>(handle, [](Environment&) { return SQL_SUCCESS; });
+SQLRETURN endTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) noexcept {
+    // Nothing is ever written, so commit and rollback have nothing to do;
+    // what is checked is what the application asked for.
+    switch (type) {
+        case SQL_HANDLE_ENV:
+            return guard<Environment>(handle, [&](Environment&) {
+                checkCompletion(completion);
+                return SQL_SUCCESS;
+            });
+        case SQL_HANDLE_DBC:
+            return guard<Connection>(handle, [&](Connection& c) {
+                if (!c.connected()) {
+                    throw DriverError(State::NotConnected, "The connection is not open");
+                }
+                checkCompletion(completion);
+                return SQL_SUCCESS;
+            });
+        case SQL_HANDLE_STMT:
+            // A statement has no transaction of its own: refused on the
+            // statement, where the application reads why. A handle of
+            // another kind passed as a statement is no statement handle.
+            return guard<Statement>(handle, [](Statement&) -> SQLRETURN {
+                throw DriverError(State::InvalidAttribute,
+                                  "Transactions end on an environment or a connection, not on a "
+                                  "statement");
+            });
+        default:
+            return SQL_INVALID_HANDLE;
     }
-    return guard<Connection>(handle, [](Connection&) { return SQL_SUCCESS; });
 }
 
 SQLRETURN nativeSql(SQLHDBC dbc, const TextArg& in, const TextBuffer& out,

@@ -8,7 +8,7 @@
 namespace xlsodbc {
 namespace {
 
-Handle* anyHandle(SQLSMALLINT type, SQLHANDLE handle) {
+std::shared_ptr<Handle> anyHandle(SQLSMALLINT type, SQLHANDLE handle) {
     switch (type) {
         case SQL_HANDLE_ENV:
             return asEnvironment(handle);
@@ -30,9 +30,9 @@ const char* classOrigin(const char* state) {
 
 const char* subclassOrigin(const char* state) {
     static const char* const kOdbcStates[] = {"01S02", "01S07", "07009", "42S02", "HY000", "HY001",
-                                              "HY003", "HY009", "HY010", "HY024", "HY090", "HY091",
-                                              "HY092", "HY096", "HY097", "HY098", "HY099", "HY100",
-                                              "HY101", "HY105", "HY106", "HYC00", "IM001"};
+                                              "HY003", "HY009", "HY010", "HY012", "HY024", "HY090",
+                                              "HY091", "HY092", "HY096", "HY097", "HY098", "HY099",
+                                              "HY100", "HY101", "HY105", "HY106", "HYC00", "IM001"};
     for (const char* s : kOdbcStates) {
         if (std::strcmp(s, state) == 0) {
             return "ODBC 3.0";
@@ -145,12 +145,15 @@ SQLRETURN diagField(const Handle& h, SQLSMALLINT record, SQLSMALLINT field, SQLP
 // and posts none of its own: a failure is only the return code.
 template <typename Read>
 SQLRETURN readDiagnostics(SQLSMALLINT type, SQLHANDLE handle, Read&& read) noexcept {
-    Handle* h = anyHandle(type, handle);
+    const std::shared_ptr<Handle> h = anyHandle(type, handle);
     if (h == nullptr) {
         return SQL_INVALID_HANDLE;
     }
     try {
         const std::lock_guard lock(h->mutex);
+        if (h->freed) {
+            return SQL_INVALID_HANDLE;
+        }
         return read(*h);
     } catch (...) {
         return SQL_ERROR;

@@ -15,11 +15,9 @@ SQLRETURN allocEnvironment(SQLHANDLE* output) noexcept {
     }
     *output = SQL_NULL_HENV;
     try {
-        // An environment's slot has no owner: freeing the environment frees it.
-        auto slot = std::make_unique<HandleSlot>();
-        slot->handle = std::make_unique<Environment>();
-        slot->tag = HandleTag::Environment;
-        *output = toHandle(*slot.release());
+        auto env = std::make_shared<Environment>();
+        registry::add(env);
+        *output = toHandle(*env);
         return SQL_SUCCESS;
     } catch (...) {
         return SQL_ERROR;
@@ -32,8 +30,11 @@ SQLRETURN allocConnection(SQLHANDLE env, SQLHANDLE* output) noexcept {
             throw DriverError(State::InvalidNullPointer,
                               "No place for the new connection handle was given");
         }
-        *output =
-            toHandle(e.connections.add(HandleTag::Connection, std::make_unique<Connection>(e)));
+        auto connection = std::make_shared<Connection>(
+            std::static_pointer_cast<Environment>(e.shared_from_this()));
+        registry::add(connection);
+        ++e.connections;
+        *output = toHandle(*connection);
         return SQL_SUCCESS;
     });
 }
@@ -52,46 +53,42 @@ SQLRETURN allocStatement(SQLHANDLE dbc, SQLHANDLE* output) noexcept {
     });
 }
 
-// The handle is freed only after its own call lock is let go: a mutex must
-// not be destroyed while it is held.
+// Freeing takes the handle out of the registry under its own lock and marks
+// it freed; the object goes when the last call that holds it ends.
 SQLRETURN freeEnvironment(SQLHANDLE handle) noexcept {
-    const SQLRETURN rc = guard<Environment>(handle, [](Environment& e) {
-        if (e.connections.anyInUse()) {
+    return guard<Environment>(handle, [](Environment& e) {
+        if (e.connections > 0) {
             throw DriverError(State::SequenceError,
                               "The environment still has connections; free them first");
         }
+        registry::remove(e);
+        e.freed = true;
         return SQL_SUCCESS;
     });
-    if (rc == SQL_SUCCESS) {
-        const std::unique_ptr<HandleSlot> slot(slotOf(handle));
-        slot->tag = HandleTag::Free;
-    }
-    return rc;
 }
 
 SQLRETURN freeConnection(SQLHANDLE handle) noexcept {
-    Environment* env = nullptr;
-    const SQLRETURN rc = guard<Connection>(handle, [&](Connection& c) {
+    return guard<Connection>(handle, [](Connection& c) {
         if (c.connected()) {
             throw DriverError(State::SequenceError,
                               "The connection is still open; disconnect it first");
         }
-        env = &c.environment;
+        registry::remove(c);
+        c.freed = true;
+        --c.environment.connections;
         return SQL_SUCCESS;
     });
-    if (rc == SQL_SUCCESS) {
-        env->connections.release(*slotOf(handle));
-    }
-    return rc;
 }
 
 SQLRETURN freeStatement(SQLHANDLE handle) noexcept {
-    Statement* stmt = asStatement(handle);
-    if (stmt == nullptr) {
-        return SQL_INVALID_HANDLE;
-    }
-    stmt->connection.statements.release(*slotOf(handle));
-    return SQL_SUCCESS;
+    return guard<Statement>(handle, [](Statement& s) {
+        // A disconnect on another thread may have taken it out of the
+        // registry since it was found: it is freed all the same.
+        registry::remove(s);
+        s.release();
+        s.connection.dropStatement(s);
+        return SQL_SUCCESS;
+    });
 }
 
 }  // namespace

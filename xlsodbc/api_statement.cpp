@@ -358,7 +358,8 @@ SQLRETURN cancel(SQLHSTMT stmt) noexcept {
     // with HY008. Otherwise there is no call in progress to stop: ODBC then
     // makes SQLCancel close the cursor, as SQLFreeStmt(SQL_CLOSE) does, and
     // the driver manager counts on it.
-    if (Statement* running = asStatement(stmt); running != nullptr && running->running.load()) {
+    if (const std::shared_ptr<Statement> running = asStatement(stmt);
+        running != nullptr && running->running.load()) {
         running->control.cancel();
         return SQL_SUCCESS;
     }

@@ -540,19 +540,21 @@ std::unique_ptr<ResultSet> tableResult(const CatalogSource& c, const TableRefere
     }
     // The first names, and a count of the rest: a workbook of a thousand
     // sheets or names must not make a message no one can read (or one too
-    // long for a client's 16-bit length).
+    // long for a client's 16-bit length). Each listed name is shortened
+    // past kListedNameLimit, so that the list always leaves room for the rest.
     constexpr size_t kNamesListed = 20;
+    constexpr size_t kListedNameLimit = 600;
     std::string list;
     for (size_t i = 0; i < tables.size() && i < kNamesListed; ++i) {
-        list += (list.empty() ? "" : ", ") + utf16ToUtf8(catalogName(tables[i]));
+        list += (list.empty() ? "" : ", ") + echo(catalogName(tables[i]), kListedNameLimit);
     }
     if (tables.size() > kNamesListed) {
         list += " and " + std::to_string(tables.size() - kNamesListed) + " more";
     }
     throw DriverError(
         State::TableNotFound,
-        "The table \"" + utf16ToUtf8(ref.written) + "\" does not exist in the workbook \"" +
-            c.path.string() + "\"; " +
+        "The table \"" + echo(ref.written) + "\" does not exist in the workbook \"" +
+            echoUtf8(c.path.string()) + "\"; " +
             (list.empty() ? std::string("the workbook has no tables") : "its tables are: " + list));
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 [[noreturn]] void notOfType(std::u16string_view text, const char* what) {
     throw DriverError(State::InvalidCast,
-                      "The value \"" + utf16ToUtf8(text) + "\" cannot be read as " + what);
+                      "The value \"" + echo(text) + "\" cannot be read as " + what);
 }
 
 // The ASCII form of a value that may be a number or a date; empty for text
@@ -49,8 +49,7 @@ double toDouble(std::u16string_view text) {
         notOfType(text, "a number");
     }
     if (ec == std::errc::result_out_of_range) {
-        throw DriverError(State::OutOfRange,
-                          "The number \"" + utf16ToUtf8(text) + "\" is out of range");
+        throw DriverError(State::OutOfRange, "The number \"" + echo(text) + "\" is out of range");
     }
     return value;
 }
@@ -76,9 +75,9 @@ Converted writeInteger(std::u16string_view text, void* data) {
     const double whole = std::trunc(value);
     if (!std::isfinite(value) || whole < static_cast<double>(std::numeric_limits<T>::min()) ||
         whole > static_cast<double>(std::numeric_limits<T>::max())) {
-        throw DriverError(State::OutOfRange,
-                          "The number \"" + utf16ToUtf8(text) +
-                              "\" is out of range for the requested integer type");
+        throw DriverError(
+            State::OutOfRange,
+            "The number \"" + echo(text) + "\" is out of range for the requested integer type");
     }
     const T v = static_cast<T>(whole);
     std::memcpy(data, &v, sizeof v);
@@ -94,7 +93,7 @@ Converted writeBit(std::u16string_view text, void* data) {
         const double value = toDouble(text);
         if (value < 0 || value >= 2) {
             throw DriverError(State::OutOfRange,
-                              "The value \"" + utf16ToUtf8(text) + "\" is not a boolean");
+                              "The value \"" + echo(text) + "\" is not a boolean");
         }
         bit = value >= 1 ? 1 : 0;
         result = (value == 0 || value == 1) ? Converted::Ok : Converted::FractionTruncated;
@@ -214,8 +213,8 @@ Converted writeFixed(std::u16string_view text, SQLSMALLINT cType, void* data) {
         case SQL_C_FLOAT: {
             const double v = toDouble(text);
             if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) {
-                throw DriverError(State::OutOfRange, "The number \"" + utf16ToUtf8(text) +
-                                                         "\" is out of range for a float");
+                throw DriverError(State::OutOfRange,
+                                  "The number \"" + echo(text) + "\" is out of range for a float");
             }
             const auto f = static_cast<float>(v);
             std::memcpy(data, &f, sizeof f);

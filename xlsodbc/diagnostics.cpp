@@ -42,6 +42,7 @@ constexpr std::array kStates{
     StateRow{State::InvalidBufferType, "HY003", "S1003"},
     StateRow{State::InvalidNullPointer, "HY009", "S1009"},
     StateRow{State::SequenceError, "HY010", "S1010"},
+    StateRow{State::InvalidTransactionCode, "HY012", "S1012"},
     StateRow{State::InvalidAttributeValue, "HY024", "S1009"},
     StateRow{State::InvalidLength, "HY090", "S1090"},
     StateRow{State::InvalidDescriptorField, "HY091", "S1091"},
@@ -74,8 +75,13 @@ bool isWarning(State state) {
 }
 
 std::u16string prefixed(std::string_view message) {
-    std::u16string text = u"[Velkor][Excel Driver]";
-    text += utf8ToUtf16(message);
+    // The names a message quotes are escaped and shortened where it is
+    // made; this makes sure of it for any text (a reader's or a system's
+    // reason): no control character, and no message longer than a length
+    // argument can report.
+    static constexpr std::u16string_view kPrefix = u"[Velkor][Excel Driver]";
+    std::u16string text(kPrefix);
+    text += utf8ToUtf16(echo(utf8ToUtf16(message), kLongestText - kPrefix.size()));
     return text;
 }
 

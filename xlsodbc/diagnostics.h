@@ -39,6 +39,7 @@ enum class State : unsigned char {
     InvalidBufferType,       // HY003
     InvalidNullPointer,      // HY009
     SequenceError,           // HY010
+    InvalidTransactionCode,  // HY012
     InvalidAttributeValue,   // HY024
     InvalidLength,           // HY090
     InvalidDescriptorField,  // HY091
@@ -91,7 +92,8 @@ private:
     std::vector<DiagRecord> m_records;
 };
 
-// "[Velkor][Excel Driver]" followed by the message.
+// "[Velkor][Excel Driver]" followed by the message, its control characters
+// escaped and, past kLongestText, shortened in its middle (see echo()).
 std::u16string prefixed(std::string_view message);
 
 }  // namespace xlsodbc

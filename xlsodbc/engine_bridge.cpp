@@ -29,10 +29,14 @@ public:
 
     [[nodiscard]] const std::vector<std::u16string>& columns() const override { return m_columns; }
     [[nodiscard]] uint32_t rowCount() const override { return m_grid->rowCount() - m_firstDataRow; }
-    void readRow(uint32_t row, std::vector<sql::Value>& values) override {
+    void readRow(uint32_t row, std::vector<sql::Value>& values,
+                 const std::vector<bool>& wanted) override {
         m_grid->seek(row + m_firstDataRow);
         const auto columns = static_cast<uint16_t>(values.size());
         for (uint16_t c = 0; c < columns; ++c) {
+            if (!wanted[c]) {
+                continue;
+            }
             sql::Value& v = values[c];
             if (const auto number = m_grid->plainNumber(c)) {
                 v.kind = sql::Value::Kind::Number;
@@ -73,13 +77,11 @@ private:
     uint32_t m_row = 0;
 };
 
+// A statement as a message quotes it: escaped, and its middle left out
+// past 200 bytes.
 std::string shortened(std::u16string_view text) {
     constexpr size_t kLimit = 200;
-    if (text.size() <= kLimit) {
-        return utf16ToUtf8(text);
-    }
-    return utf16ToUtf8(text.substr(0, kLimit / 2)) + " ... " +
-           utf16ToUtf8(text.substr(text.size() - kLimit / 2));
+    return echo(text, kLimit);
 }
 
 }  // namespace
@@ -123,7 +125,7 @@ void WorkbookTables::missing(std::u16string_view name) {
     }
     tableResult(m_source, ref);
     throw DriverError(State::TableNotFound,
-                      "The table \"" + utf16ToUtf8(name) + "\" does not exist in the workbook");
+                      "The table \"" + echo(name) + "\" does not exist in the workbook");
 }
 
 void rethrowEngineError(const sql::Error& e, std::u16string_view statement) {

@@ -1,53 +1,107 @@
-// Handle ownership: slots of connections in their environment, slots of
-// statements in their connection.
+// The handle registry, and what connections do with their statements.
 #include "xlsodbc/handles.h"
 
 #include "xlsodbc/engine_bridge.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <unordered_map>
 
 namespace xlsodbc {
+namespace {
 
-HandleSlot& SlotList::add(HandleTag tag, std::unique_ptr<Handle> handle) {
-    const std::lock_guard lock(m_mutex);
-    auto free = std::find_if(m_slots.begin(), m_slots.end(),
-                             [](const auto& slot) { return slot->tag == HandleTag::Free; });
-    if (free == m_slots.end()) {
-        m_slots.push_back(std::make_unique<HandleSlot>());
-        free = std::prev(m_slots.end());
+class Registry {
+public:
+    struct Shard {
+        std::mutex mutex;
+        std::unordered_map<const void*, std::shared_ptr<Handle>> live;
+    };
+
+    // Handles are aligned allocations: the address's low bits are always
+    // zero, so the shard comes from a multiplicative hash's high bits.
+    Shard& shardOf(const void* address) {
+        const uint64_t bits = reinterpret_cast<uintptr_t>(address) * 0x9E3779B97F4A7C15U;
+        return m_shards[bits >> (64 - kShardBits)];
     }
-    HandleSlot& slot = **free;
-    slot.handle = std::move(handle);
-    slot.tag = tag;
-    return slot;
+
+private:
+    static constexpr unsigned kShardBits = 4;
+    std::array<Shard, size_t{1} << kShardBits> m_shards;
+};
+
+// Never destroyed: an application may free its handles from its own exit
+// handlers, after this library's statics would be gone.
+Registry& theRegistry() {
+    static Registry* const instance = new Registry;
+    return *instance;
 }
 
-void SlotList::release(HandleSlot& slot) noexcept {
-    std::unique_ptr<Handle> handle;
+template <typename T>
+std::shared_ptr<T> found(SQLHANDLE address, HandleKind kind) {
+    return std::static_pointer_cast<T>(registry::find(address, kind));
+}
+
+}  // namespace
+
+namespace registry {
+
+void add(const std::shared_ptr<Handle>& handle) {
+    const void* address = toHandle(*handle);
+    Registry::Shard& shard = theRegistry().shardOf(address);
+    const std::lock_guard lock(shard.mutex);
+    shard.live.emplace(address, handle);
+}
+
+std::shared_ptr<Handle> find(SQLHANDLE address, HandleKind kind) {
+    if (address == nullptr) {
+        return nullptr;
+    }
+    Registry::Shard& shard = theRegistry().shardOf(address);
+    const std::lock_guard lock(shard.mutex);
+    const auto it = shard.live.find(address);
+    if (it == shard.live.end() || it->second->kind != kind) {
+        return nullptr;
+    }
+    return it->second;
+}
+
+bool remove(const Handle& handle) {
+    const void* address = &handle;
+    Registry::Shard& shard = theRegistry().shardOf(address);
+    std::shared_ptr<Handle> taken;  // released after the shard's lock
+    const std::lock_guard lock(shard.mutex);
+    const auto it = shard.live.find(address);
+    if (it == shard.live.end()) {
+        return false;
+    }
+    taken = std::move(it->second);
+    shard.live.erase(it);
+    return true;
+}
+
+}  // namespace registry
+
+Statement& Connection::addStatement() {
+    auto statement =
+        std::make_shared<Statement>(std::static_pointer_cast<Connection>(shared_from_this()));
     {
-        const std::lock_guard lock(m_mutex);
-        slot.tag = HandleTag::Free;
-        handle = std::move(slot.handle);
+        const std::lock_guard lock(m_statementsMutex);
+        m_statements.push_back(statement);
     }
+    registry::add(statement);
+    return *statement;
 }
 
-void SlotList::releaseAll() noexcept {
-    const std::lock_guard lock(m_mutex);
-    for (const auto& slot : m_slots) {
-        slot->tag = HandleTag::Free;
-        slot->handle.reset();
+void Connection::dropStatement(const Statement& statement) {
+    std::shared_ptr<Statement> dropped;  // destroyed after the lock is let go
+    const std::lock_guard lock(m_statementsMutex);
+    const auto it = std::find_if(m_statements.begin(), m_statements.end(),
+                                 [&](const auto& s) { return s.get() == &statement; });
+    if (it != m_statements.end()) {
+        dropped = std::move(*it);
+        m_statements.erase(it);
     }
-}
-
-bool SlotList::anyInUse() {
-    const std::lock_guard lock(m_mutex);
-    return std::any_of(m_slots.begin(), m_slots.end(),
-                       [](const auto& slot) { return slot->tag != HandleTag::Free; });
-}
-
-Connection::~Connection() {
-    // Statements first: their compiled queries belong to the engine.
-    statements.releaseAll();
 }
 
 sql::Engine& Connection::engine() {
@@ -60,18 +114,33 @@ sql::Engine& Connection::engine() {
     return *sqlEngine;
 }
 
-HandleSlot& Connection::addStatement() {
-    return statements.add(HandleTag::Statement, std::make_unique<Statement>(*this));
-}
-
 void Connection::disconnect() {
-    statements.releaseAll();
+    std::vector<std::shared_ptr<Statement>> statements;
+    {
+        const std::lock_guard lock(m_statementsMutex);
+        statements.swap(m_statements);
+    }
+    // Each statement is taken out of the registry (unless a thread freeing
+    // it did so first) and, once no call is in progress on it, emptied:
+    // its compiled query belongs to the engine, which goes next.
+    for (const auto& statement : statements) {
+        registry::remove(*statement);
+        const std::lock_guard lock(statement->mutex);
+        statement->release();
+    }
     sqlEngine.reset();
     tables.reset();
     workbook.reset();
     path.clear();
     connectionString.clear();
     dataSource.clear();
+}
+
+void Statement::release() {
+    freed = true;
+    closeCursor();
+    query.reset();
+    result.reset();
 }
 
 void Statement::closeCursor() {
@@ -83,27 +152,14 @@ void Statement::closeCursor() {
     piece = {};
 }
 
-namespace {
-
-template <typename T>
-T* checked(SQLHANDLE handle, HandleTag tag) {
-    const HandleSlot* slot = slotOf(handle);
-    if (slot == nullptr || slot->tag != tag) {
-        return nullptr;
-    }
-    return static_cast<T*>(slot->handle.get());
+std::shared_ptr<Environment> asEnvironment(SQLHANDLE handle) {
+    return found<Environment>(handle, HandleKind::Environment);
 }
-
-}  // namespace
-
-Environment* asEnvironment(SQLHANDLE handle) {
-    return checked<Environment>(handle, HandleTag::Environment);
+std::shared_ptr<Connection> asConnection(SQLHANDLE handle) {
+    return found<Connection>(handle, HandleKind::Connection);
 }
-Connection* asConnection(SQLHANDLE handle) {
-    return checked<Connection>(handle, HandleTag::Connection);
-}
-Statement* asStatement(SQLHANDLE handle) {
-    return checked<Statement>(handle, HandleTag::Statement);
+std::shared_ptr<Statement> asStatement(SQLHANDLE handle) {
+    return found<Statement>(handle, HandleKind::Statement);
 }
 
 }  // namespace xlsodbc

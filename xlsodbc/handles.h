@@ -1,14 +1,15 @@
-// The driver's handle classes. A handle crossing the C ABI is the address of
-// a HandleSlot, which holds the handle and a tag saying what kind it is, so
-// that a stray pointer of the wrong kind is refused with SQL_INVALID_HANDLE.
-// An environment owns the slots of its connections, a connection those of
-// its statements (SQLDisconnect frees them): a slot outlives the handle
-// freed in it for as long as its owner lives, so a freed statement or
-// connection handle is refused too instead of being read from freed memory,
-// and later allocations reuse the slot. Nothing is shared between
-// connections, so different connections run on different threads at once;
-// every call locks the handle it is made on, and the lists of slots have
-// their own locks, so one handle may also be used from several threads.
+// The driver's handle classes. A handle crossing the C ABI is the address
+// of its Handle, and every live handle is listed by that address in the
+// handle registry: a call finds its handle there, by address and kind,
+// before it reads anything through the pointer, so a freed handle, a handle
+// of another kind or a stray pointer is refused with SQL_INVALID_HANDLE
+// without touching memory that may be gone. The registry shares ownership
+// of each handle with the calls in progress on it: a handle freed while
+// another thread is in a call on it lives until that call ends, and the
+// call, which takes the handle's lock, then finds it marked freed.
+// Nothing else is shared between connections, so different connections run
+// on different threads at once; every call locks the handle it is made on,
+// so one handle may also be used from several threads.
 #pragma once
 
 #include "xlsodbc/conversion.h"
@@ -32,73 +33,75 @@
 
 namespace xlsodbc {
 
-enum class HandleTag : uint32_t {
-    Free = 0,
-    Environment = 0x56454e56,
-    Connection = 0x5644424b,
-    Statement = 0x56535454
-};
+enum class HandleKind : uint8_t { Environment, Connection, Statement };
 
-class Handle {
+class Handle : public std::enable_shared_from_this<Handle> {
 public:
-    Handle() = default;
+    explicit Handle(HandleKind handleKind) : kind(handleKind) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     virtual ~Handle() = default;
 
+    const HandleKind kind;
     Diagnostics diagnostics;
     // Held for the length of each call on the handle (and while its
     // diagnostics are read): a driver manager with threading off, or an
     // application linked to the driver, may call on one handle from two
     // threads at once.
     std::mutex mutex;
+    // Set under `mutex` when the handle is freed: a call that found the
+    // handle just before sees it once it holds the lock, and does nothing.
+    bool freed = false;
     // The ODBC version the application declared (ODBC 2 states and
     // catalogue column names for SQL_OV_ODBC2).
     [[nodiscard]] virtual bool odbc2() const = 0;
 };
 
-// What the application holds for a handle (see above).
-struct HandleSlot {
-    HandleTag tag = HandleTag::Free;
-    std::unique_ptr<Handle> handle;
-};
+// The address the application holds for a handle.
+inline SQLHANDLE toHandle(Handle& handle) {
+    return static_cast<SQLHANDLE>(&handle);
+}
 
-// The slots of one owner's handles, behind their own lock: two threads may
-// allocate and free statements of one connection (or connections of one
-// environment) at once.
-class SlotList {
-public:
-    // Puts the handle in a free slot (or a new one) and returns the slot.
-    HandleSlot& add(HandleTag tag, std::unique_ptr<Handle> handle);
-    // Frees the handle of `slot`; the slot stays for reuse. The handle is
-    // destroyed after the lock is let go.
-    void release(HandleSlot& slot) noexcept;
-    void releaseAll() noexcept;
-    [[nodiscard]] bool anyInUse();
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<HandleSlot>> m_slots;
-};
+// Every live handle by its address, in shards with a lock each, so that
+// calls on different connections seldom wait for one another.
+namespace registry {
+// Lists a new handle; the registry owns it until it is taken out.
+void add(const std::shared_ptr<Handle>& handle);
+// The live handle of that kind at that address, shared with the caller for
+// the length of its call; nullptr for anything else. Reads no memory
+// through `address`.
+std::shared_ptr<Handle> find(SQLHANDLE address, HandleKind kind);
+// Takes the handle out (it is freed); false when it was not listed, as
+// when another thread freed it first.
+bool remove(const Handle& handle);
+}  // namespace registry
 
 class Environment final : public Handle {
 public:
+    Environment() : Handle(HandleKind::Environment) {}
     [[nodiscard]] bool odbc2() const override { return odbcVersion == SQL_OV_ODBC2; }
     SQLINTEGER odbcVersion = SQL_OV_ODBC3;
-    SlotList connections;
+    // Connections allocated and not yet freed: an environment with any is
+    // not freed.
+    std::atomic<size_t> connections = 0;
 };
+
+class Statement;
 
 class Connection final : public Handle {
 public:
-    explicit Connection(Environment& env) : environment(env) {}
-    ~Connection() override;
+    explicit Connection(std::shared_ptr<Environment> env)
+        : Handle(HandleKind::Connection), environment(*env), m_environment(std::move(env)) {}
     [[nodiscard]] bool odbc2() const override { return environment.odbc2(); }
     [[nodiscard]] bool connected() const { return workbook != nullptr; }
 
-    // The slot of a new statement of this connection.
-    HandleSlot& addStatement();
+    // A new statement of this connection, listed in the registry.
+    Statement& addStatement();
+    // Forgets a statement that was freed.
+    void dropStatement(const Statement& statement);
+    // Frees the statements (waiting for calls in progress on them) and
+    // closes the workbook. The caller holds the connection's lock.
     void disconnect();
-    SlotList statements;
 
     Environment& environment;
     std::unique_ptr<WorkbookSource> workbook;
@@ -120,6 +123,11 @@ public:
     std::unique_ptr<sql::TableResolver> tables;
     std::unique_ptr<sql::Engine> sqlEngine;
     std::mutex engineMutex;  // statements on several threads start it once
+
+private:
+    std::shared_ptr<Environment> m_environment;  // outlives its connections
+    std::mutex m_statementsMutex;
+    std::vector<std::shared_ptr<Statement>> m_statements;
 };
 
 // One bound column (SQLBindCol).
@@ -141,10 +149,15 @@ struct ParameterBinding {
 
 class Statement final : public Handle {
 public:
-    explicit Statement(Connection& conn) : connection(conn) {}
+    explicit Statement(std::shared_ptr<Connection> conn)
+        : Handle(HandleKind::Statement), connection(*conn), m_connection(std::move(conn)) {}
     [[nodiscard]] bool odbc2() const override { return connection.odbc2(); }
 
     void closeCursor();
+    // Marks the statement freed and lets go of its query and result, which
+    // belong to the connection's engine and workbook. The caller holds the
+    // statement's lock.
+    void release();
 
     Connection& connection;
     // The prepared or executed result; the cursor is open while `executed`.
@@ -183,19 +196,15 @@ public:
     int getDataColumn = -1;
     Piece piece;
     std::string scratch;
+
+private:
+    std::shared_ptr<Connection> m_connection;  // outlives its statements
 };
 
-// The slot of a handle given to the application.
-inline SQLHANDLE toHandle(HandleSlot& slot) {
-    return static_cast<SQLHANDLE>(&slot);
-}
-inline HandleSlot* slotOf(SQLHANDLE handle) {
-    return static_cast<HandleSlot*>(handle);
-}
-
-// Handle checks: nullptr when the pointer is not a live handle of the kind.
-Environment* asEnvironment(SQLHANDLE handle);
-Connection* asConnection(SQLHANDLE handle);
-Statement* asStatement(SQLHANDLE handle);
+// Handle checks: the live handle of the kind at `handle`, shared for the
+// length of a call; nullptr for anything else.
+std::shared_ptr<Environment> asEnvironment(SQLHANDLE handle);
+std::shared_ptr<Connection> asConnection(SQLHANDLE handle);
+std::shared_ptr<Statement> asStatement(SQLHANDLE handle);
 
 }  // namespace xlsodbc

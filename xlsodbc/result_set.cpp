@@ -85,6 +85,8 @@ std::optional<std::u16string_view> ResultSet::field(uint16_t col) {
     return m_grid->field(col);
 }
 
+// A name is cut to kLongestText (a header cell may hold 32,767
+// characters), so that every function reports the same name and length.
 // The names taken so far are kept case-folded in a hash set, and each
 // repeated name remembers the number it reached: names are only ever added,
 // so the smallest free number for a name never goes down. Each header then
@@ -97,16 +99,22 @@ std::vector<std::u16string> columnNames(const std::vector<std::optional<std::u16
     taken.reserve(headers.size());
     std::unordered_map<std::u16string, size_t> nextNumber;
     for (size_t i = 0; i < headers.size(); ++i) {
-        std::u16string name =
-            headers[i] && !headers[i]->empty() ? *headers[i] : u"F" + number(i + 1);
+        std::u16string name = headers[i] && !headers[i]->empty()
+                                  ? std::u16string(prefixWithin(*headers[i], kLongestText))
+                                  : u"F" + number(i + 1);
         std::u16string key = folded(name);
         if (taken.contains(key)) {
+            // The number goes after as much of the name as leaves room for it.
             size_t& n = nextNumber.try_emplace(key, 1).first->second;
-            while (taken.contains(key + number(n))) {
+            auto numbered = [&](size_t k) {
+                const std::u16string digits = number(k);
+                return std::u16string(prefixWithin(name, kLongestText - digits.size())) + digits;
+            };
+            while (taken.contains(folded(numbered(n)))) {
                 ++n;
             }
-            name += number(n);
-            key += number(n);
+            name = numbered(n);
+            key = folded(name);
             ++n;
         }
         taken.insert(std::move(key));

@@ -17,7 +17,7 @@ constexpr const char* kAccepted =
     "a range of one ([Sheet1$A1:D20]) or a defined name ([Prices])";
 
 [[noreturn]] void syntaxError(std::u16string_view statement, const std::string& problem) {
-    throw DriverError(State::SyntaxError, "Syntax error in \"" + utf16ToUtf8(statement) + "\" (" +
+    throw DriverError(State::SyntaxError, "Syntax error in \"" + echo(statement) + "\" (" +
                                               problem + "): " + kAccepted);
 }
 
@@ -218,8 +218,7 @@ TableReference sheetReference(std::u16string_view written, std::u16string_view n
     if (!range.empty()) {
         ref.range = parseCellRange(range);
         if (!ref.range) {
-            throw DriverError(State::SyntaxError, "\"" + utf16ToUtf8(range) + "\" in \"" +
-                                                      utf16ToUtf8(written) +
+            throw DriverError(State::SyntaxError, "\"" + echo(range) + "\" in \"" + echo(written) +
                                                       "\" is not a range of a worksheet: write it "
                                                       "as A1:D20 (columns A to XFD, rows 1 "
                                                       "to 1048576)");

@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 
 #include <cstring>
+#include <vector>
 
 namespace xlsodbc {
 namespace {
@@ -145,6 +146,123 @@ std::string utf16ToUtf8(std::u16string_view text) {
     out.reserve(text.size());
     appendUtf8(text, out);
     return out;
+}
+
+namespace {
+
+// The length of the character at text[i] in UTF-16 units (2 for a
+// surrogate pair, else 1).
+size_t unitsAt(std::u16string_view text, size_t i) {
+    return isHighSurrogate(text[i]) && i + 1 < text.size() && isLowSurrogate(text[i + 1]) ? 2 : 1;
+}
+
+// The bytes of the character at text[i] in UTF-8 (a lone surrogate is
+// written as U+FFFD).
+size_t utf8BytesAt(std::u16string_view text, size_t i) {
+    const char16_t c = text[i];
+    if (unitsAt(text, i) == 2) {
+        return 4;
+    }
+    return c < 0x80 ? 1 : (c < 0x800 ? 2 : 3);
+}
+
+bool isControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+// Appends the character at text[i], escaped when it is a control
+// character, as UTF-8; returns the UTF-16 units it took.
+size_t appendEscaped(std::u16string_view text, size_t i, std::string& out) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const char16_t c = text[i];
+    if (!isControl(c)) {
+        const size_t units = unitsAt(text, i);
+        appendUtf8(text.substr(i, units), out);
+        return units;
+    }
+    if (c == u'\r') {
+        out += "\\r";
+    } else if (c == u'\n') {
+        out += "\\n";
+    } else if (c == u'\t') {
+        out += "\\t";
+    } else if (c <= 0xFF) {
+        out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+    } else {
+        out +=
+            {'\\', 'u', kHex[c >> 12], kHex[(c >> 8) & 0xF], kHex[(c >> 4) & 0xF], kHex[c & 0xF]};
+    }
+    return 1;
+}
+
+}  // namespace
+
+std::u16string_view prefixWithin(std::u16string_view text, size_t limit) {
+    size_t units = 0;
+    size_t bytes = 0;
+    while (units < text.size()) {
+        const size_t u = unitsAt(text, units);
+        const size_t b = utf8BytesAt(text, units);
+        if (units + u > limit || bytes + b > limit) {
+            break;
+        }
+        units += u;
+        bytes += b;
+    }
+    return text.substr(0, units);
+}
+
+std::string echo(std::u16string_view text, size_t limit) {
+    std::string out;
+    size_t i = 0;
+    while (i < text.size() && out.size() <= limit) {
+        i += appendEscaped(text, i, out);
+    }
+    if (i == text.size() && out.size() <= limit) {
+        return out;
+    }
+    // Too long: the head takes half the room, the tail what is left; both
+    // end at whole characters (and whole escapes).
+    static constexpr std::string_view kEllipsis = "\u2026";
+    const size_t room = limit > kEllipsis.size() ? limit - kEllipsis.size() : 0;
+    out.clear();
+    std::string piece;
+    size_t head = 0;
+    while (head < text.size()) {
+        piece.clear();
+        const size_t units = appendEscaped(text, head, piece);
+        if (out.size() + piece.size() > room / 2) {
+            break;
+        }
+        out += piece;
+        head += units;
+    }
+    std::vector<std::string> tail;
+    size_t tailBytes = 0;
+    size_t end = text.size();
+    while (end > head) {
+        size_t start = end - 1;
+        if (isLowSurrogate(text[start]) && start > head && isHighSurrogate(text[start - 1])) {
+            --start;
+        }
+        piece.clear();
+        appendEscaped(text, start, piece);
+        if (out.size() + tailBytes + piece.size() > room) {
+            break;
+        }
+        tailBytes += piece.size();
+        tail.push_back(piece);
+        end = start;
+    }
+    out += kEllipsis;
+    for (auto it = tail.rbegin(); it != tail.rend(); ++it) {
+        out += *it;
+    }
+    return out;
+}
+
+std::string echoUtf8(std::string_view text, size_t limit) {
+    return echo(utf8ToUtf16(text), limit);
 }
 
 std::u16string TextArg::str() const {

@@ -22,6 +22,27 @@ std::u16string utf8ToUtf16(std::string_view text);
 std::string utf16ToUtf8(std::u16string_view text);
 void appendUtf8(std::u16string_view text, std::string& out);
 
+// The longest text whose length every client can be told: one less than
+// the largest SQLSMALLINT, so that length + 1 is still a buffer length.
+// Column names and diagnostic messages are never longer, in UTF-16 units
+// nor in UTF-8 bytes, so wide and narrow clients see the same text whole.
+constexpr size_t kLongestText = 32766;
+
+// The longest prefix of `text`, in whole characters, that is at most
+// `limit` long both in UTF-16 units and in UTF-8 bytes.
+std::u16string_view prefixWithin(std::u16string_view text, size_t limit);
+
+// A name, path, statement or value as a diagnostic quotes it, in UTF-8:
+// every control character (C0, DEL, C1, and the line and paragraph
+// separators) written as an escape, \r, \n, \t, \xHH or \uHHHH, so that
+// a name can never end a line of a client's log or forge the next one; and
+// a text of more than `limit` bytes shortened in its middle, its head and
+// tail kept with "\u2026" between them, so that the message around it, and
+// what went wrong, always fits.
+constexpr size_t kEchoLimit = 4096;
+std::string echo(std::u16string_view text, size_t limit = kEchoLimit);
+std::string echoUtf8(std::string_view text, size_t limit = kEchoLimit);
+
 // An input text argument (pointer plus length or SQL_NTS) as the
 // application passed it. Lengths of wide texts count SQLWCHARs, of narrow
 // ones bytes.

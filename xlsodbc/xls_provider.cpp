@@ -17,41 +17,73 @@ namespace xlsodbc {
 namespace {
 
 std::string quotedPath(const std::filesystem::path& path) {
-    return "\"" + path.string() + "\"";
+    return "\"" + echoUtf8(path.string()) + "\"";
+}
+
+// unixODBC keeps the first 512 characters of each record that a driver
+// posts while connecting, and drops the rest: a refusal quotes the path
+// shortened (and the reader's reason too) so that the whole message, what
+// went wrong with it, fits there.
+constexpr size_t kRefusalLength = 480;
+constexpr size_t kShortestPath = 64;
+constexpr size_t kReasonLength = 200;
+
+std::string aboutWorkbook(std::string_view before, const std::filesystem::path& path,
+                          std::string_view after) {
+    const size_t fixed = before.size() + after.size() + 2;
+    const size_t room =
+        fixed + kShortestPath < kRefusalLength ? kRefusalLength - fixed : kShortestPath;
+    return std::string(before) + "\"" + echoUtf8(path.string(), room) + "\"" + std::string(after);
 }
 
 // Why a workbook was refused, in words a user understands.
 std::string refusal(const std::filesystem::path& path, const xls::Error& error) {
-    const std::string file = quotedPath(path);
-    const std::string notExcel = file + " is not an Excel workbook (.xls, .xlsx or .xlsm)";
+    std::string_view what = error.what();
+    if (error.kind() == xls::ErrorKind::Io) {
+        // The reader's text names the file again before the system's
+        // reason: the message names it once.
+        const std::string repeated = "file: cannot open '" + path.string() + "': ";
+        if (what.starts_with(repeated)) {
+            what.remove_prefix(repeated.size());
+        }
+    }
+    const std::string reason = echoUtf8(what, kReasonLength);
+    const std::string notExcel = " is not an Excel workbook (.xls, .xlsx or .xlsm)";
     const std::string saveAs = "; save it as an Excel workbook (.xlsx or .xls) to read it";
     switch (error.kind()) {
         case xls::ErrorKind::Io:
-            return "The workbook " + file + " cannot be opened: " + error.what();
+            return aboutWorkbook("The workbook ", path, " cannot be opened: " + reason);
         case xls::ErrorKind::NotWorkbook:
-            return notExcel + " (" + error.what() + ")";
+            return aboutWorkbook("", path, notExcel + " (" + reason + ")");
         case xls::ErrorKind::LooksLikeXlsx:
-            return notExcel + ": it looks like an Excel 2007 or later (.xlsx) workbook" + saveAs;
+            return aboutWorkbook(
+                "", path,
+                notExcel + ": it looks like an Excel 2007 or later (.xlsx) workbook" + saveAs);
         case xls::ErrorKind::LooksLikeOds:
-            return notExcel +
-                   ": it is an OpenDocument spreadsheet (.ods), which this driver "
-                   "does not read" +
-                   saveAs;
+            return aboutWorkbook(
+                "", path,
+                notExcel +
+                    ": it is an OpenDocument spreadsheet (.ods), which this driver "
+                    "does not read" +
+                    saveAs);
         case xls::ErrorKind::LooksLikeXlsb:
-            return notExcel +
-                   ": it is an Excel binary workbook (.xlsb), which this driver "
-                   "does not read" +
-                   saveAs;
+            return aboutWorkbook("", path,
+                                 notExcel +
+                                     ": it is an Excel binary workbook (.xlsb), which this driver "
+                                     "does not read" +
+                                     saveAs);
         case xls::ErrorKind::Encrypted:
-            return "The workbook " + file +
-                   " is password-protected; save a copy without a password to read it";
+            return aboutWorkbook(
+                "The workbook ", path,
+                " is password-protected; save a copy without a password to read it");
         case xls::ErrorKind::UnsupportedVersion:
-            return file + " is an Excel file of a version that is not supported (" + error.what() +
-                   ")" + saveAs;
+            return aboutWorkbook(
+                "", path,
+                " is an Excel file of a version that is not supported (" + reason + ")" + saveAs);
         case xls::ErrorKind::Damaged:
             break;
     }
-    return "The workbook " + file + " is damaged (" + error.what() + ")";
+    return aboutWorkbook("The workbook ", path, " is damaged (" + reason + ")");
 }
 
 // One worksheet rectangle. seek() indexes the row's cells by column so that
@@ -116,7 +148,11 @@ public:
             return std::nullopt;
         }
         const xls::Cell& cell = m_cells[static_cast<size_t>(i)];
-        return cell.type == xls::CellType::Number ? std::optional(cell.number) : std::nullopt;
+        if (cell.type != xls::CellType::Number) {
+            return std::nullopt;
+        }
+        const double number = cell.number;  // a packed member: read by value, never bound
+        return number;
     }
 
     // Visits only the cells that hold a value: a range as wide and tall as
@@ -309,7 +345,7 @@ private:
         if (!used || (used->lastCol <= lastCol && used->lastRow <= lastRow)) {
             return used;
         }
-        note = "The worksheet \"" + utf16ToUtf8(m_workbook.sheets()[index].name) + "\" of " +
+        note = "The worksheet \"" + echo(m_workbook.sheets()[index].name) + "\" of " +
                quotedPath(m_path) + " has cells outside the grid of a worksheet (columns A to " +
                (version >= 12 ? "XFD" : "IV") + ", rows 1 to " + std::to_string(lastRow + 1) +
                "): the file is damaged there, and " + "those cells are left out";
@@ -337,7 +373,7 @@ private:
             return m_workbook.sheet(index);
         } catch (const xls::Error& e) {
             throw DriverError(State::GeneralError,
-                              "The worksheet \"" + utf16ToUtf8(m_workbook.sheets()[index].name) +
+                              "The worksheet \"" + echo(m_workbook.sheets()[index].name) +
                                   "\" of " + quotedPath(m_path) + " is damaged (" + e.what() + ")");
         }
     }
@@ -357,7 +393,7 @@ std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path,
     if (std::filesystem::is_directory(path, ec)) {
         throw DriverError(
             State::UnableToConnect,
-            "The workbook " + quotedPath(path) + " cannot be opened: it is a folder, not a file");
+            aboutWorkbook("The workbook ", path, " cannot be opened: it is a folder, not a file"));
     }
     try {
         return std::make_unique<XlsSource>(path, xlsx::openWorkbook(path), options);

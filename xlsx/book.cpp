@@ -292,22 +292,25 @@ bool parseArea(std::string_view f, std::string& sheet, xls::Range& range) {
     return true;
 }
 
-bool sameNameNoCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char16_t c) {
-            return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-        };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
+std::u16string foldedName(std::u16string_view s) {
+    std::u16string out(s);
+    for (char16_t& c : out) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c + 32);
         }
     }
-    return true;
+    return out;
 }
 
+// Each name is looked up among the worksheets by a map built once: a
+// workbook part may hold many thousands of both.
 void resolveNames(const std::vector<PendingName>& pending, xls::Workbook::Data& book) {
+    std::map<std::u16string, size_t> worksheets;
+    for (size_t i = book.sheets.size(); i-- > 0;) {
+        if (book.sheets[i].type == SheetType::Worksheet) {
+            worksheets[foldedName(book.sheets[i].name)] = i;  // the first of a name wins
+        }
+    }
     for (const PendingName& p : pending) {
         // Hidden names and the built-in ones (print areas, filter ranges)
         // are no tables.
@@ -319,22 +322,18 @@ void resolveNames(const std::vector<PendingName>& pending, xls::Workbook::Data& 
         if (!parseArea(p.formula, sheet, range)) {
             continue;
         }
-        const std::u16string wanted = utf16(sheet);
-        for (size_t i = 0; i < book.sheets.size(); ++i) {
-            if (book.sheets[i].type == SheetType::Worksheet &&
-                sameNameNoCase(book.sheets[i].name, wanted)) {
-                xls::DefinedName n;
-                n.name = utf16(p.name);
-                n.sheet = static_cast<uint32_t>(i);
-                n.range = range;
-                n.scope =
-                    p.localSheet >= 0 && static_cast<size_t>(p.localSheet) < book.sheets.size()
-                        ? static_cast<uint32_t>(p.localSheet) + 1
-                        : 0;
-                book.names.push_back(std::move(n));
-                break;
-            }
+        const auto found = worksheets.find(foldedName(utf16(sheet)));
+        if (found == worksheets.end()) {
+            continue;
         }
+        xls::DefinedName n;
+        n.name = utf16(p.name);
+        n.sheet = static_cast<uint32_t>(found->second);
+        n.range = range;
+        n.scope = p.localSheet >= 0 && static_cast<size_t>(p.localSheet) < book.sheets.size()
+                      ? static_cast<uint32_t>(p.localSheet) + 1
+                      : 0;
+        book.names.push_back(std::move(n));
     }
 }
 

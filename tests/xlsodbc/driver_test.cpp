@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,9 @@
 #include <mutex>
 #include <regex>
 #include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -1238,6 +1242,27 @@ TEST_P(Driver, GetFunctionsAndInfoAnswerTruthfully) {
     EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, conn.handle, SQL_COMMIT), SQL_SUCCESS);
 }
 
+// Transactions end on an environment or a connection: a statement handle is
+// refused (HY092, read on the statement), a handle passed as a kind it is
+// not is no handle of that kind, an unknown completion type is HY012 and a
+// connection that is not open is 08003.
+TEST_P(Driver, EndTranTakesOnlyAnEnvironmentOrAnOpenConnection) {
+    Env env(GetParam());
+    Conn conn(env);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, conn.handle, SQL_COMMIT), SQL_ERROR);
+    EXPECT_EQ(conn.diags().at(0).state, "08003");
+    open(conn, kLo);
+    Stmt stmt(conn);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_STMT, conn.handle, SQL_COMMIT), SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_STMT, stmt.handle, SQL_ROLLBACK), SQL_ERROR);
+    EXPECT_EQ(stmt.diags().at(0).state, state("HY092", "S1092"));
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, stmt.handle, SQL_COMMIT), SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, conn.handle, 99), SQL_ERROR);
+    EXPECT_EQ(conn.diags().at(0).state, state("HY012", "S1012"));
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, conn.handle, SQL_ROLLBACK), SQL_SUCCESS);
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_ENV, env.handle, SQL_COMMIT), SQL_SUCCESS);
+}
+
 TEST_P(Driver, DisconnectFreesStatementsLeftOpen) {
     Env env(GetParam());
     SQLHDBC dbc = SQL_NULL_HDBC;
@@ -1258,10 +1283,24 @@ TEST_P(Driver, DisconnectFreesStatementsLeftOpen) {
 
 // ---- lengths and cursor states that clients rely on ---------------------------------------
 
-// A real workbook whose first cell holds 32,770 characters: a length that does
-// not fit an SQLSMALLINT is clamped (to 32,766, so that length + 1 is still a
-// buffer length) and reported as truncation, never wrapped to a negative number.
-TEST_P(Driver, LengthsPastTheSmallIntegerRangeAreClampedAsTruncated) {
+// The first diagnostic record of a handle read whole (wide), with the return
+// code of SQLGetDiagRecW given room for any message.
+std::pair<SQLRETURN, std::u16string> wholeMessage(SQLSMALLINT type, SQLHANDLE handle) {
+    std::vector<SQLWCHAR> text(32767);
+    SQLWCHAR state[6];
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    const SQLRETURN rc = SQLGetDiagRecW(type, handle, 1, state, &native, text.data(),
+                                        static_cast<SQLSMALLINT>(text.size()), &length);
+    return {rc, std::u16string(reinterpret_cast<const char16_t*>(text.data()),
+                               static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)))};
+}
+
+// A real workbook whose first cell holds 32,770 characters: its column name
+// is cut to 32,766 characters (so that length + 1 is still a buffer length),
+// and SQLDescribeCol, SQLColAttribute and SQLColumns report that one name;
+// a buffer too short for it gives 01004 with the length 32,766.
+TEST_P(Driver, ALongHeaderIsOneCutNameEverywhere) {
     Env env(GetParam());
     Conn conn(env);
     open(conn, "poi__46368.xls");
@@ -1274,30 +1313,138 @@ TEST_P(Driver, LengthsPastTheSmallIntegerRangeAreClampedAsTruncated) {
               SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(length, 32766);
     EXPECT_EQ(stmt.diags().at(0).state, "01004");
-    EXPECT_EQ(
-        SQLDescribeColW(stmt.handle, 1, nullptr, 0, &length, nullptr, nullptr, nullptr, nullptr),
-        SQL_SUCCESS_WITH_INFO);
+    std::vector<SQLWCHAR> described(32767);
+    EXPECT_EQ(SQLDescribeColW(stmt.handle, 1, described.data(), 32767, &length, nullptr, nullptr,
+                              nullptr, nullptr),
+              SQL_SUCCESS);
     EXPECT_EQ(length, 32766);
+    const std::u16string name(reinterpret_cast<const char16_t*>(described.data()), 32766);
+    EXPECT_EQ(described[32766], 0);
     SQLWCHAR wide[300];
     EXPECT_EQ(SQLColAttributeW(stmt.handle, 1, SQL_DESC_NAME, wide, sizeof wide, &length, nullptr),
               SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(length, 32766);
+    EXPECT_EQ(length, 32766);  // 65,532 bytes do not fit an SQLSMALLINT
 
-    // A 40,000-character statement names its table in the diagnostic.
-    Stmt bad(conn);
-    ASSERT_EQ(bad.exec("select * from [" + std::string(40000, 'x') + "$]"), SQL_ERROR);
-    SQLWCHAR state[6];
+    Stmt columns(conn);
+    ASSERT_EQ(SQLColumnsW(columns.handle, nullptr, 0, nullptr, 0,
+                          reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(u"Sheet1$")), SQL_NTS,
+                          nullptr, 0),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(columns.handle), SQL_SUCCESS);
+    std::vector<SQLWCHAR> listed(40000);
+    SQLLEN bytes = 0;
+    ASSERT_EQ(SQLGetData(columns.handle, 4, SQL_C_WCHAR, listed.data(),
+                         static_cast<SQLLEN>(listed.size() * sizeof(SQLWCHAR)), &bytes),
+              SQL_SUCCESS);
+    EXPECT_EQ(bytes, 32766 * 2);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(listed.data()),
+                             static_cast<size_t>(bytes) / 2),
+              name);
+}
+
+// Names, paths, statements and values that a message quotes are shortened
+// in their middle when long, so that what went wrong is still said whole
+// (the message fits an SQLSMALLINT length, as UTF-16 and as UTF-8).
+TEST_P(Driver, LongNamesInMessagesAreShortenedInTheMiddle) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, kLo);
+    const std::string head = "select * from [" + std::string(20000, 'h');
+    Stmt unknown(conn);
+    ASSERT_EQ(unknown.exec(head + std::string(20000, 't') + "$]"), SQL_ERROR);
+    auto [rc, message] = wholeMessage(SQL_HANDLE_STMT, unknown.handle);
+    EXPECT_EQ(rc, SQL_SUCCESS);
+    std::string text = utf8(message);
+    EXPECT_LT(text.size(), 32767u);
+    EXPECT_TRUE(std::regex_search(text, std::regex("^\\[Velkor\\]\\[Excel Driver\\]The table \"h+"
+                                                   "\u2026t+\\$\" does not exist in the workbook "
+                                                   "\"[^\"]+lo_driver\\.xls\"; its tables are: "
+                                                   "Sheet1\\$, ")))
+        << text.substr(0, 200);
+    // The narrow message is as long in UTF-8 bytes: it fits too.
+    std::vector<SQLCHAR> narrow(32767);
+    SQLCHAR state[6];
     SQLINTEGER native = 0;
-    EXPECT_EQ(SQLGetDiagRecW(SQL_HANDLE_STMT, bad.handle, 1, state, &native, wide, 300, &length),
-              SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(length, 32766);
-    EXPECT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, bad.handle, 1, SQL_DIAG_MESSAGE_TEXT, narrow,
-                              sizeof narrow, &length),
-              SQL_SUCCESS_WITH_INFO);
-    if (kDirect) {
-        EXPECT_EQ(length, 32766);
-    } else {
-        EXPECT_GT(length, 300);  // the driver manager converts the wide field and its length
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_STMT, unknown.handle, 1, state, &native, narrow.data(),
+                            32767, &length),
+              SQL_SUCCESS);
+
+    // A statement of a megabyte is quoted by its head and tail: the message
+    // still says what is wrong.
+    Stmt syntax(conn);
+    ASSERT_EQ(syntax.exec("selectx " + std::string(1U << 20, 'x') + " from [Sheet1$]"), SQL_ERROR);
+    std::tie(rc, message) = wholeMessage(SQL_HANDLE_STMT, syntax.handle);
+    EXPECT_EQ(rc, SQL_SUCCESS);
+    text = utf8(message);
+    EXPECT_TRUE(std::regex_search(text, std::regex("^\\[Velkor\\]\\[Excel Driver\\]Syntax error: "
+                                                   ".+\\(in \"selectx x+\u2026x+ from "
+                                                   "\\[Sheet1\\$\\]\"\\)$")))
+        << text;
+    EXPECT_LT(text.size(), 1000u);
+
+    // A workbook path of 40,000 characters keeps the system's reason, and
+    // the message fits the 512 characters that unixODBC keeps of a record
+    // posted while connecting.
+    Conn far(env);
+    EXPECT_EQ(far.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=/nonexistent/" +
+                          std::string(40000, 'p') + ".xls"),
+              SQL_ERROR);
+    std::tie(rc, message) = wholeMessage(SQL_HANDLE_DBC, far.handle);
+    EXPECT_EQ(rc, SQL_SUCCESS);
+    text = utf8(message);
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("^\\[Velkor\\]\\[Excel Driver\\]The workbook \"/nonexistent/p+\u2026p+"
+                         "\\.xls\" cannot be opened: [A-Z][a-z ]+$")))
+        << text.size() << " bytes: " << text.substr(0, 100) << "..."
+        << text.substr(text.size() - 100);
+    EXPECT_LT(text.size(), 512u);
+}
+
+// A name that holds control characters (a worksheet's, a statement's, a
+// path's, a value's) is quoted with them escaped, so that a message never
+// holds a line break that would forge a line in a client's log.
+TEST_P(Driver, ControlCharactersInNamesAreEscaped) {
+    Env env(GetParam());
+    Conn conn(env);
+    open(conn, "xlwt_control_names.xls");
+    Stmt stmt(conn);
+    ASSERT_EQ(stmt.exec("select * from [Nope\r\nThe conversion was interrupted after record 1.$]"),
+              SQL_ERROR);
+    const std::string message = utf8(wholeMessage(SQL_HANDLE_STMT, stmt.handle).second);
+    EXPECT_NE(message.find("\"Nope\\r\\nThe conversion was interrupted after record 1.$\" does "
+                           "not exist"),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("its tables are: 'x\\r\\nForged line$', 'Tab\\there\\x85$'"),
+              std::string::npos)
+        << message;
+
+    ASSERT_EQ(stmt.exec("select * from ['x\r\nForged line$']"), SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, stmt.handle);
+    double number = 0;
+    SQLLEN ind = 0;
+    for (const char* value : {"\"a\\r\\nb\"", "\"tab\\there\\x07\""}) {
+        ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+        EXPECT_EQ(SQLGetData(stmt.handle, 1, SQL_C_DOUBLE, &number, 0, &ind), SQL_ERROR);
+        const std::string cast = utf8(wholeMessage(SQL_HANDLE_STMT, stmt.handle).second);
+        EXPECT_NE(cast.find(std::string("The value ") + value + " cannot be read"),
+                  std::string::npos)
+            << cast;
+    }
+
+    Conn broken(env);
+    EXPECT_EQ(
+        broken.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=/nonexistent/a\nb\x1b[2J.xls"),
+        SQL_ERROR);
+    const std::string refused = utf8(wholeMessage(SQL_HANDLE_DBC, broken.handle).second);
+    EXPECT_NE(refused.find("\"/nonexistent/a\\nb\\x1B[2J.xls\" cannot be opened"),
+              std::string::npos)
+        << refused;
+    for (const std::string& m : {message, refused}) {
+        EXPECT_EQ(std::count_if(m.begin(), m.end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+                  0);
     }
 }
 
@@ -1586,6 +1733,51 @@ TEST_P(Driver, EveryEntryPointRefusesNullAndFreedHandles) {
     EXPECT_EQ(stmt.exec("select * from [Offset$]"), SQL_SUCCESS);
 }
 
+// Handles whose owner is gone too: a statement freed by the disconnect of
+// its connection, that connection freed, and then its environment freed.
+// Nothing is read through them (under ASan a check that did would fail as a
+// heap use after free).
+TEST_P(Driver, HandlesWhoseOwnersWereFreedAreRefused) {
+    SQLHENV env = SQL_NULL_HENV;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_SUCCESS);
+    ASSERT_EQ(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
+                            reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(GetParam())), 0),
+              SQL_SUCCESS);
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
+    std::string cs = connectionString(kLo);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()),
+                                               SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+    std::array<SQLHSTMT, 3> stmts{};
+    for (SQLHSTMT& h : stmts) {
+        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h), SQL_SUCCESS);
+    }
+    ASSERT_EQ(
+        SQLExecDirect(stmts[0],
+                      reinterpret_cast<SQLCHAR*>(const_cast<char*>("select * from [Sheet1$]")),
+                      SQL_NTS),
+        SQL_SUCCESS);
+    ASSERT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);
+    for (size_t i = 0; i < std::size(kStatementCalls); ++i) {
+        EXPECT_EQ(kStatementCalls[i](stmts[1]), SQL_INVALID_HANDLE) << "statement call " << i;
+    }
+    ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
+    for (const SQLHSTMT h : stmts) {
+        for (size_t i = 0; i < std::size(kStatementCalls); ++i) {
+            EXPECT_EQ(kStatementCalls[i](h), SQL_INVALID_HANDLE) << "statement call " << i;
+        }
+    }
+    for (size_t i = 0; i < std::size(kConnectionCalls); ++i) {
+        EXPECT_EQ(kConnectionCalls[i](dbc), SQL_INVALID_HANDLE) << "connection call " << i;
+    }
+    ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_SUCCESS);
+    SQLINTEGER version = 0;
+    EXPECT_EQ(SQLGetEnvAttr(env, SQL_ATTR_ODBC_VERSION, &version, 0, nullptr), SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_ENV, env), SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, stmts[2]), SQL_INVALID_HANDLE);
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_INVALID_HANDLE);
+}
+
 // Negative lengths and buffer sizes are errors (HY090), never an exception
 // or a write through a negative size; the handle stays usable.
 TEST_P(Driver, NegativeLengthsAreErrors) {
@@ -1711,6 +1903,62 @@ TEST_P(Driver, OneConnectionFromSeveralThreads) {
         ASSERT_EQ(result.size(), 2000U);
         EXPECT_EQ(result, results[0]);
     }
+}
+
+// A statement freed (by SQLFreeHandle, or by its connection's disconnect)
+// while other threads are in calls on it: those calls wait for it or find
+// it gone, and no call reads a handle after it was freed.
+TEST_P(Driver, StatementsFreedWhileOtherThreadsUseThemFromSeveralThreads) {
+    if (!kDirect) {
+        GTEST_SKIP() << "through unixODBC, a handle freed during a call is the manager's to check";
+    }
+    Env env(GetParam());
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, env.handle, &dbc), SQL_SUCCESS);
+    std::string cs = connectionString(kXlwt);
+    std::atomic<SQLHSTMT> current{SQL_NULL_HSTMT};
+    std::atomic<bool> done{false};
+    std::atomic<int> refused{0};
+    auto use = [&] {
+        while (!done) {
+            const SQLHSTMT h = current.load();
+            SQLSMALLINT columns = 0;
+            if (SQLNumResultCols(h, &columns) == SQL_INVALID_HANDLE) {
+                ++refused;
+            }
+            SQLFetch(h);
+            SQLLEN count = 0;
+            SQLRowCount(h, &count);
+        }
+    };
+    std::array<std::thread, 2> users;
+    for (std::thread& t : users) {
+        t = std::thread(use);
+    }
+    for (int round = 0; round < 40; ++round) {
+        ASSERT_TRUE(
+            SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()),
+                                           SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+        for (int k = 0; k < 5; ++k) {
+            SQLHSTMT h = SQL_NULL_HSTMT;
+            ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h), SQL_SUCCESS);
+            SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>("select * from [Rows$]")),
+                          SQL_NTS);
+            current = h;
+            std::this_thread::yield();
+            if (k % 2 == 0) {
+                EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, h), SQL_SUCCESS);
+            }
+        }
+        EXPECT_EQ(SQLDisconnect(dbc), SQL_SUCCESS);  // frees the statements left
+        std::this_thread::yield();
+    }
+    done = true;
+    for (std::thread& t : users) {
+        t.join();
+    }
+    EXPECT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, dbc), SQL_SUCCESS);
+    EXPECT_GT(refused.load(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(OdbcVersions, Driver, ::testing::Values(SQL_OV_ODBC3, SQL_OV_ODBC2),

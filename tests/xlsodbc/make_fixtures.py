@@ -12,6 +12,8 @@ The outputs are small and committed; the tests never run this script.
   xlwt_sql.xls     xlwt: sales rows and regions to join them with (statements).
   xlwt_driver.xls  xlwt: booleans, error values, number forms, a
                    32,767-character text, a 2,000-row sheet for block fetches.
+  xlwt_control_names.xls  xlwt: sheets whose names hold a line break, a tab
+                   and a C1 control character, and values that hold them.
   lo_driver.xlsx   the LibreOffice workbook saved as .xlsx (a zip container).
   lo_driver_truncated.xls  lo_driver.xls cut to its first 4 KB.
   not_a_workbook.xls  a text file.
@@ -112,6 +114,17 @@ def write_xlwt():
     wb.save(os.path.join(OUT, "xlwt_driver.xls"))
 
 
+def write_control_names():
+    wb = xlwt.Workbook(encoding="utf-8")
+    ws = wb.add_sheet("x\r\nForged line")
+    ws.write(0, 0, "Value")
+    ws.write(1, 0, "a\r\nb")
+    ws.write(2, 0, "tab\there\x07")
+    other = wb.add_sheet("Tab\there\x85")
+    other.write(0, 0, "N")
+    wb.save(os.path.join(OUT, "xlwt_control_names.xls"))
+
+
 def write_sql():
     """xlwt_sql.xls: sales rows and a second table to join them with, for
     the statements the engine runs (mixed letter case, non-ASCII letters,
@@ -155,6 +168,7 @@ def write_bad():
 def main():
     write_lo()
     write_xlwt()
+    write_control_names()
     write_sql()
     write_bad()
 

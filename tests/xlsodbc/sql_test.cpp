@@ -355,3 +355,53 @@ TEST_F(Sql, CancelFromAnotherThreadStopsARunningStatement) {
 }
 
 }  // namespace
+
+namespace {
+
+// Tools build their SQL from these answers (LibreOffice Base among them):
+// what they say must be what the engine runs.
+TEST_F(Sql, InfoAnswersMatchWhatRuns) {
+    auto text = [&](SQLUSMALLINT type) {
+        char value[256] = {};
+        SQLSMALLINT length = 0;
+        EXPECT_EQ(SQLGetInfo(conn.handle, type, value, sizeof value, &length), SQL_SUCCESS);
+        return std::string(value);
+    };
+    auto number = [&](SQLUSMALLINT type) {
+        SQLUINTEGER value = 0;
+        EXPECT_EQ(SQLGetInfo(conn.handle, type, &value, sizeof value, nullptr), SQL_SUCCESS);
+        return value;
+    };
+    EXPECT_EQ(text(SQL_OUTER_JOINS), "Y");
+    EXPECT_EQ(text(SQL_EXPRESSIONS_IN_ORDERBY), "Y");
+    EXPECT_EQ(text(SQL_COLUMN_ALIAS), "Y");
+    EXPECT_EQ(text(SQL_LIKE_ESCAPE_CLAUSE), "Y");
+    EXPECT_EQ(text(SQL_IDENTIFIER_QUOTE_CHAR), "`");
+    SQLUSMALLINT groupBy = 0;
+    ASSERT_EQ(SQLGetInfo(conn.handle, SQL_GROUP_BY, &groupBy, sizeof groupBy, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(groupBy, SQL_GB_NO_RELATION);
+    // Each function the answers list runs.
+    const std::vector<std::pair<SQLUINTEGER, const char*>> functions{
+        {SQL_FN_STR_UCASE, "{fn UCASE('a')}"},
+        {SQL_FN_STR_LOCATE, "{fn LOCATE('b', 'ab')}"},
+        {SQL_FN_STR_SUBSTRING, "{fn SUBSTRING('abc', 2, 1)}"},
+        {SQL_FN_STR_REPEAT, "{fn REPEAT('a', 2)}"},
+        {SQL_FN_STR_SPACE, "{fn SPACE(2)}"},
+    };
+    const SQLUINTEGER strings = number(SQL_STRING_FUNCTIONS);
+    for (const auto& [bit, call] : functions) {
+        EXPECT_NE(strings & bit, 0U) << call;
+        EXPECT_EQ(run(std::string("select ") + call).size(), 1U) << call;
+    }
+    EXPECT_NE(number(SQL_TIMEDATE_FUNCTIONS) & SQL_FN_TD_DAYOFWEEK, 0U);
+    EXPECT_EQ(run("select {fn DAYOFWEEK({d '2024-01-15'})}, {fn QUARTER({d '2024-05-01'})}, "
+                  "{fn MONTHNAME({d '2024-05-01'})}"),
+              (Table{{s("2"), s("2"), s("May")}}));
+    EXPECT_NE(number(SQL_OJ_CAPABILITIES) & SQL_OJ_FULL, 0U);
+    EXPECT_EQ(run("select count(*) from Sales$ s full outer join Regions$ r on s.Region = "
+                  "r.Region"),
+              (Table{{s("7")}}));
+}
+
+}  // namespace

@@ -52,6 +52,21 @@ TEST(ConnectionString, ValuesAndTypesTakeTheirWordsInAnyCaseAndRefuseOthers) {
               State::UnableToConnect);
 }
 
+// A client may send a megabyte of separators and pieces without "=": they
+// are read in one pass (this took minutes when each piece searched the rest
+// of the string), and what follows them is still found.
+TEST(ConnectionString, AMegabyteOfSeparatorsReadsInOnePass) {
+    std::u16string text(1U << 20, u';');
+    for (size_t i = 0; i < text.size(); i += 8) {
+        text[i] = u'x';  // a piece without "="
+    }
+    text += u"DBQ={/a;b.xls};FirstRowHasNames=0";
+    const Attributes a = parseConnectionString(text);
+    ASSERT_EQ(a.size(), 2U);
+    EXPECT_EQ(findAttribute(a, u"dbq"), u"/a;b.xls");
+    EXPECT_EQ(findAttribute(a, u"FirstRowHasNames"), u"0");
+}
+
 TEST(ConnectionString, SettingsNeedAWorkbookAndJoinDefaultDir) {
     EXPECT_EQ(failureOf([] { resolveSettings(parseConnectionString(u"DSN='';DBQ=  ")); }),
               State::UnableToConnect);
@@ -180,6 +195,12 @@ TEST(ResultSet, ColumnNamesFillBlanksAndNumberRepeats) {
                                                              u"Qty", u"",    u"qty1"};
     EXPECT_EQ(columnNames(headers), (std::vector<std::u16string>{u"Qty", u"QTY1", u"F3", u"F31",
                                                                  u"Qty2", u"F6", u"qty11"}));
+    // Names are cut to 32,766 characters; the number of a repeat takes the
+    // place of the last ones.
+    const std::u16string longHeader(40000, u'q');
+    const auto cut = columnNames({longHeader, longHeader + u"z"});
+    EXPECT_EQ(cut[0], std::u16string(32766, u'q'));
+    EXPECT_EQ(cut[1], std::u16string(32765, u'q') + u"1");
 }
 
 TEST(Text, OutputBuffersCutAtCharacterBoundariesAndReportTheWholeLength) {
@@ -199,6 +220,26 @@ TEST(Text, OutputBuffersCutAtCharacterBoundariesAndReportTheWholeLength) {
                           "a\xe2\x82"),
               u"\xfffd"
               u"a\xfffd");
+}
+
+// What a message quotes: control characters escaped, one form each; a long
+// text keeps its head and tail around an ellipsis, never splitting a
+// character or an escape, within the limit in UTF-8 bytes.
+TEST(Text, EchoedNamesAreEscapedAndShortenedInTheMiddle) {
+    EXPECT_EQ(echo(u"a\r\nb\tc\x01\x7f\x85\u2028 d\\n"), "a\\r\\nb\\tc\\x01\\x7F\\x85\\u2028 d\\n");
+    EXPECT_EQ(echo(u"abcdefghij", 10), "abcdefghij");
+    EXPECT_EQ(echo(u"abcdefghijk", 10), "abc\u2026hijk");  // 3 + 3 + 4 bytes
+    // A pair, a three-byte character and an escape are kept whole or left out.
+    EXPECT_EQ(echo(u"😀😀😀😀😀😀", 15), "😀\u2026😀😀");
+    EXPECT_EQ(echo(u"\r\r\r\r\r\r", 9), "\\r\u2026\\r\\r");
+    const std::string big = echo(std::u16string(100000, u'\u00e9'), 4096);
+    EXPECT_LE(big.size(), 4096u);
+    EXPECT_GT(big.size(), 4090u);
+    EXPECT_EQ(utf8ToUtf16(big).substr(0, 3), u"ééé");
+
+    EXPECT_EQ(prefixWithin(u"a😀b", 2), u"a");   // the pair does not fit in 2 units
+    EXPECT_EQ(prefixWithin(u"ééé", 5), u"éé");  // 6 bytes do not fit in 5
+    EXPECT_EQ(prefixWithin(u"abc", 32766), u"abc");
 }
 
 TEST(Conversion, BinaryPiecesAndFixedTypesOnce) {

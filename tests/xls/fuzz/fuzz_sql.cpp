@@ -23,7 +23,8 @@ public:
     }
     [[nodiscard]] const std::vector<std::u16string>& columns() const override { return m_columns; }
     [[nodiscard]] uint32_t rowCount() const override { return 6; }
-    void readRow(uint32_t row, std::vector<sql::Value>& values) override {
+    void readRow(uint32_t row, std::vector<sql::Value>& values,
+                 const std::vector<bool>& /*wanted*/) override {
         static const char16_t* const kNames[] = {u"pen",  u"Ärger", u"ink",
                                                  nullptr, u"PEN",   u"日本"};
         static const char16_t* const kDays[] = {u"2024-01-15",          u"13:45:00", nullptr,
