@@ -122,6 +122,8 @@ private:
 class StylesHandler final : public XmlHandler {
 public:
     std::vector<CellType> kinds;
+    std::vector<uint32_t> formats;             // each cell format's number format id
+    std::map<uint32_t, std::u16string> codes;  // the workbook's own formats by id
 
     void start(const XmlName& name, const XmlAttributes& a) override {
         if (name.ns != Ns::Main) {
@@ -131,13 +133,16 @@ public:
             const char* id = a.get("numFmtId");
             const char* code = a.get("formatCode");
             if (id != nullptr && code != nullptr) {
-                m_formats[number(id)] = xls::detail::classifyFormat(utf16(code));
+                std::u16string text = utf16(code);
+                m_formats[number(id)] = xls::detail::classifyFormat(text);
+                codes[number(id)] = std::move(text);
             }
         } else if (name.local == "cellXfs") {
             m_inXfs = true;
         } else if (name.local == "xf" && m_inXfs) {
             const char* id = a.get("numFmtId");
             const uint32_t f = id != nullptr ? number(id) : 0;
+            formats.push_back(f);
             const auto custom = m_formats.find(f);
             kinds.push_back(custom != m_formats.end() ? custom->second
                             : f <= UINT16_MAX
@@ -450,6 +455,8 @@ xls::Workbook readPackage(std::vector<uint8_t> bytes) {
         StylesHandler styles;
         parseXml(zip, *e, styles);
         package->xfKinds = std::move(styles.kinds);
+        package->xfFormats = std::move(styles.formats);
+        package->formatCodes = std::move(styles.codes);
     }
     auto sst = std::make_shared<xls::detail::StringTable>();
     if (const ZipEntry* e = stringsPart.empty() ? nullptr : zip.find(stringsPart)) {
