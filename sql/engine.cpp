@@ -144,6 +144,10 @@ struct Engine::Impl {
         std::unique_ptr<SourceTable> source;
         std::vector<bool> filled;
         bool rows = false;
+        // A copy was stopped part way (timeout, cancel): the rows it wrote
+        // stay (the database keeps no journal), so the next copy clears
+        // them first.
+        bool partial = false;
     };
     std::map<std::u16string, Copied, NameLess> loaded;
     // The same names as UTF-8, as the authorizer receives them (SQLite
@@ -379,10 +383,12 @@ void Engine::Impl::copy(const std::u16string& name, Copied& table,
         }
     } restore{*this};
     exec("BEGIN");
-    if (table.rows) {
-        // More columns than the copy holds: the rows again, with them.
+    if (table.rows || table.partial) {
+        // More columns than the copy holds (the rows again, with them), or
+        // what a stopped copy left.
         exec(("DELETE FROM main." + utf8(quotedName(name))).c_str());
     }
+    table.partial = true;
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare16_v2(db, insert.data(), static_cast<int>(insert.size() * 2), &stmt,
                              nullptr) != SQLITE_OK) {
@@ -432,6 +438,7 @@ void Engine::Impl::copy(const std::u16string& name, Copied& table,
     restore.committed = true;
     table.filled = wanted;
     table.rows = true;
+    table.partial = false;
 }
 
 Engine::Engine(TableResolver& tables) : m(std::make_unique<Impl>(tables)) {
