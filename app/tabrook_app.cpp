@@ -19,8 +19,9 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tabrook [/A] WORKBOOK.xls OUTPUT.txt WORKSHEET CHARSET DELIMITER FORMAT\n"
+    "usage: tabrook [/A] [/D] WORKBOOK.xls OUTPUT.txt WORKSHEET CHARSET DELIMITER FORMAT\n"
     "  /A         append to an existing output file (default: overwrite)\n"
+    "  /D         write numbers as their cells' formats show them (default: plain values)\n"
     "  CHARSET    ANSI, UTF-8 or Unicode\n"
     "  DELIMITER  {tab}, {space} or the delimiter text (quote one starting with - or / twice: "
     "'\"-\"')\n"
@@ -76,6 +77,15 @@ BOOL CTabrookApp::InitInstance() {
     CString strSwitch;
     CString strValue1;
     cmdLine.GetFirstArg(strSwitch, strValue1);
+    // Several switches may come before the workbook ("/A /D book.xls"):
+    // each is kept, "/"-separated, with the one that carries the workbook.
+    CString strSwitches;
+    while (strValue1.IsEmpty() && !strSwitch.IsEmpty()) {
+        strSwitches += strSwitch + u"/";
+        if (!cmdLine.GetNextArg(strSwitch, strValue1))
+            break;
+    }
+    strSwitch = strSwitches + strSwitch;
     if (strValue1.IsEmpty()) {
         RunDialog();
     } else {
@@ -97,7 +107,20 @@ void CTabrookApp::RunBatch(CCommandLine& cmdLine, CString strSwitch, const CStri
     settings.strWorksheet = WorksheetTableName(settings.strWorksheet);
     settings.strDriver = FindExcelDriver();
     settings.strErrorLog = ErrorLogPath(settings.strOutputFile);
-    settings.bOverwrite = strSwitch != u"A";
+    // The switches before the workbook, in any order and case: A appends,
+    // D writes values as displayed; others mean nothing.
+    bool bAppend = false;
+    int nStart = 0;
+    while (nStart <= strSwitch.GetLength()) {
+        int nEnd = strSwitch.Find(u'/', nStart);
+        if (nEnd < 0)
+            nEnd = strSwitch.GetLength();
+        const CString strOne = strSwitch.Mid(nStart, nEnd - nStart);
+        bAppend = bAppend || strOne == u"A";
+        settings.bValuesDisplayed = settings.bValuesDisplayed || strOne == u"D";
+        nStart = nEnd + 1;
+    }
+    settings.bOverwrite = !bAppend;
     settings.bBatchMode = true;
 
     CConvertFileObj job(settings);

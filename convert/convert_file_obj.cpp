@@ -176,7 +176,9 @@ CConvertFileObj::CConvertFileObj(const CConvertSettings& settings)
     : CConvertFileObj(settings.strExcelFile, settings.strOutputFile, settings.strDriver,
                       settings.strWorksheet, settings.strEncoding, settings.strDelimiter,
                       settings.strOSType, settings.strErrorLog, settings.bOverwrite,
-                      settings.bBatchMode) {}
+                      settings.bBatchMode) {
+    m_bValuesDisplayed = settings.bValuesDisplayed;
+}
 
 CConvertFileObj::~CConvertFileObj() {
     DeleteCriticalSection(&m_csStop);
@@ -295,7 +297,9 @@ void CConvertFileObj::ExportSheet(CWnd* pWnd) {
     CString strWorkbook = m_strExcelFile;
     if (m_workbook.Open(m_strExcelFile, CFile::modeRead) && HasEscapedBytes(m_strExcelFile))
         strWorkbook.Format(u"/proc/self/fd/%d", m_workbook.m_hFile);
-    const CString strConnect = ExcelConnectString(m_strDriver, strWorkbook);
+    CString strConnect = ExcelConnectString(m_strDriver, strWorkbook);
+    if (m_bValuesDisplayed)
+        strConnect += u";Values=Displayed";
     try {
         m_pDatabase->Open(nullptr, FALSE, FALSE, strConnect, TRUE);
         {

@@ -28,6 +28,9 @@ struct CConvertSettings {
     CString strErrorLog;    // batch runs only
     bool bOverwrite = true;
     bool bBatchMode = false;
+    // Numbers as their cells' formats show them (the driver's
+    // Values=Displayed); otherwise the driver's default texts.
+    bool bValuesDisplayed = false;
 };
 
 // Posted to the notify window before each record: wParam 0, lParam the
@@ -83,6 +86,7 @@ public:
     CString m_strErrorLog;
     bool m_bOverwrite;
     bool m_bBatchMode;
+    bool m_bValuesDisplayed = false;
     CRITICAL_SECTION m_csStop;
     bool m_bStop = false;
     std::unique_ptr<CDatabase> m_pDatabase;

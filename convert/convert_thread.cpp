@@ -19,7 +19,6 @@ BOOL CConvertThread::InitInstance() {
     if (m_pPrevious)
         m_pPrevious->WaitForEnd();
     RunConversion(*pRun, m_pDlg->GetNotifyWnd());
-    m_pDlg->OnStopConversion();
     std::lock_guard lock(m_jobMutex);
     m_pJob.reset();
     return TRUE;

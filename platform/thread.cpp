@@ -7,8 +7,6 @@
 
 namespace {
 
-thread_local CWinThread* t_pCurrent = nullptr;
-
 struct ThreadRegistry {
     std::mutex mutex;
     std::vector<std::unique_ptr<CWinThread>> threads;
@@ -54,10 +52,6 @@ void CWinThread::WaitForEnd() const {
     m_changed.wait(lock, [this] { return m_bEnded; });
 }
 
-CWinThread* CWinThread::GetCurrent() {
-    return t_pCurrent;
-}
-
 void CWinThread::Start(bool bSuspended) {
     m_bResumed = !bSuspended;
     m_bEnded = false;
@@ -71,18 +65,21 @@ void CWinThread::Start(bool bSuspended) {
 }
 
 void CWinThread::Run() {
+    bool bRuns = false;
     {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_bResumed; });
+        bRuns = !m_bAbandoned;
     }
-    if (!m_bAbandoned) {
-        t_pCurrent = this;
+    if (bRuns)
         InitInstance();
-        t_pCurrent = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        m_bEnded = true;
+        m_changed.notify_all();
     }
-    std::lock_guard lock(m_mutex);
-    m_bEnded = true;
-    m_changed.notify_all();
+    if (bRuns && m_pfnEnded)
+        m_pfnEnded();
 }
 
 CWinThread* AfxBeginThread(const CRuntimeClass* pThreadClass, int /*nPriority*/,

@@ -3,10 +3,12 @@
 // of its own. The framework owns every thread object it creates: objects
 // stay valid until the process ends (or AfxTermThreads), so a pointer kept
 // by whoever started a thread never dangles. A thread whose InitInstance
-// has returned simply ends; it never runs a message loop.
+// has returned simply ends (it never runs a message loop), and says so
+// through m_pfnEnded.
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -34,12 +36,14 @@ public:
     // Blocks until InitInstance has returned. Never call it from a thread
     // that the running thread may be waiting for.
     void WaitForEnd() const;
-    // The thread object whose InitInstance runs on the calling thread, or
-    // null on a thread that AfxBeginThread did not start.
-    static CWinThread* GetCurrent();
 
     // Identifies the thread to ResumeThread.
     HANDLE m_hThread = nullptr;
+    // The thread's last act once InitInstance has returned, on the thread
+    // itself, with HasEnded already TRUE: whoever starts a thread suspended
+    // sets it before resuming it, to learn of the end without waiting for
+    // it. Not called for a thread that never ran.
+    std::function<void()> m_pfnEnded;
 
 protected:
     // Waits for the thread to end; a thread never resumed ends without

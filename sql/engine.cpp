@@ -102,6 +102,8 @@ constexpr int kMaxCompoundSelects = 64;
 constexpr int kMaxColumns = 2000;  // the engine's own limit on a table's columns
 constexpr int kMaxTablesPerStatement = 64;
 constexpr int kProgressSteps = 1000;
+// A result is held whole (its row count is exact); this bounds its memory.
+constexpr size_t kMaxResultBytes = size_t{1} << 30;
 
 }  // namespace
 
@@ -198,7 +200,10 @@ void Engine::Impl::open() {
                                     (db != nullptr ? sqlite3_errmsg(db) : "out of memory"));
     }
     exec("PRAGMA encoding = 'UTF-16le'");
-    exec("PRAGMA temp_store = MEMORY");
+    // Sorts and temporary results stay in memory up to 64 MB; past that
+    // they go to temporary files, so that memory stays bounded.
+    exec("PRAGMA temp_store = FILE");
+    exec("PRAGMA cache_size = -65536");
     exec("PRAGMA journal_mode = OFF");
     // Nothing but the engine's own statements may change the database.
     for (const int option :
@@ -580,6 +585,14 @@ TextTable Query::run(const std::vector<Value>& parameters, Control& control, uin
             m_engine.fail(ErrorKind::Failed, message);
         }
         ++rows;
+        if (table.bytes() > kMaxResultBytes) {
+            sqlite3_reset(stmt);
+            m_engine.fail(ErrorKind::Limit,
+                          "The result is larger than " + std::to_string(kMaxResultBytes >> 20) +
+                              " MB after " + std::to_string(rows - 1) +
+                              " rows; narrow the statement (WHERE, TOP) or read the table with "
+                              "SELECT *");
+        }
         for (int c = 0; c < columns; ++c) {
             switch (sqlite3_column_type(stmt, c)) {
                 case SQLITE_NULL:

@@ -140,6 +140,7 @@ size_t cellRangeLength(std::u16string_view s, size_t at) {
 std::vector<Node> tokenize(std::u16string_view s) {
     std::vector<Node> out;
     size_t i = 0;
+    size_t markers = 0;
     auto closing = [&](char16_t close, const char* what) {
         // Returns the text up to `close` (a doubled one stands for itself).
         std::u16string text;
@@ -219,7 +220,7 @@ std::vector<Node> tokenize(std::u16string_view s) {
                 }
                 if (k < s.size() && s[k] >= u'0' && s[k] <= u'9') {
                     i = k;
-                    while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') {
+                    if (i < s.size() && s[i] >= u'0' && s[i] <= u'9') {
                         ++i;
                     }
                 }
@@ -254,8 +255,14 @@ std::vector<Node> tokenize(std::u16string_view s) {
             }
             out.push_back({Kind::Word, std::u16string(s.substr(start, i - start)), {}});
         } else if (c == u'?') {
-            out.push_back({Kind::Param, u"?", {}});
+            // Numbered, so that moving a marker (TOP ?) or repeating one
+            // (TOP n PERCENT) keeps the values bound in the order written.
+            const std::string number = std::to_string(++markers);
+            out.push_back({Kind::Param, u"?" + std::u16string(number.begin(), number.end()), {}});
             ++i;
+            if (i < s.size() && s[i] >= u'0' && s[i] <= u'9') {
+                syntax("numbered parameter markers (?1) are not supported; write ?");
+            }
         } else {
             static constexpr std::array<std::u16string_view, 9> kTwo{
                 u"<>", u"<=", u">=", u"!=", u"==", u"||", u"<<", u">>", u"->"};

@@ -21,6 +21,11 @@ public:
     }
     [[nodiscard]] std::optional<std::u16string_view> cell(uint32_t row, size_t col) const;
 
+    // The memory the cells take, in bytes.
+    [[nodiscard]] size_t bytes() const {
+        return m_chars.size() * sizeof(char16_t) + m_ends.size() * (sizeof(size_t) + 1);
+    }
+
     // Cells are added row by row, left to right.
     void add(std::u16string_view text);
     void addNull();

@@ -4,9 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
 #include <QUrl>
 
 #include "odbc/find_excel_driver.h"
@@ -132,8 +130,13 @@ void CTabrookDlg::OnStartConversion() {
     }
     pThread->m_pDlg = this;
     pThread->m_pPrevious = m_pThread;
+    // The end comes through the same queue as the progress messages, so it
+    // follows the run's last one.
+    pThread->m_pfnEnded = [this, pThread] {
+        PostCall([this, pThread] { OnWorkerEnded(pThread); });
+    };
     m_pThread = pThread;
-    m_arrWorkers.push_back(pThread);
+    ++m_nRunning;
     ResumeThread(pThread->m_hThread);
 }
 
@@ -153,23 +156,19 @@ CConvertSettings CTabrookDlg::ReadSettings() {
 }
 
 void CTabrookDlg::OnStopConversion() {
-    // On a worker's thread this is that worker's end-of-run call: it acts
-    // only while that worker is the last one started, so a run that ends
-    // after a newer run began stops nothing of the newer run and leaves its
-    // buttons alone.
-    const CWinThread* pCaller = CWinThread::GetCurrent();
-    RunOnGuiThread([&] {
-        if (pCaller && pCaller != m_pThread)
-            return;
-        // The run's last progress messages are shown before its end.
-        if (pCaller)
-            DispatchPostedMessages();
-        if (m_pThread)
-            m_pThread->RequestStop();
-        CString strCaption;
-        strCaption.LoadString(IDS_TOTAL_RECORDS);
-        ShowIdle(strCaption);
-    });
+    if (m_pThread)
+        m_pThread->RequestStop();
+    CString strCaption;
+    strCaption.LoadString(IDS_TOTAL_RECORDS);
+    ShowIdle(strCaption);
+}
+
+void CTabrookDlg::OnWorkerEnded(const CConvertThread* pThread) {
+    --m_nRunning;
+    // A run that ends after a newer one began stops nothing of the newer
+    // run and leaves its buttons alone.
+    if (pThread == m_pThread)
+        OnStopConversion();
 }
 
 void CTabrookDlg::ShowIdle(const CString& strCaption) {
@@ -206,27 +205,21 @@ bool CTabrookDlg::FileExists(const CString& strPath) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// Convert comes back only once the last run started has ended or was asked
+// to stop, so that run is the only one that may still need a stop request.
+
 void CTabrookDlg::OnCancel() {
-    for (CConvertThread* pWorker : m_arrWorkers) pWorker->RequestStop();
+    if (m_pThread)
+        m_pThread->RequestStop();
     CDialog::OnCancel();
 }
 
 void CTabrookDlg::WaitForWorkers() {
-    for (CConvertThread* pWorker : m_arrWorkers) pWorker->RequestStop();
-    for (CConvertThread* pWorker : m_arrWorkers) {
-        // The worker may still read the controls, show a message box or make
-        // its end-of-run call: keep serving events until it has ended.
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (pWorker->HasEnded())
-                loop.quit();
-        });
-        poll.start(5);
-        if (!pWorker->HasEnded())
-            loop.exec();
-    }
-    m_arrWorkers.clear();
+    if (m_pThread)
+        m_pThread->RequestStop();
+    // A worker may still read the controls, show a message box or post
+    // progress: keep serving events until every ended notification has come.
+    while (m_nRunning > 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 // Choosers and help.

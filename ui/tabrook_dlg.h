@@ -5,8 +5,6 @@
 // a worker thread, watches its record counter and can stop it.
 #pragma once
 
-#include <vector>
-
 #include "convert/convert_thread.h"
 #include "platform/qt/dialog.h"
 
@@ -29,10 +27,11 @@ public:
     // The worker's side (any thread).
     CConvertSettings ReadSettings() override;
     CWnd* GetNotifyWnd() override { return this; }
-    void OnStopConversion() override;
 
-    // Click handlers and the progress message.
+    // Click handlers and the progress message. OnStopConversion is also the
+    // end of the last run started.
     void OnStartConversion();
+    void OnStopConversion();
     void OnBrowseExcelFile();
     void OnBrowseTextFile();
     void OnHelpButton();
@@ -68,9 +67,11 @@ protected:
     void OnCancel() override;
 
 private:
+    // A worker's ended notification, on the dialog's thread.
+    void OnWorkerEnded(const CConvertThread* pThread);
     void ShowIdle(const CString& strCaption);
     // Enables one of Convert and Stop and disables the other.
     void SwapButtons(int nEnable, int nDisable);
 
-    std::vector<CConvertThread*> m_arrWorkers;  // every worker this dialog started
+    int m_nRunning = 0;  // workers started whose ended notification has not come yet
 };

@@ -55,7 +55,9 @@ struct Workbook::Data {
     std::vector<DefinedName> names;
     detail::StreamBytes stream;  // the workbook stream, decrypted
     std::shared_ptr<const detail::StringTable> sst;
-    std::vector<CellType> xfKinds;  // Number or a date/time kind, per XF index
+    std::vector<CellType> xfKinds;                   // Number or a date/time kind, per XF index
+    std::vector<uint32_t> xfFormats;                 // the number format's id, per XF index
+    std::map<uint32_t, std::u16string> formatCodes;  // the workbook's own formats by id
     // A workbook read by another reader (an Office Open XML package) reads
     // its sheets through this, into the same cells; empty for BIFF.
     std::function<void(size_t index, Sheet::Data& out)> readSheet;
@@ -81,6 +83,10 @@ struct Sheet::Data {
     std::vector<Row> rows;      // rows that hold cells, ascending; then an end marker
     std::optional<Range> used;
     std::vector<Range> merged;
+    // The number formats of the sheet's numbers, by Cell::code: General
+    // first (cells a reader gives none), at most 255 more; a sheet with more
+    // shows the rest as General.
+    std::vector<NumberFormat> formats{NumberFormat{}};
 };
 
 namespace detail {

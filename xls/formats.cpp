@@ -82,6 +82,7 @@ void FormatTable::onFormat(const Record& r, const CodePage& cp) {
         readByteString(r.data, textAt, 1, cp, code);
     }
     m_formats[id] = classifyFormat(code);
+    m_codes[id] = std::move(code);
 }
 
 void FormatTable::onXf(const Record& r) {

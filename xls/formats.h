@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "xls/codepage.h"
@@ -28,11 +29,16 @@ public:
     [[nodiscard]] CellType formatKind(uint16_t index, uint16_t country) const;
     // The kind of each XF, in order.
     [[nodiscard]] std::vector<CellType> xfKinds(uint16_t country) const;
+    // The number format id of each XF, in order.
+    [[nodiscard]] const std::vector<uint16_t>& xfFormats() const { return m_xfFormats; }
+    // The codes of the formats FORMAT records defined, by id.
+    [[nodiscard]] const std::map<uint16_t, std::u16string>& codes() const { return m_codes; }
 
 private:
     int m_biff;
     uint16_t m_count = 0;  // FORMAT records seen, for the versions that number them so
     std::map<uint16_t, CellType> m_formats;
+    std::map<uint16_t, std::u16string> m_codes;
     std::vector<uint16_t> m_xfFormats;
 };
 

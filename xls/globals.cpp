@@ -463,6 +463,8 @@ uint16_t GlobalsParser::country() const {
 void GlobalsParser::finish() {
     m_book.country = country();
     m_book.xfKinds = m_formats.xfKinds(m_book.country);
+    m_book.xfFormats.assign(m_formats.xfFormats().begin(), m_formats.xfFormats().end());
+    m_book.formatCodes.insert(m_formats.codes().begin(), m_formats.codes().end());
     for (const PendingName& p : m_names) {
         DefinedName n;
         if (resolveName(p, n)) {

@@ -64,11 +64,17 @@ private:
     }
     void dispatch(RecordCursor& cursor, const Record& r);
     bool dispatchOld(const Record& r);
-    [[nodiscard]] CellType kindOf(uint16_t xf);
-    [[nodiscard]] CellType kindOfAttributes(const uint8_t* attributes);
+    // A number's kind and its format's place in the sheet's table.
+    struct NumberKind {
+        CellType kind = CellType::Number;
+        uint8_t slot = 0;
+    };
+    [[nodiscard]] NumberKind kindOf(uint16_t xf);
+    [[nodiscard]] NumberKind kindOfAttributes(const uint8_t* attributes);
+    [[nodiscard]] uint8_t slotOf(uint32_t formatId, const std::map<uint16_t, std::u16string>* own);
     void place(uint32_t row, const Cell& c) { m_cells.place(row, c); }
     void addNumber(uint32_t row, uint16_t col, uint16_t xf, double v);
-    void addValue(uint32_t row, uint16_t col, CellType kind, double v);
+    void addValue(uint32_t row, uint16_t col, NumberKind kind, double v);
     void addText(uint32_t row, uint16_t col, std::u16string_view s);
     void addCode(uint32_t row, uint16_t col, CellType type, uint8_t code);
     void onDimension(const Record& r);
@@ -101,6 +107,8 @@ private:
     FormatTable m_formats;
     std::vector<CellType> m_kinds;
     bool m_kindsStale = false;
+    // Each XF's format slot once asked for (-1: not yet).
+    std::vector<int16_t> m_slots;
     uint16_t m_ixfe = 0;
     // Bytes [m_releaseFrom, m_releasedTo) are given back; none beyond
     // m_releaseLimit ever are.
@@ -113,36 +121,68 @@ void SheetParser::addNumber(uint32_t row, uint16_t col, uint16_t xf, double v) {
     addValue(row, col, kindOf(xf), v);
 }
 
-void SheetParser::addValue(uint32_t row, uint16_t col, CellType kind, double v) {
+void SheetParser::addValue(uint32_t row, uint16_t col, NumberKind kind, double v) {
     Cell c;
     c.col = col;
-    c.type = kind;
+    c.type = kind.kind;
+    c.code = kind.slot;
     c.number = v;
     place(row, c);
 }
 
 // The kind of a number in XF `xf`: from the sheet's own XF records where
 // an Excel 2.x-4.0 sheet has them, else the workbook's.
-CellType SheetParser::kindOf(uint16_t xf) {
-    if (m_formats.hasXfs()) {
-        if (m_kindsStale) {
-            m_kinds = m_formats.xfKinds(m_book.country);
-            m_kindsStale = false;
-        }
-        return xf < m_kinds.size() ? m_kinds[xf] : CellType::Number;
+SheetParser::NumberKind SheetParser::kindOf(uint16_t xf) {
+    const bool own = m_formats.hasXfs();
+    if (own && m_kindsStale) {
+        m_kinds = m_formats.xfKinds(m_book.country);
+        m_kindsStale = false;
+        m_slots.clear();
     }
-    return xf < m_book.xfKinds.size() ? m_book.xfKinds[xf] : CellType::Number;
+    const std::vector<CellType>& kinds = own ? m_kinds : m_book.xfKinds;
+    if (xf >= kinds.size()) {
+        return {};
+    }
+    if (m_slots.size() <= xf) {
+        m_slots.resize(kinds.size(), -1);
+    }
+    if (m_slots[xf] < 0) {
+        const uint32_t id = own                            ? m_formats.xfFormats()[xf]
+                            : xf < m_book.xfFormats.size() ? m_book.xfFormats[xf]
+                                                           : 0;
+        m_slots[xf] = slotOf(id, own ? &m_formats.codes() : nullptr);
+    }
+    return {kinds[xf], static_cast<uint8_t>(m_slots[xf])};
+}
+
+// The slot of format `id`: its code from the sheet's own formats (`own`)
+// or the workbook's, else the built-in id alone.
+uint8_t SheetParser::slotOf(uint32_t formatId, const std::map<uint16_t, std::u16string>* own) {
+    std::u16string_view code;
+    if (own != nullptr) {
+        const auto it = own->find(static_cast<uint16_t>(formatId));
+        if (it != own->end()) {
+            code = it->second;
+        }
+    } else {
+        const auto it = m_book.formatCodes.find(formatId);
+        if (it != m_book.formatCodes.end()) {
+            code = it->second;
+        }
+    }
+    return formatSlot(m_out, formatId, code);
 }
 
 // BIFF2 cell attributes: the XF index in the low six bits of the first
 // byte (63: the last IXFE's), or, in files without XF records, the number
 // format's index in the low six bits of the second.
-CellType SheetParser::kindOfAttributes(const uint8_t* attributes) {
+SheetParser::NumberKind SheetParser::kindOfAttributes(const uint8_t* attributes) {
     if (m_formats.hasXfs() || !m_book.xfKinds.empty()) {
         const uint16_t xf = attributes[0] & 0x3F;
         return kindOf(xf == 0x3F ? m_ixfe : xf);
     }
-    return m_formats.formatKind(attributes[1] & 0x3F, m_book.country);
+    const auto id = static_cast<uint16_t>(attributes[1] & 0x3F);
+    return {m_formats.formatKind(id, m_book.country), slotOf(id, &m_formats.codes())};
 }
 
 // A stored empty string is an empty cell: no one sees it, and it must not
@@ -684,6 +724,17 @@ std::u16string_view Sheet::string(const Cell& cell) const {
     }
     const size_t local = cell.text - shared;
     return local < m_data->local.size() ? m_data->local.at(local) : std::u16string_view{};
+}
+
+const NumberFormat& Sheet::numberFormat(const Cell& cell) const {
+    const bool number = cell.type == CellType::Number || cell.type == CellType::Date ||
+                        cell.type == CellType::Time || cell.type == CellType::DateTime;
+    return number && cell.code < m_data->formats.size() ? m_data->formats[cell.code]
+                                                        : m_data->formats.front();
+}
+
+bool Sheet::date1904() const {
+    return m_data->date1904;
 }
 
 size_t Sheet::textLength(const Cell& cell) const {

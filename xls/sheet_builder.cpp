@@ -194,3 +194,20 @@ void SheetBuilder::finish() {
 }
 
 }  // namespace xls::detail
+
+namespace xls::detail {
+
+uint8_t formatSlot(Sheet::Data& out, uint32_t id, std::u16string_view code) {
+    for (size_t i = 0; i < out.formats.size(); ++i) {
+        if (out.formats[i].id == id && out.formats[i].code == code) {
+            return static_cast<uint8_t>(i);
+        }
+    }
+    if (out.formats.size() > UINT8_MAX) {
+        return 0;
+    }
+    out.formats.push_back(NumberFormat{id, std::u16string(code)});
+    return static_cast<uint8_t>(out.formats.size() - 1);
+}
+
+}  // namespace xls::detail

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "xls/data.h"
@@ -41,6 +42,10 @@ private:
     std::vector<Placed> m_unordered;
     std::vector<Range> m_merged;
 };
+
+// The place of a number format in out.formats (Cell::code of a number),
+// added on first use; 0 (General) once the table is full.
+uint8_t formatSlot(Sheet::Data& out, uint32_t id, std::u16string_view code);
 
 // The common case, kept small enough to inline: the next cell to the right
 // in the current row, with room reserved for it.

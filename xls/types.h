@@ -46,6 +46,13 @@ struct Range {
 // split by their number format into plain numbers and date/time kinds.
 enum class CellType : uint8_t { Number, Date, Time, DateTime, Text, Boolean, Error };
 
+// A number format: the code the workbook defines, or an empty code for a
+// built-in format that the workbook knows by its id alone.
+struct NumberFormat {
+    uint32_t id = 0;
+    std::u16string code;
+};
+
 // One cell with a value (blank cells are not stored). 12 bytes, so that a
 // sheet's cells take no more memory than its records: a cell holds either a
 // number or a string, which share their place, and the number is aligned to
@@ -54,7 +61,9 @@ enum class CellType : uint8_t { Number, Date, Time, DateTime, Text, Boolean, Err
 struct Cell {
     uint16_t col = 0;
     CellType type = CellType::Number;
-    uint8_t code = 0;  // Boolean: 0/1; Error: the BIFF error code (0x07 = #DIV/0! ...)
+    // Boolean: 0/1; Error: the BIFF error code (0x07 = #DIV/0! ...); a
+    // number: its number format's place in the sheet's table of them.
+    uint8_t code = 0;
     union {
         double number = 0;  // Number, Date, Time, DateTime: the stored value
         uint32_t text;      // Text: index into the sheet's string table

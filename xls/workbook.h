@@ -57,6 +57,10 @@ public:
     // The length of text(cell) in UTF-16 units, without writing it; the
     // text of every cell but a Text cell is ASCII.
     [[nodiscard]] size_t textLength(const Cell& cell) const;
+    // The number format of a number cell (General for any other cell).
+    [[nodiscard]] const NumberFormat& numberFormat(const Cell& cell) const;
+    // True when serial 0 is 1904-01-01 (else the 1900 date system).
+    [[nodiscard]] bool date1904() const;
     // Total number of cells holding a value.
     [[nodiscard]] size_t cellCount() const;
     // The merged areas (MERGEDCELLS); only their top-left cells keep a value.

@@ -17,7 +17,7 @@ void open(Connection& c, const Attributes& attributes, std::u16string connection
         throw DriverError(State::ConnectionInUse, "The connection is already open");
     }
     const ConnectSettings settings = resolveSettings(attributes);
-    c.workbook = openWorkbook(settings.workbook);
+    c.workbook = openWorkbook(settings.workbook, {settings.values, settings.detectTypes});
     c.path = settings.workbook;
     c.firstRowHasNames = settings.firstRowHasNames;
     c.sheetsAsTables = settings.sheetsAsTables;

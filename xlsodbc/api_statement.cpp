@@ -137,6 +137,14 @@ const char16_t* typeName(SQLSMALLINT type) {
             return u"SMALLINT";
         case SQL_INTEGER:
             return u"INTEGER";
+        case SQL_DOUBLE:
+            return u"DOUBLE";
+        case SQL_TYPE_DATE:
+            return u"DATE";
+        case SQL_TYPE_TIMESTAMP:
+            return u"TIMESTAMP";
+        case SQL_BIT:
+            return u"BIT";
         default:
             return u"WVARCHAR";
     }
@@ -149,6 +157,14 @@ SQLLEN octetLength(const ColumnInfo& c) {
             return sizeof(SQLSMALLINT);
         case SQL_INTEGER:
             return sizeof(SQLINTEGER);
+        case SQL_DOUBLE:
+            return sizeof(SQLDOUBLE);
+        case SQL_TYPE_DATE:
+            return sizeof(SQL_DATE_STRUCT);
+        case SQL_TYPE_TIMESTAMP:
+            return sizeof(SQL_TIMESTAMP_STRUCT);
+        case SQL_BIT:
+            return 1;
         default:
             return static_cast<SQLLEN>(c.size * sizeof(SQLWCHAR));
     }
@@ -169,8 +185,11 @@ std::optional<SQLLEN> numericAttribute(Statement& s, SQLUSMALLINT column, SQLUSM
         case SQL_COLUMN_PRECISION:
             return size;
         case SQL_DESC_DISPLAY_SIZE:
-            return c.sqlType == SQL_WVARCHAR ? static_cast<SQLLEN>(c.displaySize)
-                                             : (c.sqlType == SQL_SMALLINT ? 6 : 11);
+            return c.sqlType == SQL_WVARCHAR || c.sqlType == SQL_DOUBLE ||
+                           c.sqlType == SQL_TYPE_DATE || c.sqlType == SQL_TYPE_TIMESTAMP ||
+                           c.sqlType == SQL_BIT
+                       ? static_cast<SQLLEN>(c.displaySize)
+                       : (c.sqlType == SQL_SMALLINT ? 6 : 11);
         case SQL_DESC_OCTET_LENGTH:
         case SQL_COLUMN_LENGTH:
             return octetLength(c);

@@ -26,6 +26,48 @@ std::u16string number(long long n) {
     return u16(std::to_string(n));
 }
 
+// A detected column type (Types=Detected) as SQLColumns tells it: its name,
+// the bytes of its C form, its verbose type and date/time subcode.
+const char16_t* typedName(SQLSMALLINT type) {
+    switch (type) {
+        case SQL_DOUBLE:
+            return u"DOUBLE";
+        case SQL_TYPE_DATE:
+            return u"DATE";
+        case SQL_TYPE_TIMESTAMP:
+            return u"TIMESTAMP";
+        default:
+            return u"BIT";
+    }
+}
+
+long long octets(SQLSMALLINT type) {
+    switch (type) {
+        case SQL_DOUBLE:
+            return sizeof(SQLDOUBLE);
+        case SQL_TYPE_DATE:
+            return sizeof(SQL_DATE_STRUCT);
+        case SQL_TYPE_TIMESTAMP:
+            return sizeof(SQL_TIMESTAMP_STRUCT);
+        default:
+            return 1;
+    }
+}
+
+SQLSMALLINT verboseType(SQLSMALLINT type) {
+    return type == SQL_TYPE_DATE || type == SQL_TYPE_TIMESTAMP ? SQL_DATETIME : type;
+}
+
+std::optional<std::u16string> dateTimeSub(SQLSMALLINT type) {
+    if (type == SQL_TYPE_DATE) {
+        return number(SQL_CODE_DATE);
+    }
+    if (type == SQL_TYPE_TIMESTAMP) {
+        return number(SQL_CODE_TIMESTAMP);
+    }
+    return std::nullopt;
+}
+
 struct ColumnSpec {
     const char* odbc3;
     const char* odbc2;
@@ -263,22 +305,25 @@ std::unique_ptr<ResultSet> columnsResult(const CatalogSource& c, const ColumnsQu
                 continue;
             }
             const auto size = static_cast<long long>(col.size);
+            const bool text = col.sqlType == SQL_WVARCHAR;
             rows.push_back({path,
                             {},
                             name,
                             col.name,
-                            number(SQL_WVARCHAR),
-                            u"WVARCHAR",
+                            number(odbc2 && col.sqlType == SQL_TYPE_DATE        ? SQL_DATE
+                                   : odbc2 && col.sqlType == SQL_TYPE_TIMESTAMP ? SQL_TIMESTAMP
+                                                                                : col.sqlType),
+                            text ? u"WVARCHAR" : typedName(col.sqlType),
                             number(size),
-                            number(size * 2),
+                            number(text ? size * 2 : octets(col.sqlType)),
                             {},
                             {},
                             number(SQL_NULLABLE),
                             {},
                             {},
-                            number(SQL_WVARCHAR),
-                            {},
-                            number(size * 2),
+                            number(verboseType(col.sqlType)),
+                            dateTimeSub(col.sqlType),
+                            text ? number(size * 2) : std::optional<std::u16string>(),
                             number(k + 1),
                             u"YES"});
         }

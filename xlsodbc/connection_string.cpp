@@ -151,6 +151,26 @@ ConnectSettings resolveSettings(const Attributes& attributes, ProfileReader read
     if (const auto tables = setting(u"SheetsAsTables", "SheetsAsTables")) {
         settings.sheetsAsTables = flagValue(*tables);
     }
+    if (const auto values = setting(u"Values", "Values"); values && !trim(*values).empty()) {
+        if (equalsNoCase(trim(*values), u"Displayed")) {
+            settings.values = Values::Displayed;
+        } else if (!equalsNoCase(trim(*values), u"Contract")) {
+            throw DriverError(State::UnableToConnect,
+                              "Values=" + utf16ToUtf8(*values) +
+                                  " is not a setting of this driver: give Values=Contract (the "
+                                  "default) or Values=Displayed");
+        }
+    }
+    if (const auto types = setting(u"Types", "Types"); types && !trim(*types).empty()) {
+        if (equalsNoCase(trim(*types), u"Detected")) {
+            settings.detectTypes = true;
+        } else if (!equalsNoCase(trim(*types), u"Text")) {
+            throw DriverError(State::UnableToConnect,
+                              "Types=" + utf16ToUtf8(*types) +
+                                  " is not a setting of this driver: give Types=Text (the "
+                                  "default: every column is text) or Types=Detected");
+        }
+    }
     return settings;
 }
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "xlsodbc/provider.h"
+
 namespace xlsodbc {
 
 // key=value pairs separated by ";"; keys case-insensitive (kept as
@@ -29,6 +31,10 @@ struct ConnectSettings {
     // SheetsAsTables=1: the catalogue reports worksheets as "TABLE" rather
     // than "SYSTEM TABLE", for clients that list only tables of type TABLE.
     bool sheetsAsTables = false;
+    // Values=Displayed: numbers read as their number format shows them.
+    Values values = Values::Contract;
+    // Types=Detected: columns of one type are described as that type.
+    bool detectTypes = false;
 };
 
 // Settings from the connection string; DBQ, FirstRowHasNames and

@@ -350,6 +350,14 @@ SQLSMALLINT defaultCType(SQLSMALLINT sqlType) {
             return SQL_C_SLONG;
         case SQL_VARCHAR:
             return SQL_C_CHAR;
+        case SQL_DOUBLE:
+            return SQL_C_DOUBLE;
+        case SQL_TYPE_DATE:
+            return SQL_C_TYPE_DATE;
+        case SQL_TYPE_TIMESTAMP:
+            return SQL_C_TYPE_TIMESTAMP;
+        case SQL_BIT:
+            return SQL_C_BIT;
         default:
             return SQL_C_WCHAR;
     }

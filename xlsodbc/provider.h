@@ -48,9 +48,12 @@ public:
     virtual std::optional<double> plainNumber(uint16_t /*col*/) { return std::nullopt; }
     // The longest text of each column over rows [fromRow, rowCount()), in
     // UTF-16 units and in UTF-8 bytes; leaves the current row undefined.
+    // With detected types, also what every value of the column is.
+    enum class Kind : uint8_t { Text, Number, Date, DateTime, Boolean };
     struct Extent {
         size_t units = 0;
         size_t utf8 = 0;
+        Kind kind = Kind::Text;
     };
     virtual std::vector<Extent> longestTexts(uint32_t fromRow);
     // What the grid had to leave out of its sheet, for a warning; empty
@@ -97,8 +100,21 @@ public:
                                                      std::optional<CellRange> range) const = 0;
 };
 
+// How numbers read as text: the one contract text (15 significant digits,
+// ISO 8601 dates), or as the cell's number format shows them.
+enum class Values : uint8_t { Contract, Displayed };
+
+struct ReadOptions {
+    Values values = Values::Contract;
+    // Types=Detected: a column whose values are all numbers, all dates, all
+    // date-times or all booleans says so in its extent's kind (and reads
+    // its values as the contract texts, which convert to those types).
+    bool detectTypes = false;
+};
+
 // Opens and checks a workbook. Throws DriverError (08001) with the reason
 // in words a user understands.
-std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path);
+std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path,
+                                             ReadOptions options = {});
 
 }  // namespace xlsodbc

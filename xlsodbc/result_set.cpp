@@ -43,11 +43,30 @@ const ColumnInfo& ResultSet::column(uint16_t i) {
 void ResultSet::computeSizes() {
     const std::vector<Grid::Extent> longest = m_grid->longestTexts(m_firstDataRow);
     for (size_t c = 0; c < m_columns.size() && c < longest.size(); ++c) {
-        if (m_columns[c].sqlType != SQL_WVARCHAR) {
+        ColumnInfo& column = m_columns[c];
+        if (column.sqlType != SQL_WVARCHAR) {
             continue;  // a number column keeps its type's size
         }
-        m_columns[c].size = std::max<SQLULEN>(1, longest[c].units);
-        m_columns[c].displaySize = std::max<SQLULEN>(1, longest[c].utf8);
+        column.size = std::max<SQLULEN>(1, longest[c].units);
+        column.displaySize = std::max<SQLULEN>(1, longest[c].utf8);
+        // A column whose every value is of one type (Types=Detected) is
+        // described as that type, sized as ODBC sizes it.
+        switch (longest[c].kind) {
+            case Grid::Kind::Number:
+                column.sqlType = SQL_DOUBLE, column.size = 15, column.displaySize = 24;
+                break;
+            case Grid::Kind::Date:
+                column.sqlType = SQL_TYPE_DATE, column.size = 10, column.displaySize = 10;
+                break;
+            case Grid::Kind::DateTime:
+                column.sqlType = SQL_TYPE_TIMESTAMP, column.size = 19, column.displaySize = 19;
+                break;
+            case Grid::Kind::Boolean:
+                column.sqlType = SQL_BIT, column.size = 1, column.displaySize = 1;
+                break;
+            case Grid::Kind::Text:
+                break;
+        }
     }
     m_sized = true;
     m_positioned = false;

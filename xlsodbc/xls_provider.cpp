@@ -5,10 +5,12 @@
 #include "xlsodbc/provider.h"
 #include "xlsodbc/text.h"
 
+#include "numfmt/numfmt.h"
 #include "xls/workbook.h"
 #include "xlsx/xlsx.h"
 
 #include <algorithm>
+#include <cmath>
 #include <system_error>
 
 namespace xlsodbc {
@@ -88,10 +90,13 @@ std::string refusal(const std::filesystem::path& path, const xls::Error& error) 
 // field() is a lookup; texts of string cells are views into the sheet.
 class SheetGrid final : public Grid {
 public:
-    SheetGrid(xls::Sheet sheet, CellRange range, bool empty, std::string note = {})
+    SheetGrid(xls::Sheet sheet, CellRange range, bool empty, ReadOptions options,
+              std::string note = {})
         : m_sheet(std::move(sheet)),
           m_range(range),
           m_empty(empty),
+          m_displayed(options.values == Values::Displayed),
+          m_detect(options.detectTypes),
           m_index(static_cast<size_t>(range.lastCol - range.firstCol) + 1, -1) {
         m_note = std::move(note);
     }
@@ -126,6 +131,9 @@ public:
         std::u16string_view text;
         if (cell.type == xls::CellType::Text) {
             text = m_sheet.string(cell);
+        } else if (m_displayed && isNumber(cell.type) && (m_typed.empty() || !m_typed[col])) {
+            format(cell).apply(cell.number, m_sheet.date1904(), m_scratch);
+            text = m_scratch;
         } else {
             m_sheet.text(cell, m_scratch);
             text = m_scratch;
@@ -152,17 +160,29 @@ public:
     // not rendered: only strings are looked at.
     std::vector<Extent> longestTexts(uint32_t fromRow) override {
         std::vector<Extent> longest(columnCount());
+        std::vector<uint8_t> kinds(m_detect ? columnCount() : 0);
         for (uint32_t r = fromRow; r < rowCount(); ++r) {
             for (const xls::Cell& cell : m_sheet.row(m_range.firstRow + r)) {
                 if (!inColumns(cell.col)) {
                     continue;
                 }
-                Extent& column = longest[cell.col - m_range.firstCol];
+                const size_t c = cell.col - m_range.firstCol;
+                Extent& column = longest[c];
                 if (cell.type == xls::CellType::Text) {
                     measure(column, m_sheet.string(cell));
                 } else {
                     measureAscii(column, m_sheet.textLength(cell));
                 }
+                if (m_detect) {
+                    kinds[c] |= kindBit(cell);
+                }
+            }
+        }
+        if (m_detect) {
+            m_typed.assign(columnCount(), false);
+            for (size_t c = 0; c < longest.size(); ++c) {
+                longest[c].kind = kindOf(kinds[c]);
+                m_typed[c] = longest[c].kind != Kind::Text;
             }
         }
         return longest;
@@ -173,18 +193,91 @@ private:
         return col >= m_range.firstCol && col <= m_range.lastCol;
     }
 
+    // What a cell's contract text is, as a bit: a number, a date, a
+    // date-time, a boolean, or anything else (text, an error, a time of
+    // day, a date outside the calendar, which read as other texts).
+    enum : uint8_t { kNumber = 1, kDate = 2, kDateTime = 4, kBoolean = 8, kOther = 16 };
+    [[nodiscard]] uint8_t kindBit(const xls::Cell& cell) const {
+        const double limit = m_sheet.date1904() ? 2958466.0 - 1462 : 2958466.0;
+        switch (cell.type) {
+            case xls::CellType::Number:
+                return std::isfinite(cell.number) ? kNumber : kOther;
+            case xls::CellType::Date:
+            case xls::CellType::DateTime:
+                // From 0 to 1 a value reads as a time of day; negative or
+                // past the calendar, as a number.
+                if (!(cell.number >= 1) || cell.number >= limit - 1) {
+                    return kOther;
+                }
+                return cell.type == xls::CellType::Date ? kDate : kDateTime;
+            case xls::CellType::Boolean:
+                return kBoolean;
+            default:
+                return kOther;
+        }
+    }
+    static Kind kindOf(uint8_t bits) {
+        switch (bits) {
+            case kNumber:
+                return Kind::Number;
+            case kDate:
+                return Kind::Date;
+            case kDateTime:
+            case kDate | kDateTime:
+                return Kind::DateTime;
+            case kBoolean:
+                return Kind::Boolean;
+            default:
+                return Kind::Text;  // mixed, other, or no value at all
+        }
+    }
+
+    static bool isNumber(xls::CellType t) {
+        return t == xls::CellType::Number || t == xls::CellType::Date || t == xls::CellType::Time ||
+               t == xls::CellType::DateTime;
+    }
+
+    // The parsed number format of a number cell, parsed once per format of
+    // the sheet. A built-in id the engine has no code for shows as its kind
+    // was classified: a date, a time, or General.
+    const numfmt::Format& format(const xls::Cell& cell) {
+        if (m_formats.size() <= cell.code) {
+            m_formats.resize(static_cast<size_t>(cell.code) + 1);
+        }
+        std::optional<numfmt::Format>& f = m_formats[cell.code];
+        if (!f) {
+            const xls::NumberFormat& nf = m_sheet.numberFormat(cell);
+            std::u16string_view code = nf.code;
+            if (code.empty()) {
+                code = numfmt::builtinCode(nf.id);
+            }
+            if (code.empty()) {
+                code = cell.type == xls::CellType::Date       ? u"yyyy/m/d"
+                       : cell.type == xls::CellType::Time     ? u"h:mm:ss"
+                       : cell.type == xls::CellType::DateTime ? u"yyyy/m/d h:mm"
+                                                              : u"General";
+            }
+            f.emplace(code);
+        }
+        return *f;
+    }
+
     xls::Sheet m_sheet;
     CellRange m_range;
     bool m_empty;
+    bool m_displayed;
+    bool m_detect;
+    std::vector<bool> m_typed;     // columns of one detected type read as contract texts
     std::vector<int32_t> m_index;  // column in range -> position in m_cells, or -1
     std::span<const xls::Cell> m_cells;
     std::u16string m_scratch;
+    std::vector<std::optional<numfmt::Format>> m_formats;  // by the cells' format slot
 };
 
 class XlsSource final : public WorkbookSource {
 public:
-    XlsSource(std::filesystem::path path, xls::Workbook workbook)
-        : m_path(std::move(path)), m_workbook(std::move(workbook)) {
+    XlsSource(std::filesystem::path path, xls::Workbook workbook, ReadOptions options)
+        : m_path(std::move(path)), m_workbook(std::move(workbook)), m_options(options) {
         const auto& sheets = m_workbook.sheets();
         for (size_t i = 0; i < sheets.size(); ++i) {
             if (sheets[i].type == xls::SheetType::Worksheet) {
@@ -221,14 +314,15 @@ public:
         if (!range) {
             if (!used) {
                 // A sheet without values: one unnamed column and no rows.
-                return std::make_unique<SheetGrid>(std::move(sheet), CellRange{}, true,
+                return std::make_unique<SheetGrid>(std::move(sheet), CellRange{}, true, m_options,
                                                    std::move(note));
             }
             range = CellRange{used->firstRow, used->lastRow, used->firstCol, used->lastCol};
         } else {
             range = clipToUsed(*range, used);
         }
-        return std::make_unique<SheetGrid>(std::move(sheet), *range, false, std::move(note));
+        return std::make_unique<SheetGrid>(std::move(sheet), *range, false, m_options,
+                                           std::move(note));
     }
 
 private:
@@ -288,11 +382,13 @@ private:
     xls::Workbook m_workbook;
     std::vector<TableInfo> m_tables;
     std::vector<Target> m_targets;
+    ReadOptions m_options;
 };
 
 }  // namespace
 
-std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) {
+std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path,
+                                             ReadOptions options) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         throw DriverError(
@@ -300,7 +396,7 @@ std::unique_ptr<WorkbookSource> openWorkbook(const std::filesystem::path& path) 
             aboutWorkbook("The workbook ", path, " cannot be opened: it is a folder, not a file"));
     }
     try {
-        return std::make_unique<XlsSource>(path, xlsx::openWorkbook(path));
+        return std::make_unique<XlsSource>(path, xlsx::openWorkbook(path), options);
     } catch (const xls::Error& e) {
         throw DriverError(State::UnableToConnect, refusal(path, e));
     }

@@ -122,6 +122,8 @@ private:
 class StylesHandler final : public XmlHandler {
 public:
     std::vector<CellType> kinds;
+    std::vector<uint32_t> formats;             // each cell format's number format id
+    std::map<uint32_t, std::u16string> codes;  // the workbook's own formats by id
 
     void start(const XmlName& name, const XmlAttributes& a) override {
         if (name.ns != Ns::Main) {
@@ -131,13 +133,16 @@ public:
             const char* id = a.get("numFmtId");
             const char* code = a.get("formatCode");
             if (id != nullptr && code != nullptr) {
-                m_formats[number(id)] = xls::detail::classifyFormat(utf16(code));
+                std::u16string text = utf16(code);
+                m_formats[number(id)] = xls::detail::classifyFormat(text);
+                codes[number(id)] = std::move(text);
             }
         } else if (name.local == "cellXfs") {
             m_inXfs = true;
         } else if (name.local == "xf" && m_inXfs) {
             const char* id = a.get("numFmtId");
             const uint32_t f = id != nullptr ? number(id) : 0;
+            formats.push_back(f);
             const auto custom = m_formats.find(f);
             kinds.push_back(custom != m_formats.end() ? custom->second
                             : f <= UINT16_MAX
@@ -287,22 +292,25 @@ bool parseArea(std::string_view f, std::string& sheet, xls::Range& range) {
     return true;
 }
 
-bool sameNameNoCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char16_t c) {
-            return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-        };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
+std::u16string foldedName(std::u16string_view s) {
+    std::u16string out(s);
+    for (char16_t& c : out) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c + 32);
         }
     }
-    return true;
+    return out;
 }
 
+// Each name is looked up among the worksheets by a map built once: a
+// workbook part may hold many thousands of both.
 void resolveNames(const std::vector<PendingName>& pending, xls::Workbook::Data& book) {
+    std::map<std::u16string, size_t> worksheets;
+    for (size_t i = book.sheets.size(); i-- > 0;) {
+        if (book.sheets[i].type == SheetType::Worksheet) {
+            worksheets[foldedName(book.sheets[i].name)] = i;  // the first of a name wins
+        }
+    }
     for (const PendingName& p : pending) {
         // Hidden names and the built-in ones (print areas, filter ranges)
         // are no tables.
@@ -314,22 +322,18 @@ void resolveNames(const std::vector<PendingName>& pending, xls::Workbook::Data& 
         if (!parseArea(p.formula, sheet, range)) {
             continue;
         }
-        const std::u16string wanted = utf16(sheet);
-        for (size_t i = 0; i < book.sheets.size(); ++i) {
-            if (book.sheets[i].type == SheetType::Worksheet &&
-                sameNameNoCase(book.sheets[i].name, wanted)) {
-                xls::DefinedName n;
-                n.name = utf16(p.name);
-                n.sheet = static_cast<uint32_t>(i);
-                n.range = range;
-                n.scope =
-                    p.localSheet >= 0 && static_cast<size_t>(p.localSheet) < book.sheets.size()
-                        ? static_cast<uint32_t>(p.localSheet) + 1
-                        : 0;
-                book.names.push_back(std::move(n));
-                break;
-            }
+        const auto found = worksheets.find(foldedName(utf16(sheet)));
+        if (found == worksheets.end()) {
+            continue;
         }
+        xls::DefinedName n;
+        n.name = utf16(p.name);
+        n.sheet = static_cast<uint32_t>(found->second);
+        n.range = range;
+        n.scope = p.localSheet >= 0 && static_cast<size_t>(p.localSheet) < book.sheets.size()
+                      ? static_cast<uint32_t>(p.localSheet) + 1
+                      : 0;
+        book.names.push_back(std::move(n));
     }
 }
 
@@ -451,6 +455,8 @@ xls::Workbook readPackage(std::vector<uint8_t> bytes) {
         StylesHandler styles;
         parseXml(zip, *e, styles);
         package->xfKinds = std::move(styles.kinds);
+        package->xfFormats = std::move(styles.formats);
+        package->formatCodes = std::move(styles.codes);
     }
     auto sst = std::make_shared<xls::detail::StringTable>();
     if (const ZipEntry* e = stringsPart.empty() ? nullptr : zip.find(stringsPart)) {

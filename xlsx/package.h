@@ -3,6 +3,7 @@
 // strings and cell formats every sheet refers to.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ struct Package {
     std::vector<std::string> sheetParts;  // per sheet; empty for a sheet without one
     std::shared_ptr<const xls::detail::StringTable> sst;
     std::vector<xls::CellType> xfKinds;
+    std::vector<uint32_t> xfFormats;                 // number format id per cell format
+    std::map<uint32_t, std::u16string> formatCodes;  // the workbook's own formats by id
     bool date1904 = false;
 };
 

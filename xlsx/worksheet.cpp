@@ -327,6 +327,7 @@ private:
                 c.number = number;
                 c.type =
                     m_xf < m_package.xfKinds.size() ? m_package.xfKinds[m_xf] : CellType::Number;
+                c.code = formatSlot();
                 break;
             }
             case Type::Shared: {
@@ -394,6 +395,7 @@ private:
                 const CellType format =
                     m_xf < m_package.xfKinds.size() ? m_package.xfKinds[m_xf] : CellType::Number;
                 c.type = format == CellType::Number ? kind : format;
+                c.code = formatSlot();
                 break;
             }
         }
@@ -402,6 +404,26 @@ private:
                 std::to_string(m_entry.compressedSize) + " bytes can hold");
         }
         m_cells.place(m_row, c);
+    }
+
+    // The place of the current cell format's number format in the sheet's
+    // table, found once per cell format.
+    uint8_t formatSlot() {
+        if (m_xf >= m_package.xfFormats.size()) {
+            return 0;
+        }
+        if (m_slots.size() <= m_xf) {
+            m_slots.resize(m_package.xfFormats.size(), -1);
+        }
+        if (m_slots[m_xf] < 0) {
+            const uint32_t id = m_package.xfFormats[m_xf];
+            const auto code = m_package.formatCodes.find(id);
+            m_slots[m_xf] = xls::detail::formatSlot(m_out, id,
+                                                    code != m_package.formatCodes.end()
+                                                        ? std::u16string_view(code->second)
+                                                        : std::u16string_view());
+        }
+        return static_cast<uint8_t>(m_slots[m_xf]);
     }
 
     // A string of the sheet's own; false for an empty one (an empty cell).
@@ -476,6 +498,7 @@ private:
     Collect m_collect = Collect::None;
     Type m_type = Type::Number;
     uint32_t m_xf = 0;
+    std::vector<int16_t> m_slots;  // per cell format: its number format's slot, -1 not yet
     uint32_t m_row = UINT32_MAX;
     uint32_t m_col = UINT32_MAX;
     std::string m_text;

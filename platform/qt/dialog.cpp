@@ -94,9 +94,7 @@ void CDialog::BuildWindow() {
     auto* pParent = dynamic_cast<CWidgetWnd*>(m_pParentWnd);
     m_pWindow = std::make_unique<Window>(*this, pParent ? pParent->GetWidget() : nullptr);
     m_pWidget = m_pWindow.get();
-    m_pPosted = new CPostedMessages(
-        [this](UINT message, WPARAM wParam, LPARAM lParam) { WindowProc(message, wParam, lParam); },
-        m_pWindow.get());
+    m_pPosted = new CPostedCalls(CPostedCalls::kBatchMs, m_pWindow.get());
     QFont font(ToQString(m_template.pszFont), m_template.nPointSize);
     font.setStyleHint(QFont::SansSerif);
     m_pWindow->setFont(font);
@@ -186,15 +184,14 @@ void CDialog::SetIcon(HICON hIcon, BOOL /*bBigIcon*/) {
 }
 
 BOOL CDialog::PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!m_pPosted)
-        return FALSE;
-    m_pPosted->Post(message, wParam, lParam);
-    return TRUE;
+    return PostCall([this, message, wParam, lParam] { WindowProc(message, wParam, lParam); });
 }
 
-void CDialog::DispatchPostedMessages() {
-    if (m_pPosted)
-        m_pPosted->HandlePending();
+BOOL CDialog::PostCall(std::function<void()> call) {
+    if (!m_pPosted)
+        return FALSE;
+    m_pPosted->Post(std::move(call));
+    return TRUE;
 }
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -101,9 +101,9 @@ public:
 
     // Queues the message for the dialog's thread; never waits, never merges.
     BOOL PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) override;
-    // Handles, now, the posted messages still waiting (on the dialog's
-    // thread).
-    void DispatchPostedMessages();
+    // Queues a call for the dialog's thread, in order with the posted
+    // messages; FALSE before the window exists.
+    BOOL PostCall(std::function<void()> call);
     // Handles one message through the message map (clicks on IDOK and
     // IDCANCEL fall back to OnOK and OnCancel). 0 when nothing handled it.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -140,6 +140,6 @@ private:
     std::unique_ptr<Window> m_pWindow;
     std::map<int, std::unique_ptr<CWidgetWnd>> m_controls;
     std::vector<CMessageMapEntry> m_messageMap;
-    CPostedMessages* m_pPosted = nullptr;  // a child of the window
+    CPostedCalls* m_pPosted = nullptr;  // a child of the window
     bool m_bHasDefault = false;
 };

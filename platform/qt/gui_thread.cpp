@@ -60,60 +60,39 @@ void RunOnGuiThread(const std::function<void()>& fn) {
         std::rethrow_exception(call.error);
 }
 
-CPostedCalls::CPostedCalls(QObject* parent) : QObject(parent) {}
+CPostedCalls::CPostedCalls(int nBatchMs, QObject* parent) : QObject(parent) {
+    if (nBatchMs <= 0)
+        return;
+    m_pTimer = new QTimer(this);
+    m_pTimer->setSingleShot(true);
+    m_pTimer->setInterval(nBatchMs);
+    connect(m_pTimer, &QTimer::timeout, this, &CPostedCalls::RunPending);
+}
 
 void CPostedCalls::Post(std::function<void()> call) {
-    bool bWake = false;
-    {
-        std::lock_guard lock(m_mutex);
-        bWake = m_pending.empty();
-        m_pending.push_back(std::move(call));
-    }
-    // One wake-up per batch; invoked by name so that Qt allocates the event
-    // itself.
-    if (bWake)
-        QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
+    // One wake-up per batch, asked for under the lock: the owner cannot take
+    // the call before the poster has left the queue. Invoked by name so
+    // that Qt allocates the event itself.
+    std::lock_guard lock(m_mutex);
+    m_pending.push_back(std::move(call));
+    if (m_pending.size() == 1)
+        QMetaObject::invokeMethod(this, "Wake", Qt::QueuedConnection);
+}
+
+void CPostedCalls::Wake() {
+    if (!m_pTimer)
+        RunPending();
+    else if (!m_pTimer->isActive())
+        m_pTimer->start();
 }
 
 void CPostedCalls::RunPending() {
+    // A call may run a nested event loop that comes back here, so each pass
+    // works on a batch of its own.
     std::vector<std::function<void()>> calls;
     {
         std::lock_guard lock(m_mutex);
         calls.swap(m_pending);
     }
     for (auto& call : calls) call();
-}
-
-CPostedMessages::CPostedMessages(Handler handler, QObject* parent)
-    : QObject(parent), m_pTimer(new QTimer(this)), m_handler(std::move(handler)) {
-    m_pTimer->setSingleShot(true);
-    m_pTimer->setInterval(kBatchMs);
-    connect(m_pTimer, &QTimer::timeout, this, &CPostedMessages::HandlePending);
-}
-
-void CPostedMessages::ScheduleHandling() {
-    if (!m_pTimer->isActive())
-        m_pTimer->start();
-}
-
-void CPostedMessages::Post(UINT message, WPARAM wParam, LPARAM lParam) {
-    bool bWake = false;
-    {
-        std::lock_guard lock(m_mutex);
-        bWake = m_pending.empty();
-        m_pending.push_back({message, wParam, lParam});
-    }
-    if (bWake)
-        QMetaObject::invokeMethod(this, "ScheduleHandling", Qt::QueuedConnection);
-}
-
-void CPostedMessages::HandlePending() {
-    // A handler may run a nested event loop that comes back here, so each
-    // call works on a batch of its own.
-    std::vector<Message> batch;
-    {
-        std::lock_guard lock(m_mutex);
-        batch.swap(m_pending);
-    }
-    for (const Message& m : batch) m_handler(m.message, m.wParam, m.lParam);
 }

@@ -166,6 +166,27 @@ TEST_F(TabrookProcess, AnXlsxConvertsAsTheXlsSavedFromIt) {
     EXPECT_FALSE(fs::exists(dir / "DravikErrlog.txt"));
 }
 
+// /D (any case, -D too, before the workbook in any order with /A) writes
+// numbers as their formats show them; without it the output is unchanged.
+TEST_F(TabrookProcess, DisplayedValuesOnlyWhenAsked) {
+    const std::string book = (fs::path(DRIVER_FIXTURES) / "xlwt_driver.xls").string();
+    const auto convert = [&](std::vector<std::string> switches, const std::string& name) {
+        const fs::path out = dir / name;
+        switches.insert(switches.end(), {book, out.string(), "Values", "ANSI", ";", "Unix"});
+        const Result r = RunTabrook(dir, TABROOK_ETC, switches);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return ReadBytes(out);
+    };
+    const std::string plain = convert({}, "plain.txt");
+    EXPECT_NE(plain.find("\nthird;0.333333333333333\n"), std::string::npos) << plain;
+    const std::string shown = convert({"/D"}, "shown.txt");
+    EXPECT_NE(shown.find("\nthird;0.333333333\n"), std::string::npos) << shown;
+    EXPECT_EQ(convert({"-d"}, "dash.txt"), shown);
+    EXPECT_EQ(convert({"/a", "/D"}, "appended.txt"), shown);
+    EXPECT_EQ(convert({"/D", "/A"}, "appended.txt"), shown + shown);
+    EXPECT_EQ(convert({"/A"}, "plain2.txt"), plain);
+}
+
 TEST_F(TabrookProcess, FullDiskIsLoggedAndFailsTheRun) {
     // The output file is a link to /dev/full: opening works, writing fails.
     fs::create_directories(dir / "out");

@@ -1,8 +1,10 @@
-// Thread objects: a thread created suspended runs only once resumed, and
-// one never resumed still ends (without running) when threads are ended.
+// Thread objects: a thread created suspended runs only once resumed and then
+// says that it has ended; one never resumed still ends (without running, or
+// saying so) when threads are ended.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 
 #include "platform/thread.h"
 
@@ -16,7 +18,6 @@ class CCountingThread : public CWinThread {
 public:
     ~CCountingThread() override { Join(); }
     BOOL InitInstance() override {
-        EXPECT_EQ(CWinThread::GetCurrent(), this);
         ++g_runs;
         return TRUE;
     }
@@ -31,19 +32,23 @@ TEST(Thread, SuspendedThreadsRunOnlyWhenResumed) {
     ASSERT_NE(pThread, nullptr);
     EXPECT_FALSE(pThread->HasEnded());
     EXPECT_EQ(g_runs, 0);
+    std::promise<bool> ended;
+    pThread->m_pfnEnded = [&] { ended.set_value(pThread->HasEnded()); };
     EXPECT_EQ(ResumeThread(pThread->m_hThread), 1u);
-    pThread->WaitForEnd();
+    EXPECT_TRUE(ended.get_future().get());  // called once the thread has ended
     EXPECT_EQ(g_runs, 1);
     EXPECT_EQ(ResumeThread(pThread->m_hThread), 0u);
     EXPECT_EQ(ResumeThread(&g_runs), 0xFFFFFFFFu);  // not a thread's handle
-    EXPECT_EQ(CWinThread::GetCurrent(), nullptr);
 
     // Never resumed: ending the threads neither waits forever nor runs it.
-    ASSERT_NE(
-        AfxBeginThread(RUNTIME_CLASS(CCountingThread), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED),
-        nullptr);
+    CWinThread* pIdle =
+        AfxBeginThread(RUNTIME_CLASS(CCountingThread), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    ASSERT_NE(pIdle, nullptr);
+    bool bIdleEnded = false;
+    pIdle->m_pfnEnded = [&] { bIdleEnded = true; };
     AfxTermThreads();
     EXPECT_EQ(g_runs, 1);
+    EXPECT_FALSE(bIdleEnded);
 }
 
 TEST(Thread, CreationFailureGivesNull) {

@@ -372,6 +372,42 @@ TEST_F(DialogTest, StopThenConvertAtOnceKeepsTheRunsApart) {
     EXPECT_TRUE(Boxes().empty());
 }
 
+TEST_F(DialogTest, AStopBeforeTheWorkerHasItsJobStillStopsTheRun) {
+    Choose(Workbook(kExportXls, "export.xls"));
+    PlainTextOptions();
+    dlg->m_onReadSettings = [this] { dlg->Click("IDC_STOP"); };
+    Convert("R1201$", dir / "early.txt");
+    ASSERT_TRUE(WaitUntil([this] { return !dlg->m_arrProgress.empty(); }));
+    EXPECT_EQ(dlg->m_arrProgress, std::vector<int>{1});
+    EXPECT_EQ(ReadBytes(dir / "early.txt"), "");
+    EXPECT_EQ(dlg->Text("IDC_PROGRESS_LABEL"), "Total records processed");
+}
+
+TEST_F(DialogTest, ARunOntoTheFileAStoppedRunStillWritesWaitsForIt) {
+    Choose(Workbook(kExportXls, "export.xls"));
+    PlainTextOptions();
+    const fs::path out = dir / "shared.txt";
+    bool bSecondStarted = false;
+    dlg->m_nHoldAt = 700;  // the first chunk is in the file, which the run holds
+    dlg->m_onHeld = [&] {
+        if (bSecondStarted)
+            return;
+        bSecondStarted = true;
+        dlg->Click("IDC_STOP");
+        answers = {IDYES};  // the file exists: overwrite it
+        dlg->Click("IDC_CONVERT");
+        // Time for the second run to reach its first write (and be refused,
+        // did it not wait) while the first still holds the file.
+        WaitUntil([this] { return Boxes().size() > 1; }, 1000);
+    };
+    Convert("R1201$", out);
+    ASSERT_TRUE(bSecondStarted);
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind("File ", 0), 0u) << Boxes()[0];
+    EXPECT_TRUE(SameText(ReadBytes(out), "Item,Number\n" + Records(1, 1201)));
+    EXPECT_EQ(dlg->Text("IDC_RECORD_COUNT"), "1201");
+}
+
 TEST_F(DialogTest, ClosingDuringARunStopsItAndWaitsForTheWorker) {
     Choose(Workbook(kExportXls, "export.xls"));
     PlainTextOptions();

@@ -54,7 +54,8 @@ inline bool WaitUntil(const std::function<bool()>& done, int nLimitMs = 30000) {
 
 // The dialog under test. With m_nHoldAt set, the worker waits after posting
 // that record's progress until the dialog's thread has handled it and run
-// m_onHeld (a click on Stop, say), so an action lands at an exact record.
+// m_onHeld (a click on Stop, say), so an action lands at an exact record;
+// m_onReadSettings lands one before the worker has built its job.
 class TestDlg : public CTabrookDlg {
 public:
     // The workers use this object's overrides until they end.
@@ -67,6 +68,11 @@ public:
             m_released.wait(lock, [this] { return m_bReleased; });
         }
         return bPosted;
+    }
+    CConvertSettings ReadSettings() override {
+        if (m_onReadSettings)
+            RunOnGuiThread(m_onReadSettings);
+        return CTabrookDlg::ReadSettings();
     }
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         const LRESULT result = CTabrookDlg::WindowProc(message, wParam, lParam);
@@ -110,6 +116,8 @@ public:
     std::vector<int> m_arrProgress;  // the dialog's thread only
     int m_nHoldAt = 0;               // set before the run starts
     std::function<void()> m_onHeld;
+    // Runs on the dialog's thread as a worker starts, before it has a job.
+    std::function<void()> m_onReadSettings;
 
 private:
     std::mutex m_holdMutex;

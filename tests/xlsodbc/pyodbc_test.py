@@ -121,4 +121,48 @@ try:
 except pyodbc.Error as e:
     assert e.args[0] == "42000" and "read-only" in e.args[1], e.args
 sales.close()
+
+# Types=Detected: pandas gets numbers and dates as numbers and dates; a
+# column of several kinds stays text, every value kept; SQLColumns tells
+# the same types as the result.
+typed = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s;Types=Detected"
+                       % os.path.join(fixtures, "lo_driver.xls"))
+frame = pandas.read_sql("select * from [Sheet1$]", typed)
+assert str(frame["Qty"].dtype) == "float64", frame.dtypes
+assert frame["Qty"].tolist()[:2] == [3.0, 12.0] and frame["Qty"].tolist()[3] == -12.5, frame["Qty"].tolist()
+assert str(frame["Price"].dtype) == "float64", frame.dtypes
+assert frame["Name"].dtype == object
+assert frame["Day"].tolist()[:2] == ["2024-01-15", "2024-02-29 13:45:00"], frame["Day"].tolist()
+dates = pandas.read_sql("select * from [Sheet1$D1:D3]", typed)
+assert str(dates["Day"].dtype).startswith("datetime64"), dates.dtypes
+assert [str(d) for d in dates["Day"]] == ["2024-01-15 00:00:00", "2024-02-29 13:45:00"], dates["Day"].tolist()
+tcur = typed.cursor()
+described = {d[0]: d[1] for d in tcur.execute("select * from [Sheet1$]").description}
+listed = {c.column_name: c.type_name for c in tcur.columns(table="Sheet1$")}
+assert described["Qty"] is float and described["Name"] is str, described
+assert listed["Qty"] == "DOUBLE" and listed["Name"] == "WVARCHAR" and listed["Day"] == "WVARCHAR", listed
+rows_typed = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s;Types=Detected"
+                            % os.path.join(fixtures, "xlwt_driver.xls"))
+values = rows_typed.cursor().execute("select * from [Values$]").fetchall()
+assert [r[1] for r in values][:3] == ["TRUE", "FALSE", "42"], values  # a mixed column stays text
+half = [r[2] for r in rows_typed.cursor().execute("select * from [Rows$]").fetchall()]
+assert half[:4] == [None, 1.0, None, 2.0], half[:4]
+
+# Values=Displayed: numbers as their formats show them.
+shown = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s;Values=Displayed"
+                       % os.path.join(fixtures, "xlwt_driver.xls"))
+shown_values = dict(tuple(r) for r in shown.cursor().execute("select * from [Values$]").fetchall())
+assert shown_values["third"] == "0.333333333" and shown_values["big"] == "1E+20", shown_values
+assert shown_values["date"] == "2024-01-15" and shown_values["time"] == "18:00:00", shown_values
+assert shown_values["true"] == "TRUE" and shown_values["div0"] == "#DIV/0!", shown_values
+# The .xlsx saved from the same sheets shows the same texts.
+def displayed(name):
+    c = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s;Values=Displayed"
+                       % os.path.join(fixtures, name))
+    return [tuple(r) for r in c.cursor().execute("select * from [Sheet1$]").fetchall()]
+
+
+from_xls, from_xlsx = displayed("lo_driver.xls"), displayed("lo_driver.xlsx")
+assert from_xls == from_xlsx, (from_xls, from_xlsx)
+assert from_xls[1][2:4] == ("0.3", "2024-02-29 13:45:00") and from_xls[3][3] == "13:45:00", from_xls
 print("pyodbc ok")

@@ -236,6 +236,21 @@ TEST_F(Sql, ParametersAreBoundDescribedAndCounted) {
     EXPECT_TRUE(stmt.rows().empty());
     ASSERT_EQ(SQLCloseCursor(stmt.handle), SQL_SUCCESS);
 
+    // TOP ? takes the first value bound, wherever the engine puts it.
+    Stmt top(conn);
+    SQLINTEGER two = 2;
+    SQLINTEGER least = 2;
+    ASSERT_EQ(SQLBindParameter(top.handle, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &two,
+                               0, nullptr),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLBindParameter(top.handle, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                               &least, 0, nullptr),
+              SQL_SUCCESS);
+    ASSERT_EQ(top.exec("select top ? Units from Sales$ where Units > ? order by Units"),
+              SQL_SUCCESS)
+        << describe(SQL_HANDLE_STMT, top.handle);
+    EXPECT_EQ(top.rows(), (Table{{s("3")}, {s("4")}}));
+
     // Dates and numbers of other C types.
     Stmt dated(conn);
     SQL_DATE_STRUCT day{2024, 1, 15};

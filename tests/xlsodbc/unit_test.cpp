@@ -34,6 +34,24 @@ TEST(ConnectionString, BracesKeepSeparatorsAndDoubledClosingBraces) {
     EXPECT_EQ(failureOf([] { parseConnectionString(u"DBQ={/open.xls"); }), State::UnableToConnect);
 }
 
+TEST(ConnectionString, ValuesAndTypesTakeTheirWordsInAnyCaseAndRefuseOthers) {
+    const ConnectSettings plain = resolveSettings(parseConnectionString(u"DBQ=/a.xls"));
+    EXPECT_EQ(plain.values, Values::Contract);
+    EXPECT_FALSE(plain.detectTypes);
+    const ConnectSettings both =
+        resolveSettings(parseConnectionString(u"DBQ=/a.xls;values= displayed ;TYPES={Detected}"));
+    EXPECT_EQ(both.values, Values::Displayed);
+    EXPECT_TRUE(both.detectTypes);
+    const ConnectSettings named =
+        resolveSettings(parseConnectionString(u"DBQ=/a.xls;Values=Contract;Types=Text"));
+    EXPECT_EQ(named.values, Values::Contract);
+    EXPECT_FALSE(named.detectTypes);
+    EXPECT_EQ(failureOf([] { resolveSettings(parseConnectionString(u"DBQ=/a.xls;Values=1")); }),
+              State::UnableToConnect);
+    EXPECT_EQ(failureOf([] { resolveSettings(parseConnectionString(u"DBQ=/a.xls;Types=auto")); }),
+              State::UnableToConnect);
+}
+
 // A client may send a megabyte of separators and pieces without "=": they
 // are read in one pass (this took minutes when each piece searched the rest
 // of the string), and what follows them is still found.
