@@ -165,6 +165,7 @@ std::unique_ptr<ResultSet> unexecutedResult(const std::vector<std::u16string>& n
     // client that sizes its buffers now (PHP) loses nothing.
     constexpr SQLULEN kLongestCell = 32767;
     std::vector<ColumnInfo> columns;
+    columns.reserve(names.size());
     for (const std::u16string& name : names) {
         columns.push_back(ColumnInfo{name, SQL_WVARCHAR, kLongestCell, kLongestCell, SQL_NULLABLE});
     }
