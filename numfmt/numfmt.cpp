@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -381,11 +382,14 @@ void fixedDigits(double a, int decimals, std::string& whole, std::string& fracti
     // 15 significant digits and the place of the point: the value is
     // 0.DDD... times 10^point.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.14e", a);
+    const char* end =
+        std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, 14).ptr;
     std::string digits;
     digits.push_back(buf[0]);
     digits.append(buf + 2, 14);
-    const int point = std::atoi(buf + 17) + 1;
+    int exponent = 0;
+    std::from_chars(buf + 17 + (buf[17] == '+' ? 1 : 0), end, exponent);
+    const int point = exponent + 1;  // from_chars took any minus sign
     // Keep the digits up to `decimals` places, rounding half away from
     // zero on the decimal digits (2.5 shows 3, as the spreadsheet does).
     const int keep = point + decimals;
@@ -903,6 +907,11 @@ Format::Format(std::u16string_view code) {
         }
         ++i;  // the ';'
     }
+}
+
+bool Format::isGeneral() const {
+    return m_sections.size() == 1 && m_sections[0].shape == Shape::General &&
+           m_sections[0].tokens.size() == 1;
 }
 
 bool Format::isDateTime() const {

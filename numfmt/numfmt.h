@@ -31,6 +31,8 @@ public:
     void apply(double value, bool date1904, std::u16string& out) const;
     [[nodiscard]] std::u16string apply(double value, bool date1904 = false) const;
 
+    // True for General alone, with nothing around it.
+    [[nodiscard]] bool isGeneral() const;
     // True when the section for positive numbers shows a date or a time.
     [[nodiscard]] bool isDateTime() const;
 

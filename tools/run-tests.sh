@@ -165,11 +165,11 @@ stage_tsan() {
   configure_and_build tsan
   ctest --preset tsan -j"$jobs"
   # The driver's threading tests under ThreadSanitizer: one connection used
-  # from several threads, called directly and through unixODBC with its
-  # threading off.
+  # from several threads, called directly and through unixODBC (Threading =
+  # 2, as registered: at 0 and 1 unixODBC itself races, see xlsodbc/README.md).
   cmake --build build/tsan -j"$jobs" --target xlsodbc_direct_tests xlsodbc_dm_tests
   TSAN_OPTIONS="halt_on_error=1:suppressions=$PWD/tests/tsan.supp" \
-    ctest --test-dir build/tsan -R '^xlsodbc_(direct|dm)\..*Threads|^xlsodbc_dm_threading_off$' \
+    ctest --test-dir build/tsan -R '^xlsodbc_(direct|dm)\..*Threads' \
     --output-on-failure
 }
 

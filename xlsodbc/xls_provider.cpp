@@ -132,7 +132,19 @@ public:
         if (cell.type == xls::CellType::Text) {
             text = m_sheet.string(cell);
         } else if (m_displayed && isNumber(cell.type) && (m_typed.empty() || !m_typed[col])) {
-            format(cell).apply(cell.number, m_sheet.date1904(), m_scratch);
+            const numfmt::Format& f = format(cell);
+            // A plain number's contract text is what General shows when it
+            // takes at most 11 characters besides the sign (both are then
+            // its shortest text); only longer ones go through the format.
+            if (cell.type == xls::CellType::Number && f.isGeneral()) {
+                m_sheet.text(cell, m_scratch);
+                const size_t sign = !m_scratch.empty() && m_scratch[0] == u'-' ? 1 : 0;
+                if (m_scratch.size() - sign > 11) {
+                    f.apply(cell.number, m_sheet.date1904(), m_scratch);
+                }
+            } else {
+                f.apply(cell.number, m_sheet.date1904(), m_scratch);
+            }
             text = m_scratch;
         } else {
             m_sheet.text(cell, m_scratch);
