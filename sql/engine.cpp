@@ -606,11 +606,11 @@ TextTable Query::run(const std::vector<Value>& parameters, Control& control, uin
                     table.addNull();
                     break;
                 case SQLITE_INTEGER: {
-                    char digits[24];
+                    char digits[24] = {};
                     const char* end =
                         std::to_chars(digits, digits + sizeof digits, sqlite3_column_int64(stmt, c))
                             .ptr;
-                    char16_t wide[24];
+                    char16_t wide[24] = {};
                     size_t n = 0;
                     for (const char* p = digits; p < end; ++p) {
                         wide[n++] = static_cast<char16_t>(*p);
@@ -619,7 +619,7 @@ TextTable Query::run(const std::vector<Value>& parameters, Control& control, uin
                     break;
                 }
                 case SQLITE_FLOAT: {
-                    char16_t number[40];
+                    char16_t number[40] = {};
                     table.add(std::u16string_view(
                         number, numberText(sqlite3_column_double(stmt, c), number)));
                     break;

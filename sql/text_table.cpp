@@ -40,19 +40,16 @@ size_t numberText(double value, char16_t* out) {
         }
         return n;
     }
-    char buffer[40];
-    char* end = buffer;
+    char buffer[40] = {};
     // Whole numbers below 10^15 are their digits: the common case, without
-    // the general formatting.
-    if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-        end = std::to_chars(buffer, buffer + sizeof buffer, static_cast<int64_t>(value)).ptr;
-    } else {
-        // The shortest general form with 15 significant digits: exponent
-        // form below 1E-4 and from 1E+15 on, trailing zeros dropped, as a
-        // spreadsheet's General format shows numbers.
-        end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15)
-                  .ptr;
-    }
+    // the general formatting. Others take the shortest general form with 15
+    // significant digits: exponent form below 1E-4 and from 1E+15 on,
+    // trailing zeros dropped, as a spreadsheet's General format shows them.
+    const bool whole = std::fabs(value) < 1e15 && value == std::trunc(value);
+    const char* const end =
+        whole ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<int64_t>(value)).ptr
+              : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15)
+                    .ptr;
     size_t n = 0;
     for (const char* p = buffer; p < end; ++p) {
         const char c = *p == 'e' ? 'E' : *p;
