@@ -222,15 +222,23 @@ const BaseLetters& baseLetters() {
 // Compares by base letters first, then by the case-folded characters:
 // equal exactly when the texts are equal ignoring letter case; accented
 // letters next to their letter.
+// SQLite may hand a collation its texts at odd addresses: units are read
+// byte by byte, never through a char16_t pointer.
+char16_t unitAt(const void* text, size_t i) {
+    char16_t unit = 0;
+    std::memcpy(&unit, static_cast<const unsigned char*>(text) + 2 * i, sizeof unit);
+    return unit;
+}
+
 int collate(void* /*unused*/, int lengthA, const void* a, int lengthB, const void* b) {
-    const std::u16string_view x(static_cast<const char16_t*>(a), static_cast<size_t>(lengthA) / 2);
-    const std::u16string_view y(static_cast<const char16_t*>(b), static_cast<size_t>(lengthB) / 2);
+    const size_t sizeA = static_cast<size_t>(lengthA) / 2;
+    const size_t sizeB = static_cast<size_t>(lengthB) / 2;
     const BaseLetters& letters = baseLetters();
-    const size_t n = std::min(x.size(), y.size());
+    const size_t n = std::min(sizeA, sizeB);
     int tie = 0;
     for (size_t i = 0; i < n; ++i) {
-        const char16_t p = x[i];
-        const char16_t q = y[i];
+        const char16_t p = unitAt(a, i);
+        const char16_t q = unitAt(b, i);
         if (p == q) {
             continue;
         }
@@ -247,8 +255,8 @@ int collate(void* /*unused*/, int lengthA, const void* a, int lengthB, const voi
             }
         }
     }
-    if (x.size() != y.size()) {
-        return x.size() < y.size() ? -1 : 1;
+    if (sizeA != sizeB) {
+        return sizeA < sizeB ? -1 : 1;
     }
     return tie;
 }
