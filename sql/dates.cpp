@@ -192,18 +192,23 @@ std::optional<DateTime> parseDateTime(std::u16string_view text) {
     }
     sc.i = start;
     int64_t y = 0, m = 0, d = 0;
+    // A year of up to four digits, two-digit years widened as written.
+    const auto year = [&sc]() -> std::optional<int64_t> {
+        const size_t at = sc.i;
+        const auto digits = sc.number(4);
+        return digits ? std::optional(fullYear(*digits, sc.i - at)) : std::nullopt;
+    };
     if (const auto month = sc.monthName()) {
         // January 15, 2024
         sc.spaces();
         const auto day = sc.number(2);
         sc.take(u',');
         sc.spaces();
-        const size_t at = sc.i;
-        const auto year = sc.number(4);
-        if (!day || !year) {
+        const auto full = year();
+        if (!day || !full) {
             return std::nullopt;
         }
-        y = fullYear(*year, sc.i - at);
+        y = *full;
         m = *month;
         d = *day;
     } else {
@@ -232,12 +237,11 @@ std::optional<DateTime> parseDateTime(std::u16string_view text) {
             if (!named || !sc.take(u'-')) {
                 return std::nullopt;
             }
-            const size_t yAt = sc.i;
-            const auto year = sc.number(4);
-            if (!year) {
+            const auto full = year();
+            if (!full) {
                 return std::nullopt;
             }
-            y = fullYear(*year, sc.i - yAt);
+            y = *full;
             m = *named;
             d = *first;
         } else if (firstDigits <= 2 && sc.take(u'/')) {
@@ -246,12 +250,11 @@ std::optional<DateTime> parseDateTime(std::u16string_view text) {
             if (!day || !sc.take(u'/')) {
                 return std::nullopt;
             }
-            const size_t yAt = sc.i;
-            const auto year = sc.number(4);
-            if (!year) {
+            const auto full = year();
+            if (!full) {
                 return std::nullopt;
             }
-            y = fullYear(*year, sc.i - yAt);
+            y = *full;
             m = *first;
             d = *day;
         } else {
