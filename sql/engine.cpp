@@ -7,10 +7,15 @@
 #include <sqlite3.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
-#include <set>
+#include <new>
+#include <optional>
 
 namespace sql {
 
@@ -105,6 +110,179 @@ constexpr int kProgressSteps = 1000;
 // A result is held whole (its row count is exact); this bounds its memory.
 constexpr size_t kMaxResultBytes = size_t{1} << 30;
 
+// Whether SQLite could read `text` as a number when it compares it with
+// one (numeric affinity): spaces around an optional sign and a decimal or
+// exponent form. Reads a little more than SQLite does (inf, nan), which is
+// harmless where it is used: the engine checks every row it is handed.
+std::optional<double> looksNumeric(std::u16string_view text) {
+    auto space = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); };
+    while (!text.empty() && space(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && space(text.back())) {
+        text.remove_suffix(1);
+    }
+    if (!text.empty() && text.front() == u'+') {
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 400) {
+        return std::nullopt;
+    }
+    char ascii[401];
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= 0x80) {
+            return std::nullopt;
+        }
+        ascii[i] = static_cast<char>(text[i]);
+    }
+    double value = 0;
+    const auto [end, ec] = std::from_chars(ascii, ascii + text.size(), value);
+    if (ec != std::errc() || end != ascii + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A table of the workbook as the engine reads it: row by row for a scan,
+// and through an index of one column, built on first use, for a lookup by
+// equality (the inner side of a join), so that no join runs as nested
+// scans. Cursors share the source: each reads its row again when another
+// read since.
+class GridSource {
+public:
+    explicit GridSource(std::unique_ptr<SourceTable> table) : m_table(std::move(table)) {}
+
+    [[nodiscard]] const std::vector<std::u16string>& columns() const { return m_table->columns(); }
+    [[nodiscard]] uint32_t rowCount() const { return m_table->rowCount(); }
+
+    // Reads `row` into `values` (the columns `wanted` says) unless `reader`
+    // was the last to read and read that row.
+    void read(const void* reader, uint32_t row, std::vector<Value>& values,
+              const std::vector<bool>& wanted) {
+        if (m_reader == reader && m_row == row && reader != nullptr) {
+            return;
+        }
+        m_reader = nullptr;
+        m_table->readRow(row, values, wanted);
+        m_reader = reader;
+        m_row = row;
+    }
+
+    // The next read reads, whoever read last.
+    void forget() { m_reader = nullptr; }
+
+    // The rows, ascending, that may hold a value equal to `key` in
+    // `column`: every row SQLite's own comparison would find equal, also
+    // when it reads a text as a number or a number as a text first.
+    // False when `stop` asked to stop while the index was built.
+    bool lookup(uint16_t column, sqlite3_value* key, std::vector<uint32_t>& rows,
+                Control* control) {
+        rows.clear();
+        const Index* index = indexOf(column, control);
+        if (index == nullptr) {
+            return false;
+        }
+        std::optional<double> number;
+        switch (sqlite3_value_type(key)) {
+            case SQLITE_INTEGER:
+            case SQLITE_FLOAT:
+                number = sqlite3_value_double(key);
+                break;
+            case SQLITE_TEXT: {
+                const auto* units = static_cast<const char16_t*>(sqlite3_value_text16(key));
+                const auto size = static_cast<size_t>(sqlite3_value_bytes16(key)) / 2;
+                const std::u16string text(units != nullptr ? units : u"", units != nullptr ? size : 0);
+                const auto [from, to] = std::equal_range(
+                    index->texts.begin(), index->texts.end(), std::pair(text, uint32_t{0}),
+                    [](const auto& a, const auto& b) { return compareFolded(a.first, b.first) < 0; });
+                for (auto i = from; i != to; ++i) {
+                    rows.push_back(i->second);
+                }
+                number = looksNumeric(text);
+                break;
+            }
+            case SQLITE_NULL:
+                break;
+            default:  // a blob: every row, for the engine to compare
+                for (uint32_t r = 0; r < rowCount(); ++r) {
+                    rows.push_back(r);
+                }
+                return true;
+        }
+        if (number && !std::isnan(*number)) {
+            // Texts of numbers carry 15 significant digits: near enough.
+            const double slack = std::isfinite(*number) ? std::fabs(*number) * 1e-14 : 0.0;
+            const auto from = std::lower_bound(index->numbers.begin(), index->numbers.end(),
+                                               std::pair(*number - slack, uint32_t{0}));
+            for (auto i = from; i != index->numbers.end() && i->first <= *number + slack; ++i) {
+                rows.push_back(i->second);
+            }
+        }
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        return true;
+    }
+
+private:
+    struct Index {
+        // Numbers, and texts that read as numbers, by value.
+        std::vector<std::pair<double, uint32_t>> numbers;
+        // Texts in the collation's order.
+        std::vector<std::pair<std::u16string, uint32_t>> texts;
+    };
+
+    const Index* indexOf(uint16_t column, Control* control) {
+        if (m_indexes.size() <= column) {
+            m_indexes.resize(static_cast<size_t>(column) + 1);
+        }
+        if (m_indexes[column]) {
+            return m_indexes[column].get();
+        }
+        auto index = std::make_unique<Index>();
+        std::vector<bool> wanted(columns().size(), false);
+        wanted[column] = true;
+        std::vector<Value> values(columns().size());
+        m_reader = nullptr;
+        const uint32_t rows = rowCount();
+        for (uint32_t r = 0; r < rows; ++r) {
+            if ((r & 4095) == 4095 && control != nullptr && control->shouldStop()) {
+                return nullptr;
+            }
+            m_table->readRow(r, values, wanted);
+            const Value& v = values[column];
+            switch (v.kind) {
+                case Value::Kind::Number:
+                    if (!std::isnan(v.number)) {
+                        index->numbers.emplace_back(v.number, r);
+                    }
+                    break;
+                case Value::Kind::Integer:
+                    index->numbers.emplace_back(static_cast<double>(v.integer), r);
+                    break;
+                case Value::Kind::Text:
+                    if (const auto n = looksNumeric(v.text)) {
+                        index->numbers.emplace_back(*n, r);
+                    }
+                    index->texts.emplace_back(std::u16string(v.text), r);
+                    break;
+                case Value::Kind::Null:
+                    break;
+            }
+        }
+        std::sort(index->numbers.begin(), index->numbers.end());
+        std::stable_sort(index->texts.begin(), index->texts.end(), [](const auto& a, const auto& b) {
+            return compareFolded(a.first, b.first) < 0;
+        });
+        m_indexes[column] = std::move(index);
+        return m_indexes[column].get();
+    }
+
+    std::unique_ptr<SourceTable> m_table;
+    std::vector<std::unique_ptr<Index>> m_indexes;
+    const void* m_reader = nullptr;
+    uint32_t m_row = 0;
+};
+
 }  // namespace
 
 void Control::start(std::chrono::milliseconds timeout) noexcept {
@@ -137,24 +315,13 @@ struct Engine::Impl {
     sqlite3* db = nullptr;
     std::mutex mutex;  // one statement of the connection at a time
     Control* control = nullptr;
-    bool internal = false;  // the engine's own statements (copying tables)
-    // The tables copied in, by name: their source, which of their columns
-    // hold values, whether their rows are in.
-    struct Copied {
-        std::unique_ptr<SourceTable> source;
-        std::vector<bool> filled;
-        bool rows = false;
-        // A copy was stopped part way (timeout, cancel): the rows it wrote
-        // stay (the database keeps no journal), so the next copy clears
-        // them first.
-        bool partial = false;
-    };
-    std::map<std::u16string, Copied, NameLess> loaded;
-    // The same names as UTF-8, as the authorizer receives them (SQLite
-    // folds ASCII letters only).
-    std::set<std::string, Utf8NameLess> loadedUtf8;
-    // The columns the statement being compiled reads, by table.
-    std::map<std::string, std::set<std::string, Utf8NameLess>, Utf8NameLess> reads;
+    bool internal = false;  // the engine's own statements (declaring tables)
+    // The workbook's tables the statements named so far, by name: each a
+    // virtual table over its source, read where it lies.
+    std::map<std::u16string, std::unique_ptr<GridSource>, NameLess> loaded;
+    // The same names as UTF-8, as the authorizer and the virtual tables
+    // receive them (SQLite folds ASCII letters only).
+    std::map<std::string, GridSource*, Utf8NameLess> loadedUtf8;
     // The first thing the authorizer refused in the statement being compiled.
     int deniedAction = 0;
     std::string deniedName;
@@ -165,8 +332,15 @@ struct Engine::Impl {
     [[noreturn]] void stopped();
     void load(std::u16string_view name);
     void declare(std::u16string_view name, std::unique_ptr<SourceTable> table);
-    void fill();
-    void copy(const std::u16string& name, Copied& table, const std::vector<bool>& wanted);
+    [[nodiscard]] std::string toUtf8(std::u16string_view text);
+    static int connectGrid(sqlite3* db, void* aux, int argc, const char* const* argv,
+                           sqlite3_vtab** out, char** error);
+    static int createGrid(sqlite3* db, void* aux, int argc, const char* const* argv,
+                          sqlite3_vtab** out, char** error);
+    static int filterGrid(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc,
+                          sqlite3_value** argv);
+    static int columnGrid(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column);
+    static const sqlite3_module gridModule;
     static int authorize(void* self, int action, const char* a, const char* b, const char* db,
                          const char* trigger);
     static int progress(void* self);
@@ -226,6 +400,7 @@ void Engine::Impl::open() {
     sqlite3_limit(db, SQLITE_LIMIT_WORKER_THREADS, 0);
     sqlite3_limit(db, SQLITE_LIMIT_VARIABLE_NUMBER, 999);
     registerFunctions(db);
+    sqlite3_create_module_v2(db, "workbook", &gridModule, this, nullptr);
     sqlite3_set_authorizer(db, &Impl::authorize, this);
     sqlite3_progress_handler(db, kProgressSteps, &Impl::progress, this);
 }
@@ -249,7 +424,6 @@ int Engine::Impl::authorize(void* self, int action, const char* a, const char* b
             // Only the workbook's tables: not the schema, not the engine's
             // built-in virtual tables.
             if (a != nullptr && e->loadedUtf8.contains(a)) {
-                e->reads[a].insert(b != nullptr ? b : "");
                 return SQLITE_OK;
             }
             break;
@@ -305,8 +479,253 @@ void Engine::Impl::load(std::u16string_view name) {
     declare(created, std::move(table));
 }
 
-// Creates the table's columns; its values come once the statement that
-// names it is compiled and says which columns it reads (fill()).
+namespace {
+
+// The virtual table module over the workbook's tables.
+struct GridVtab : sqlite3_vtab {
+    Engine::Impl* engine = nullptr;
+    GridSource* source = nullptr;
+};
+
+struct GridCursor : sqlite3_vtab_cursor {
+    GridSource* source = nullptr;
+    Engine::Impl* engine = nullptr;
+    std::vector<bool> wanted;  // the columns the statement reads
+    std::vector<Value> values;
+    // A lookup's rows; a scan walks every row.
+    std::vector<uint32_t> matches;
+    bool lookup = false;
+    size_t at = 0;
+    uint32_t rows = 0;
+};
+
+void setError(sqlite3_vtab* vtab, const char* message) {
+    sqlite3_free(vtab->zErrMsg);
+    vtab->zErrMsg = sqlite3_mprintf("%s", message);
+}
+
+uint32_t currentRow(const GridCursor& c) {
+    return c.lookup ? c.matches[c.at] : static_cast<uint32_t>(c.at);
+}
+
+}  // namespace
+
+// The table a CREATE VIRTUAL TABLE names is the one load() is declaring;
+// a later connect finds it by name.
+int Engine::Impl::connectGrid(sqlite3* db, void* aux, int argc, const char* const* argv,
+                              sqlite3_vtab** out, char** error) {
+    auto* e = static_cast<Impl*>(aux);
+    if (argc < 3) {
+        return SQLITE_ERROR;
+    }
+    const auto found = e->loadedUtf8.find(argv[2]);
+    if (found == e->loadedUtf8.end()) {
+        *error = sqlite3_mprintf("no such table: %s", argv[2]);
+        return SQLITE_ERROR;
+    }
+    GridSource* source = found->second;
+    std::u16string create = u"CREATE TABLE x(";
+    const std::vector<std::u16string>& columns = source->columns();
+    for (size_t c = 0; c < columns.size(); ++c) {
+        create += (c == 0 ? u"" : u",") + quotedName(columns[c]) + u" COLLATE FOLDED";
+    }
+    create += u")";
+    const int rc = sqlite3_declare_vtab(db, e->toUtf8(create).c_str());
+    if (rc != SQLITE_OK) {
+        return rc;
+    }
+    sqlite3_vtab_config(db, SQLITE_VTAB_DIRECTONLY);
+    auto* vtab = new (std::nothrow) GridVtab();
+    if (vtab == nullptr) {
+        return SQLITE_NOMEM;
+    }
+    vtab->engine = e;
+    vtab->source = source;
+    *out = vtab;
+    return SQLITE_OK;
+}
+
+// A distinct create keeps the module from also being a table of its own
+// name.
+int Engine::Impl::createGrid(sqlite3* db, void* aux, int argc, const char* const* argv,
+                             sqlite3_vtab** out, char** error) {
+    return connectGrid(db, aux, argc, argv, out, error);
+}
+
+namespace {
+
+int disconnectGrid(sqlite3_vtab* vtab) {
+    delete static_cast<GridVtab*>(vtab);
+    return SQLITE_OK;
+}
+
+// A scan reads every row; an equality on a column (a join's inner side, a
+// filter on one value) is answered from that column's index. The engine
+// checks each row it is handed, so the index may hand it more.
+int bestIndex(sqlite3_vtab* tab, sqlite3_index_info* info) {
+    const auto* vtab = static_cast<GridVtab*>(tab);
+    const double rows = std::max(1.0, static_cast<double>(vtab->source->rowCount()));
+    int equal = -1;
+    for (int i = 0; i < info->nConstraint; ++i) {
+        const auto& c = info->aConstraint[i];
+        if (c.usable == 0 || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) {
+            continue;
+        }
+        // Collations under which equal texts are equal ignoring case too.
+        const char* collation = sqlite3_vtab_collation(info, i);
+        if (collation != nullptr && sqlite3_stricmp(collation, "FOLDED") != 0 &&
+            sqlite3_stricmp(collation, "BINARY") != 0 && sqlite3_stricmp(collation, "NOCASE") != 0) {
+            continue;
+        }
+        equal = i;
+        break;
+    }
+    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(info->colUsed));
+    info->needToFreeIdxStr = 1;
+    if (equal >= 0) {
+        info->aConstraintUsage[equal].argvIndex = 1;
+        info->aConstraintUsage[equal].omit = 0;
+        info->idxNum = info->aConstraint[equal].iColumn + 1;
+        info->estimatedCost = 10 + std::log2(rows);
+        info->estimatedRows = 10;
+    } else {
+        info->idxNum = 0;
+        info->estimatedCost = rows;
+        info->estimatedRows = static_cast<sqlite3_int64>(rows);
+    }
+    return SQLITE_OK;
+}
+
+int openGrid(sqlite3_vtab* tab, sqlite3_vtab_cursor** out) {
+    auto* vtab = static_cast<GridVtab*>(tab);
+    auto* cursor = new (std::nothrow) GridCursor();
+    if (cursor == nullptr) {
+        return SQLITE_NOMEM;
+    }
+    cursor->source = vtab->source;
+    cursor->engine = vtab->engine;
+    *out = cursor;
+    return SQLITE_OK;
+}
+
+int closeGrid(sqlite3_vtab_cursor* cursor) {
+    delete static_cast<GridCursor*>(cursor);
+    return SQLITE_OK;
+}
+
+int nextGrid(sqlite3_vtab_cursor* cursor) {
+    ++static_cast<GridCursor*>(cursor)->at;
+    return SQLITE_OK;
+}
+
+int eofGrid(sqlite3_vtab_cursor* cursor) {
+    const auto* c = static_cast<GridCursor*>(cursor);
+    return (c->lookup ? c->at >= c->matches.size() : c->at >= c->rows) ? 1 : 0;
+}
+
+int rowidGrid(sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid) {
+    *rowid = sqlite3_int64{1} + currentRow(*static_cast<GridCursor*>(cursor));
+    return SQLITE_OK;
+}
+
+}  // namespace
+
+int Engine::Impl::filterGrid(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr,
+                             int argc, sqlite3_value** argv) {
+    auto* c = static_cast<GridCursor*>(cursor);
+    try {
+        const size_t columns = c->source->columns().size();
+        if (c->wanted.size() != columns) {
+            // Column 63 stands for every column from 63 on.
+            const unsigned long long used = idxStr != nullptr ? std::strtoull(idxStr, nullptr, 16) : ~0ULL;
+            c->wanted.assign(columns, false);
+            for (size_t i = 0; i < columns; ++i) {
+                c->wanted[i] = ((used >> std::min<size_t>(i, 63)) & 1U) != 0;
+            }
+            c->values.assign(columns, Value{});
+        }
+        c->source->forget();
+        c->at = 0;
+        c->rows = c->source->rowCount();
+        c->lookup = idxNum > 0 && argc > 0;
+        if (c->lookup &&
+            !c->source->lookup(static_cast<uint16_t>(idxNum - 1), argv[0], c->matches,
+                               c->engine->control)) {
+            return SQLITE_INTERRUPT;
+        }
+        return SQLITE_OK;
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    } catch (const std::exception& e) {
+        setError(cursor->pVtab, e.what());
+        return SQLITE_ERROR;
+    }
+}
+
+int Engine::Impl::columnGrid(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column) {
+    auto* c = static_cast<GridCursor*>(cursor);
+    try {
+        const auto col = static_cast<size_t>(column);
+        if (col >= c->values.size() || !c->wanted[col]) {
+            sqlite3_result_null(context);
+            return SQLITE_OK;
+        }
+        // The row's wanted columns are read at its first column asked for.
+        c->source->read(c, currentRow(*c), c->values, c->wanted);
+        const Value& v = c->values[col];
+        switch (v.kind) {
+            case Value::Kind::Number:
+                sqlite3_result_double(context, v.number);
+                break;
+            case Value::Kind::Integer:
+                sqlite3_result_int64(context, v.integer);
+                break;
+            case Value::Kind::Text:
+                sqlite3_result_text16(context, v.text.data(), static_cast<int>(v.text.size() * 2),
+                                      SQLITE_TRANSIENT);
+                break;
+            case Value::Kind::Null:
+                sqlite3_result_null(context);
+                break;
+        }
+        return SQLITE_OK;
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    } catch (const std::exception& e) {
+        setError(cursor->pVtab, e.what());
+        return SQLITE_ERROR;
+    }
+}
+
+const sqlite3_module Engine::Impl::gridModule = {
+    /* iVersion */ 3,
+    /* xCreate */ &Engine::Impl::createGrid,
+    /* xConnect */ &Engine::Impl::connectGrid,
+    /* xBestIndex */ &bestIndex,
+    /* xDisconnect */ &disconnectGrid,
+    /* xDestroy */ &disconnectGrid,
+    /* xOpen */ &openGrid,
+    /* xClose */ &closeGrid,
+    /* xFilter */ &Engine::Impl::filterGrid,
+    /* xNext */ &nextGrid,
+    /* xEof */ &eofGrid,
+    /* xColumn */ &Engine::Impl::columnGrid,
+    /* xRowid */ &rowidGrid,
+    /* xUpdate */ nullptr,
+    /* xBegin */ nullptr,
+    /* xSync */ nullptr,
+    /* xCommit */ nullptr,
+    /* xRollback */ nullptr,
+    /* xFindFunction */ nullptr,
+    /* xRename */ nullptr,
+    /* xSavepoint */ nullptr,
+    /* xRelease */ nullptr,
+    /* xRollbackTo */ nullptr,
+    /* xShadowName */ nullptr,
+};
+
+// Declares the table as a virtual table over its source, under exactly the
+// name the statement uses.
 void Engine::Impl::declare(std::u16string_view name, std::unique_ptr<SourceTable> table) {
     const std::vector<std::u16string>& columns = table->columns();
     if (columns.size() > static_cast<size_t>(kMaxColumns)) {
@@ -315,11 +734,12 @@ void Engine::Impl::declare(std::u16string_view name, std::unique_ptr<SourceTable
                                    " columns; a statement other than SELECT * reads at most " +
                                    std::to_string(kMaxColumns));
     }
-    std::u16string create = u"CREATE TABLE main." + quotedName(name) + u"(";
-    for (size_t c = 0; c < columns.size(); ++c) {
-        create += (c == 0 ? u"" : u",") + quotedName(columns[c]) + u" COLLATE FOLDED";
-    }
-    create += u")";
+    const std::string utf8Name = toUtf8(name);
+    auto source = std::make_unique<GridSource>(std::move(table));
+    GridSource* const pointer = source.get();
+    loaded.emplace(std::u16string(name), std::move(source));
+    loadedUtf8.emplace(utf8Name, pointer);
+    const std::u16string create = u"CREATE VIRTUAL TABLE main." + quotedName(name) + u" USING workbook";
     internal = true;
     sqlite3_stmt* stmt = nullptr;
     const int prepared = sqlite3_prepare16_v2(db, create.data(),
@@ -328,117 +748,34 @@ void Engine::Impl::declare(std::u16string_view name, std::unique_ptr<SourceTable
     sqlite3_finalize(stmt);
     internal = false;
     if (done != SQLITE_DONE) {
-        fail(ErrorKind::Failed, "The table \"" + utf8(name) +
-                                    "\" cannot be read into the engine: " + sqlite3_errmsg(db));
-    }
-    Copied copied;
-    copied.filled.assign(columns.size(), false);
-    copied.source = std::move(table);
-    loaded.emplace(std::u16string(name), std::move(copied));
-    loadedUtf8.insert(utf8(name));
-}
-
-void Engine::Impl::fill() {
-    for (auto& [name, table] : loaded) {
-        const std::vector<std::u16string>& columns = table.source->columns();
-        std::vector<bool> wanted = table.filled;
-        bool more = false;
-        if (const auto r = reads.find(utf8(name)); r != reads.end()) {
-            for (size_t c = 0; c < columns.size(); ++c) {
-                if (!wanted[c] && r->second.contains(utf8(columns[c]))) {
-                    wanted[c] = true;
-                    more = true;
-                }
-            }
-        }
-        if (!table.rows || more) {
-            copy(name, table, wanted);
-        }
+        const std::string message = sqlite3_errmsg(db);
+        loadedUtf8.erase(utf8Name);
+        loaded.erase(std::u16string(name));
+        fail(ErrorKind::Failed,
+             "The table \"" + utf8(name) + "\" cannot be read into the engine: " + message);
     }
 }
 
-void Engine::Impl::copy(const std::u16string& name, Copied& table,
-                        const std::vector<bool>& wanted) {
-    const std::vector<std::u16string>& columns = table.source->columns();
-    std::u16string insert = u"INSERT INTO main." + quotedName(name);
-    std::u16string list;
-    std::u16string marks;
-    for (size_t c = 0; c < columns.size(); ++c) {
-        if (wanted[c]) {
-            list += (list.empty() ? u"(" : u",") + quotedName(columns[c]);
-            marks += marks.empty() ? u"?" : u",?";
-        }
-    }
-    insert += list.empty() ? u" DEFAULT VALUES" : list + u") VALUES(" + marks + u")";
-
+// A text as SQLite itself turns UTF-16 into UTF-8, so that names declared
+// here match those it reads from statements.
+std::string Engine::Impl::toUtf8(std::u16string_view text) {
+    const bool wasInternal = internal;
     internal = true;
-    struct Restore {
-        Impl& e;
-        bool committed = false;
-        ~Restore() {
-            if (!committed) {
-                sqlite3_exec(e.db, "ROLLBACK", nullptr, nullptr, nullptr);
-            }
-            e.internal = false;
-        }
-    } restore{*this};
-    exec("BEGIN");
-    if (table.rows || table.partial) {
-        // More columns than the copy holds (the rows again, with them), or
-        // what a stopped copy left.
-        exec(("DELETE FROM main." + utf8(quotedName(name))).c_str());
-    }
-    table.partial = true;
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare16_v2(db, insert.data(), static_cast<int>(insert.size() * 2), &stmt,
-                             nullptr) != SQLITE_OK) {
-        fail(ErrorKind::Failed, "The table \"" + utf8(name) +
-                                    "\" cannot be read into the engine: " + sqlite3_errmsg(db));
+    std::string out;
+    if (sqlite3_prepare_v2(db, "SELECT ?", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_bind_text16(stmt, 1, text.data(), static_cast<int>(text.size() * 2),
+                            SQLITE_STATIC) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+        const auto* bytes = sqlite3_column_text(stmt, 0);
+        out.assign(bytes != nullptr ? reinterpret_cast<const char*>(bytes) : "",
+                   static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
+    } else {
+        out = utf8(text);
     }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(stmt, sqlite3_finalize);
-    std::vector<Value> values(columns.size());
-    const uint32_t rows = table.source->rowCount();
-    for (uint32_t r = 0; r < rows; ++r) {
-        table.source->readRow(r, values, wanted);
-        int i = 0;
-        for (size_t c = 0; c < values.size(); ++c) {
-            if (!wanted[c]) {
-                continue;
-            }
-            ++i;
-            const Value& v = values[c];
-            switch (v.kind) {
-                case Value::Kind::Number:
-                    sqlite3_bind_double(stmt, i, v.number);
-                    break;
-                case Value::Kind::Integer:
-                    sqlite3_bind_int64(stmt, i, v.integer);
-                    break;
-                case Value::Kind::Text:
-                    sqlite3_bind_text16(stmt, i, v.text.data(), static_cast<int>(v.text.size() * 2),
-                                        SQLITE_STATIC);
-                    break;
-                case Value::Kind::Null:
-                    sqlite3_bind_null(stmt, i);
-                    break;
-            }
-        }
-        const int rc = sqlite3_step(stmt);
-        sqlite3_reset(stmt);
-        if (rc != SQLITE_DONE) {
-            if ((rc & 0xFF) == SQLITE_INTERRUPT) {
-                stopped();
-            }
-            fail(ErrorKind::Failed, "The table \"" + utf8(name) +
-                                        "\" cannot be read into the engine: " + sqlite3_errmsg(db));
-        }
-    }
-    owned.reset();
-    exec("COMMIT");
-    restore.committed = true;
-    table.filled = wanted;
-    table.rows = true;
-    table.partial = false;
+    sqlite3_finalize(stmt);
+    internal = wasInternal;
+    return out;
 }
 
 Engine::Engine(TableResolver& tables) : m(std::make_unique<Impl>(tables)) {
@@ -476,7 +813,6 @@ std::unique_ptr<Query> Engine::prepare(std::u16string_view text, Control& contro
     const char16_t* end = owned.data() + owned.size();
     for (int attempt = 0;; ++attempt) {
         m->deniedAction = 0;
-        m->reads.clear();
         sqlite3_stmt* stmt = nullptr;
         const void* tail = nullptr;
         const int rc = sqlite3_prepare16_v2(
@@ -494,7 +830,6 @@ std::unique_ptr<Query> Engine::prepare(std::u16string_view text, Control& contro
                 m->fail(ErrorKind::ReadOnly,
                         "The workbook is read-only: a statement may only read it (SELECT)");
             }
-            m->fill();
             return std::make_unique<Query>(*m, owner.release());
         }
         if (m->deniedAction != 0) {
@@ -624,11 +959,19 @@ TextTable Query::run(const std::vector<Value>& parameters, Control& control, uin
                         number, numberText(sqlite3_column_double(stmt, c), number)));
                     break;
                 }
+                case SQLITE_TEXT: {
+                    // The database's own UTF-16 bytes, as they are: asking
+                    // for them as a text would copy each to end it with a
+                    // zero.
+                    const void* text = sqlite3_column_blob(stmt, c);
+                    const auto bytes = static_cast<size_t>(sqlite3_column_bytes(stmt, c));
+                    table.addUnits(text, text != nullptr ? bytes / 2 : 0);
+                    break;
+                }
                 default: {
                     const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(stmt, c));
                     const auto bytes = static_cast<size_t>(sqlite3_column_bytes16(stmt, c));
-                    table.add(text != nullptr ? std::u16string_view(text, bytes / 2)
-                                              : std::u16string_view());
+                    table.addUnits(text, text != nullptr ? bytes / 2 : 0);
                     break;
                 }
             }

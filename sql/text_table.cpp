@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace sql {
 
@@ -18,6 +19,16 @@ std::optional<std::u16string_view> TextTable::cell(uint32_t row, size_t col) con
 
 void TextTable::add(std::u16string_view text) {
     m_chars.append(text);
+    m_ends.push_back(m_chars.size());
+    m_null.push_back(false);
+}
+
+void TextTable::addUnits(const void* text, size_t units) {
+    const size_t end = m_chars.size();
+    m_chars.resize(end + units);
+    if (units != 0) {
+        std::memcpy(m_chars.data() + end, text, units * sizeof(char16_t));
+    }
     m_ends.push_back(m_chars.size());
     m_null.push_back(false);
 }

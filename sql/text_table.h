@@ -28,6 +28,8 @@ public:
 
     // Cells are added row by row, left to right.
     void add(std::u16string_view text);
+    // A text given as `units` UTF-16 units at any address, even an odd one.
+    void addUnits(const void* text, size_t units);
     void addNull();
 
 private:
