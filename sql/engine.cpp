@@ -223,6 +223,86 @@ public:
         return true;
     }
 
+    // The rows in the order of `terms` (column, descending), as the
+    // engine's own sort would give them: empty values first, then numbers,
+    // then texts in the collation's order, rows with equal keys in table
+    // order. Made on first use; nullptr when `control` asked to stop.
+    const std::vector<uint32_t>* ordered(const std::vector<std::pair<uint16_t, bool>>& terms,
+                                         Control* control) {
+        std::string name;
+        for (const auto& [column, descending] : terms) {
+            name += std::to_string(column) + (descending ? "d," : "a,");
+        }
+        if (const auto found = m_orders.find(name); found != m_orders.end()) {
+            return &found->second;
+        }
+        struct Key {
+            uint8_t kind = 0;  // empty, number, text
+            double number = 0;
+            std::u16string text;
+        };
+        const uint32_t rows = rowCount();
+        std::vector<std::vector<Key>> keys(terms.size(), std::vector<Key>(rows));
+        std::vector<bool> wanted(columns().size(), false);
+        for (const auto& term : terms) {
+            wanted[term.first] = true;
+        }
+        std::vector<Value> values(columns().size());
+        m_reader = nullptr;
+        for (uint32_t r = 0; r < rows; ++r) {
+            if ((r & 4095) == 4095 && control != nullptr && control->shouldStop()) {
+                return nullptr;
+            }
+            m_table->readRow(r, values, wanted);
+            for (size_t t = 0; t < terms.size(); ++t) {
+                const Value& v = values[terms[t].first];
+                Key& key = keys[t][r];
+                switch (v.kind) {
+                    case Value::Kind::Number:
+                        // The engine keeps no NaN: it reads as an empty value.
+                        if (!std::isnan(v.number)) {
+                            key.kind = 1;
+                            key.number = v.number;
+                        }
+                        break;
+                    case Value::Kind::Integer:
+                        key.kind = 1;
+                        key.number = static_cast<double>(v.integer);
+                        break;
+                    case Value::Kind::Text:
+                        key.kind = 2;
+                        key.text.assign(v.text);
+                        break;
+                    case Value::Kind::Null:
+                        break;
+                }
+            }
+        }
+        std::vector<uint32_t> order(rows);
+        for (uint32_t r = 0; r < rows; ++r) {
+            order[r] = r;
+        }
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            for (size_t t = 0; t < terms.size(); ++t) {
+                const Key& x = keys[t][a];
+                const Key& y = keys[t][b];
+                int c = 0;
+                if (x.kind != y.kind) {
+                    c = x.kind < y.kind ? -1 : 1;
+                } else if (x.kind == 1) {
+                    c = x.number < y.number ? -1 : (y.number < x.number ? 1 : 0);
+                } else if (x.kind == 2) {
+                    c = compareFolded(x.text, y.text);
+                }
+                if (c != 0) {
+                    return terms[t].second ? c > 0 : c < 0;
+                }
+            }
+            return false;
+        });
+        return &m_orders.emplace(name, std::move(order)).first->second;
+    }
+
 private:
     struct Index {
         // Numbers, and texts that read as numbers, by value.
@@ -279,6 +359,7 @@ private:
 
     std::unique_ptr<SourceTable> m_table;
     std::vector<std::unique_ptr<Index>> m_indexes;
+    std::map<std::string, std::vector<uint32_t>> m_orders;
     const void* m_reader = nullptr;
     uint32_t m_row = 0;
 };
@@ -492,9 +573,10 @@ struct GridCursor : sqlite3_vtab_cursor {
     Engine::Impl* engine = nullptr;
     std::vector<bool> wanted;  // the columns the statement reads
     std::vector<Value> values;
-    // A lookup's rows; a scan walks every row.
+    // A lookup's rows; a sorted scan's order; a scan walks every row.
     std::vector<uint32_t> matches;
     bool lookup = false;
+    const std::vector<uint32_t>* order = nullptr;
     size_t at = 0;
     uint32_t rows = 0;
 };
@@ -505,7 +587,10 @@ void setError(sqlite3_vtab* vtab, const char* message) {
 }
 
 uint32_t currentRow(const GridCursor& c) {
-    return c.lookup ? c.matches[c.at] : static_cast<uint32_t>(c.at);
+    if (c.lookup) {
+        return c.matches[c.at];
+    }
+    return c.order != nullptr ? (*c.order)[c.at] : static_cast<uint32_t>(c.at);
 }
 
 }  // namespace
@@ -580,8 +665,24 @@ int bestIndex(sqlite3_vtab* tab, sqlite3_index_info* info) {
         equal = i;
         break;
     }
-    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(info->colUsed));
+    // A scan in the order the statement asks for (ORDER BY, GROUP BY,
+    // DISTINCT on the table's columns) is sorted here, the engine's own
+    // sort left out: only the keys are sorted, not whole rows.
+    std::string order;
+    if (equal < 0 && info->nOrderBy > 0) {
+        for (int i = 0; i < info->nOrderBy; ++i) {
+            const auto& term = info->aOrderBy[i];
+            if (term.iColumn < 0) {
+                order.clear();
+                break;
+            }
+            order += "," + std::to_string(term.iColumn) + (term.desc != 0 ? "d" : "a");
+        }
+    }
+    info->idxStr = sqlite3_mprintf("%llx%s", static_cast<unsigned long long>(info->colUsed),
+                                   order.c_str());
     info->needToFreeIdxStr = 1;
+    info->orderByConsumed = order.empty() ? 0 : 1;
     if (equal >= 0) {
         info->aConstraintUsage[equal].argvIndex = 1;
         info->aConstraintUsage[equal].omit = 0;
@@ -620,7 +721,8 @@ int nextGrid(sqlite3_vtab_cursor* cursor) {
 
 int eofGrid(sqlite3_vtab_cursor* cursor) {
     const auto* c = static_cast<GridCursor*>(cursor);
-    return (c->lookup ? c->at >= c->matches.size() : c->at >= c->rows) ? 1 : 0;
+    const size_t size = c->lookup ? c->matches.size() : c->rows;
+    return c->at >= size ? 1 : 0;
 }
 
 int rowidGrid(sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid) {
@@ -648,6 +750,19 @@ int Engine::Impl::filterGrid(sqlite3_vtab_cursor* cursor, int idxNum, const char
         c->at = 0;
         c->rows = c->source->rowCount();
         c->lookup = idxNum > 0 && argc > 0;
+        c->order = nullptr;
+        if (!c->lookup && idxStr != nullptr && std::strchr(idxStr, ',') != nullptr) {
+            std::vector<std::pair<uint16_t, bool>> terms;
+            for (const char* p = std::strchr(idxStr, ','); p != nullptr; p = std::strchr(p + 1, ',')) {
+                char* end = nullptr;
+                const unsigned long column = std::strtoul(p + 1, &end, 10);
+                terms.emplace_back(static_cast<uint16_t>(column), end != nullptr && *end == 'd');
+            }
+            c->order = c->source->ordered(terms, c->engine->control);
+            if (c->order == nullptr) {
+                return SQLITE_INTERRUPT;
+            }
+        }
         if (c->lookup &&
             !c->source->lookup(static_cast<uint16_t>(idxNum - 1), argv[0], c->matches,
                                c->engine->control)) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,7 +24,7 @@ public:
 
     // The memory the cells take, in bytes.
     [[nodiscard]] size_t bytes() const {
-        return m_chars.size() * sizeof(char16_t) + m_ends.size() * (sizeof(size_t) + 1);
+        return m_size * sizeof(char16_t) + m_ends.size() * (sizeof(size_t) + 1);
     }
 
     // Cells are added row by row, left to right.
@@ -33,9 +34,22 @@ public:
     void addNull();
 
 private:
+    // Room for `units` more units in the last block.
+    char16_t* reserve(size_t units);
+
     std::vector<std::u16string> m_columns;
-    std::u16string m_chars;
-    std::vector<size_t> m_ends;  // end of each cell's text in m_chars
+    // The texts end to end, in blocks that are never moved (a table grows
+    // without copying what it holds); no text spans two blocks. Positions
+    // count units as if the blocks were one: each block begins where the
+    // texts before it end.
+    struct Block {
+        std::unique_ptr<char16_t[]> units;
+        size_t start = 0;     // the position of its first unit
+        size_t capacity = 0;  // units
+    };
+    std::vector<Block> m_blocks;
+    size_t m_size = 0;           // units held
+    std::vector<size_t> m_ends;  // the position where each cell's text ends
     std::vector<bool> m_null;
 };
 

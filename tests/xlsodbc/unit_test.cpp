@@ -9,7 +9,14 @@
 #include "xlsodbc/statement_parser.h"
 #include "xlsodbc/text.h"
 
+#include "sql/text_table.h"
+
 #include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <random>
 
 namespace xlsodbc {
 namespace {
@@ -270,3 +277,27 @@ TEST(Conversion, BinaryPiecesAndFixedTypesOnce) {
 
 }  // namespace
 }  // namespace xlsodbc
+
+// The engine writes numbers as printf's %.15G does (zero as "0"), through a
+// shortcut when the shortest digits are few: both ways must agree on
+// fractions, powers of ten at the form's edges and arbitrary bit patterns.
+TEST(NumberText, FifteenSignificantDigitsAsPrintfWritesThem) {
+    std::vector<double> values = {0.1 + 0.2, 1e15, 999999999999999.0, 1e15 + 1, 123456.789,
+                                  -0.0001, 0.0001, 0.00012345, 1e-5, 1e100, 1.5e-300, 1e21,
+                                  2.5, -1234.5678, 1.0 / 3, 5e-324, 1.7976931348623157e308};
+    std::mt19937_64 random(24);
+    for (int i = 0; i < 200000; ++i) {
+        values.push_back(static_cast<double>(random() % 2000000) / 7);
+        values.push_back(static_cast<double>(random() % 100000) / 1000 * std::pow(10, i % 40 - 20));
+        const double bits = std::bit_cast<double>(random());
+        if (std::isfinite(bits)) {
+            values.push_back(bits);
+        }
+    }
+    for (const double v : values) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.15G", v);
+        const std::u16string text = sql::numberText(v);
+        ASSERT_EQ(std::string(text.begin(), text.end()), v == 0 ? "0" : expected) << v;
+    }
+}
