@@ -1,4 +1,4 @@
-// The engine: the connection's SQLite database, the copy of each table a
+// The engine: the connection's SQLite database, the virtual table of each table a
 // statement names, the authorizer, the limits and the stop checks.
 #include "sql/engine.h"
 
@@ -191,10 +191,13 @@ public:
             case SQLITE_TEXT: {
                 const auto* units = static_cast<const char16_t*>(sqlite3_value_text16(key));
                 const auto size = static_cast<size_t>(sqlite3_value_bytes16(key)) / 2;
-                const std::u16string text(units != nullptr ? units : u"", units != nullptr ? size : 0);
+                const std::u16string text(units != nullptr ? units : u"",
+                                          units != nullptr ? size : 0);
                 const auto [from, to] = std::equal_range(
                     index->texts.begin(), index->texts.end(), std::pair(text, uint32_t{0}),
-                    [](const auto& a, const auto& b) { return compareFolded(a.first, b.first) < 0; });
+                    [](const auto& a, const auto& b) {
+                        return compareFolded(a.first, b.first) < 0;
+                    });
                 for (auto i = from; i != to; ++i) {
                     rows.push_back(i->second);
                 }
@@ -350,9 +353,9 @@ private:
             }
         }
         std::sort(index->numbers.begin(), index->numbers.end());
-        std::stable_sort(index->texts.begin(), index->texts.end(), [](const auto& a, const auto& b) {
-            return compareFolded(a.first, b.first) < 0;
-        });
+        std::stable_sort(
+            index->texts.begin(), index->texts.end(),
+            [](const auto& a, const auto& b) { return compareFolded(a.first, b.first) < 0; });
         m_indexes[column] = std::move(index);
         return m_indexes[column].get();
     }
@@ -659,7 +662,8 @@ int bestIndex(sqlite3_vtab* tab, sqlite3_index_info* info) {
         // Collations under which equal texts are equal ignoring case too.
         const char* collation = sqlite3_vtab_collation(info, i);
         if (collation != nullptr && sqlite3_stricmp(collation, "FOLDED") != 0 &&
-            sqlite3_stricmp(collation, "BINARY") != 0 && sqlite3_stricmp(collation, "NOCASE") != 0) {
+            sqlite3_stricmp(collation, "BINARY") != 0 &&
+            sqlite3_stricmp(collation, "NOCASE") != 0) {
             continue;
         }
         equal = i;
@@ -679,8 +683,8 @@ int bestIndex(sqlite3_vtab* tab, sqlite3_index_info* info) {
             order += "," + std::to_string(term.iColumn) + (term.desc != 0 ? "d" : "a");
         }
     }
-    info->idxStr = sqlite3_mprintf("%llx%s", static_cast<unsigned long long>(info->colUsed),
-                                   order.c_str());
+    info->idxStr =
+        sqlite3_mprintf("%llx%s", static_cast<unsigned long long>(info->colUsed), order.c_str());
     info->needToFreeIdxStr = 1;
     info->orderByConsumed = order.empty() ? 0 : 1;
     if (equal >= 0) {
@@ -732,14 +736,15 @@ int rowidGrid(sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid) {
 
 }  // namespace
 
-int Engine::Impl::filterGrid(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr,
-                             int argc, sqlite3_value** argv) {
+int Engine::Impl::filterGrid(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc,
+                             sqlite3_value** argv) {
     auto* c = static_cast<GridCursor*>(cursor);
     try {
         const size_t columns = c->source->columns().size();
         if (c->wanted.size() != columns) {
             // Column 63 stands for every column from 63 on.
-            const unsigned long long used = idxStr != nullptr ? std::strtoull(idxStr, nullptr, 16) : ~0ULL;
+            const unsigned long long used =
+                idxStr != nullptr ? std::strtoull(idxStr, nullptr, 16) : ~0ULL;
             c->wanted.assign(columns, false);
             for (size_t i = 0; i < columns; ++i) {
                 c->wanted[i] = ((used >> std::min<size_t>(i, 63)) & 1U) != 0;
@@ -753,7 +758,8 @@ int Engine::Impl::filterGrid(sqlite3_vtab_cursor* cursor, int idxNum, const char
         c->order = nullptr;
         if (!c->lookup && idxStr != nullptr && std::strchr(idxStr, ',') != nullptr) {
             std::vector<std::pair<uint16_t, bool>> terms;
-            for (const char* p = std::strchr(idxStr, ','); p != nullptr; p = std::strchr(p + 1, ',')) {
+            for (const char* p = std::strchr(idxStr, ','); p != nullptr;
+                 p = std::strchr(p + 1, ',')) {
                 char* end = nullptr;
                 const unsigned long column = std::strtoul(p + 1, &end, 10);
                 terms.emplace_back(static_cast<uint16_t>(column), end != nullptr && *end == 'd');
@@ -763,9 +769,8 @@ int Engine::Impl::filterGrid(sqlite3_vtab_cursor* cursor, int idxNum, const char
                 return SQLITE_INTERRUPT;
             }
         }
-        if (c->lookup &&
-            !c->source->lookup(static_cast<uint16_t>(idxNum - 1), argv[0], c->matches,
-                               c->engine->control)) {
+        if (c->lookup && !c->source->lookup(static_cast<uint16_t>(idxNum - 1), argv[0], c->matches,
+                                            c->engine->control)) {
             return SQLITE_INTERRUPT;
         }
         return SQLITE_OK;
@@ -854,7 +859,8 @@ void Engine::Impl::declare(std::u16string_view name, std::unique_ptr<SourceTable
     GridSource* const pointer = source.get();
     loaded.emplace(std::u16string(name), std::move(source));
     loadedUtf8.emplace(utf8Name, pointer);
-    const std::u16string create = u"CREATE VIRTUAL TABLE main." + quotedName(name) + u" USING workbook";
+    const std::u16string create =
+        u"CREATE VIRTUAL TABLE main." + quotedName(name) + u" USING workbook";
     internal = true;
     sqlite3_stmt* stmt = nullptr;
     const int prepared = sqlite3_prepare16_v2(db, create.data(),

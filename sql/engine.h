@@ -1,8 +1,7 @@
 // The SQL engine of one connection: a private in-memory SQLite database
-// (UTF-16) into which each table a statement names is copied on first
-// reference, under exactly the name the statement uses: all its rows, and
-// the columns the statements compiled so far read (a column a later
-// statement needs is copied then). Values keep one
+// (UTF-16) in which each table a statement names is declared on first
+// reference, under exactly the name the statement uses, as a virtual table
+// that reads its source where it lies. Values keep one
 // type each (numbers REAL, everything else TEXT, empty cells NULL); text
 // compares case-insensitively (Unicode case folding). Statements may only
 // read: an authorizer refuses writes, ATTACH, PRAGMA and extension loading.
@@ -50,7 +49,7 @@ struct Value {
     std::u16string_view text;
 };
 
-// A table the engine copies: its column names and its rows of values.
+// A table the engine reads: its column names and its rows of values.
 class SourceTable {
 public:
     virtual ~SourceTable() = default;
@@ -101,7 +100,7 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     // Compiles one statement in the engine's own dialect (see rewriter.h),
-    // copying in the tables it names first. Throws Error, or what the
+    // declaring the tables it names first. Throws Error, or what the
     // resolver throws for an unknown table.
     std::unique_ptr<Query> prepare(std::u16string_view text, Control& control);
 

@@ -1550,8 +1550,8 @@ void registerFunctions(sqlite3* db) {
 }
 
 int compareFolded(std::u16string_view a, std::u16string_view b) {
-    return collate(nullptr, static_cast<int>(a.size() * 2), a.data(), static_cast<int>(b.size() * 2),
-                   b.data());
+    return collate(nullptr, static_cast<int>(a.size() * 2), a.data(),
+                   static_cast<int>(b.size() * 2), b.data());
 }
 
 bool isAllowedFunction(const char* name) {

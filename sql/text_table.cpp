@@ -33,8 +33,8 @@ char16_t* TextTable::reserve(size_t units) {
     if (m_blocks.empty() || m_size + units > m_blocks.back().start + m_blocks.back().capacity) {
         constexpr size_t kBlockUnits = size_t{1} << 20;
         const size_t capacity = std::max(kBlockUnits, units);
-        m_blocks.push_back(Block{std::make_unique_for_overwrite<char16_t[]>(capacity), m_size,
-                                 capacity});
+        m_blocks.push_back(
+            Block{std::make_unique_for_overwrite<char16_t[]>(capacity), m_size, capacity});
     }
     const Block& last = m_blocks.back();
     return last.units.get() + (m_size - last.start);
@@ -163,8 +163,9 @@ size_t numberText(double value, char16_t* out) {
         return n;
     }
     // (Not for subnormal numbers, whose shortest digits are too few.)
-    if (const size_t n =
-            std::fabs(value) >= std::numeric_limits<double>::min() ? shortNumberText(value, out) : 0) {
+    if (const size_t n = std::fabs(value) >= std::numeric_limits<double>::min()
+                             ? shortNumberText(value, out)
+                             : 0) {
         return n;
     }
     // Others take the general form with 15 significant digits: exponent

@@ -282,9 +282,23 @@ TEST(Conversion, BinaryPiecesAndFixedTypesOnce) {
 // shortcut when the shortest digits are few: both ways must agree on
 // fractions, powers of ten at the form's edges and arbitrary bit patterns.
 TEST(NumberText, FifteenSignificantDigitsAsPrintfWritesThem) {
-    std::vector<double> values = {0.1 + 0.2, 1e15, 999999999999999.0, 1e15 + 1, 123456.789,
-                                  -0.0001, 0.0001, 0.00012345, 1e-5, 1e100, 1.5e-300, 1e21,
-                                  2.5, -1234.5678, 1.0 / 3, 5e-324, 1.7976931348623157e308};
+    std::vector<double> values = {0.1 + 0.2,
+                                  1e15,
+                                  999999999999999.0,
+                                  1e15 + 1,
+                                  123456.789,
+                                  -0.0001,
+                                  0.0001,
+                                  0.00012345,
+                                  1e-5,
+                                  1e100,
+                                  1.5e-300,
+                                  1e21,
+                                  2.5,
+                                  -1234.5678,
+                                  1.0 / 3,
+                                  5e-324,
+                                  1.7976931348623157e308};
     std::mt19937_64 random(24);
     for (int i = 0; i < 200000; ++i) {
         values.push_back(static_cast<double>(random() % 2000000) / 7);
