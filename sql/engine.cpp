@@ -669,11 +669,12 @@ int bestIndex(sqlite3_vtab* tab, sqlite3_index_info* info) {
         equal = i;
         break;
     }
-    // A scan in the order the statement asks for (ORDER BY, GROUP BY,
-    // DISTINCT on the table's columns) is sorted here, the engine's own
-    // sort left out: only the keys are sorted, not whole rows.
+    // A scan in the order the statement asks for (ORDER BY or GROUP BY on
+    // the table's columns) is sorted here, the engine's own sort left out:
+    // only the keys are sorted, not whole rows. A DISTINCT alone is left to
+    // the engine, which keeps the rows in table order.
     std::string order;
-    if (equal < 0 && info->nOrderBy > 0) {
+    if (equal < 0 && info->nOrderBy > 0 && sqlite3_vtab_distinct(info) != 2) {
         for (int i = 0; i < info->nOrderBy; ++i) {
             const auto& term = info->aOrderBy[i];
             if (term.iColumn < 0) {
