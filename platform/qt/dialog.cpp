@@ -1,6 +1,7 @@
 // CDialog: building a template's controls, data exchange, message dispatch.
 #include "platform/qt/dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -129,6 +130,14 @@ void CDialog::CreateControl(const DlgItemTemplate& item, int baseX, int baseY) {
             w = button;
             break;
         }
+        case DlgItemKind::AutoCheckBox: {
+            auto* box = new QCheckBox(text, parent);
+            const int nID = item.nID;
+            QObject::connect(box, &QCheckBox::clicked, box,
+                             [this, nID] { WindowProc(WM_COMMAND, static_cast<WPARAM>(nID), 0); });
+            w = box;
+            break;
+        }
         case DlgItemKind::Label:
             w = new QLabel(text, parent);
             static_cast<QLabel*>(w)->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -240,4 +249,16 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
         pItem->GetWindowTextW(value);
     else
         pItem->SetWindowTextW(value);
+}
+
+void DDX_Check(CDataExchange* pDX, int nIDC, int& value) {
+    CWidgetWnd* pItem = pDX->m_pDlgWnd->GetDlgItem(nIDC);
+    if (!pItem)
+        return;
+    CButton button;
+    button.Attach(pItem->GetWidget());
+    if (pDX->m_bSaveAndValidate)
+        value = button.GetCheck();
+    else
+        button.SetCheck(value);
 }
