@@ -250,15 +250,3 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
     else
         pItem->SetWindowTextW(value);
 }
-
-void DDX_Check(CDataExchange* pDX, int nIDC, int& value) {
-    CWidgetWnd* pItem = pDX->m_pDlgWnd->GetDlgItem(nIDC);
-    if (!pItem)
-        return;
-    CButton button;
-    button.Attach(pItem->GetWidget());
-    if (pDX->m_bSaveAndValidate)
-        value = button.GetCheck();
-    else
-        button.SetCheck(value);
-}

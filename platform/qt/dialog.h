@@ -70,9 +70,6 @@ public:
 void DDX_Control(CDataExchange* pDX, int nIDC, CWidgetWnd& rControl);
 // Copies the text of control nIDC to or from value.
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
-// Copies the state of check box nIDC (BST_CHECKED or BST_UNCHECKED) to or
-// from value.
-void DDX_Check(CDataExchange* pDX, int nIDC, int& value);
 
 // One entry of a dialog's message map: a click on control nID
 // (message WM_COMMAND) or a posted message (nID 0).
