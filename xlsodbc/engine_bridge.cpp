@@ -4,11 +4,22 @@
 #include "xlsodbc/diagnostics.h"
 #include "xlsodbc/text.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 namespace xlsodbc {
 namespace {
 
+// What a table shows for one value of a column.
+struct Shown {
+    bool seen = false;
+    std::optional<std::u16string> text;
+};
+
 // A worksheet, range or defined name as rows of typed values: plain numbers
-// as numbers, every other value as the text the driver shows for it.
+// as numbers, every other value as its contract text (also where the
+// connection shows numbers as their formats do: the engine compares, sorts
+// and computes on values, never on what a format makes of them).
 class GridTable final : public sql::SourceTable {
 public:
     GridTable(std::unique_ptr<Grid> grid, bool firstRowHasNames) : m_grid(std::move(grid)) {
@@ -41,13 +52,45 @@ public:
             if (const auto number = m_grid->plainNumber(c)) {
                 v.kind = sql::Value::Kind::Number;
                 v.number = *number;
-            } else if (const auto text = m_grid->field(c)) {
-                // field() may reuse its buffer: keep this row's texts apart.
+            } else if (const auto text = m_grid->contractField(c)) {
+                // The grid may reuse its buffer: keep this row's texts apart.
                 m_texts[c].assign(*text);
                 v.kind = sql::Value::Kind::Text;
                 v.text = m_texts[c];
             } else {
                 v.kind = sql::Value::Kind::Null;
+            }
+        }
+    }
+
+    // The column named `name`; nullopt when there is none.
+    [[nodiscard]] std::optional<uint16_t> columnIndex(std::u16string_view name) const {
+        const auto found = std::find(m_columns.begin(), m_columns.end(), name);
+        if (found == m_columns.end()) {
+            return std::nullopt;
+        }
+        return static_cast<uint16_t>(found - m_columns.begin());
+    }
+
+    // For each contract text in `shown` not yet seen, what the grid shows
+    // for the first cell of `column` with that text (nullopt when its
+    // format shows nothing).
+    void showAsGrid(uint16_t column, std::unordered_map<std::u16string_view, Shown>& shown) {
+        size_t unseen = shown.size();
+        for (uint32_t row = m_firstDataRow; row < m_grid->rowCount() && unseen > 0; ++row) {
+            m_grid->seek(row);
+            const auto key = m_grid->contractField(column);
+            if (!key) {
+                continue;
+            }
+            const auto it = shown.find(*key);
+            if (it == shown.end() || it->second.seen) {
+                continue;
+            }
+            it->second.seen = true;
+            --unseen;
+            if (const auto text = m_grid->field(column)) {
+                it->second.text = std::u16string(*text);
             }
         }
     }
@@ -111,6 +154,53 @@ std::unique_ptr<sql::SourceTable> WorkbookTables::open(std::u16string_view name)
     }
     return std::make_unique<GridTable>(m_source.workbook.open(*index, ref.range),
                                        m_source.firstRowHasNames);
+}
+
+sql::TextTable WorkbookTables::shown(sql::TextTable result,
+                                     const std::vector<std::optional<sql::ColumnOrigin>>& origins) {
+    if (m_source.workbook.options().values != Values::Displayed) {
+        return result;
+    }
+    // The keys are views into `result`, which stays unchanged meanwhile.
+    std::vector<std::unordered_map<std::u16string_view, Shown>> shownTexts(origins.size());
+    bool any = false;
+    for (size_t c = 0; c < origins.size() && c < result.columns().size(); ++c) {
+        if (!origins[c]) {
+            continue;
+        }
+        const std::unique_ptr<sql::SourceTable> source = open(origins[c]->table);
+        auto* table = dynamic_cast<GridTable*>(source.get());
+        const auto column =
+            table != nullptr ? table->columnIndex(origins[c]->column) : std::nullopt;
+        if (!column) {
+            continue;
+        }
+        for (uint32_t row = 0; row < result.rowCount(); ++row) {
+            if (const auto text = result.cell(row, c)) {
+                shownTexts[c].try_emplace(*text);
+            }
+        }
+        table->showAsGrid(*column, shownTexts[c]);
+        any = true;
+    }
+    if (!any) {
+        return result;
+    }
+    sql::TextTable out(result.columns());
+    for (uint32_t row = 0; row < result.rowCount(); ++row) {
+        for (size_t c = 0; c < result.columns().size(); ++c) {
+            const auto text = result.cell(row, c);
+            const auto found = text ? shownTexts[c].find(*text) : shownTexts[c].end();
+            const bool replaced = found != shownTexts[c].end() && found->second.seen;
+            const auto& cell = replaced ? found->second.text : text;
+            if (cell) {
+                out.add(*cell);
+            } else {
+                out.addNull();
+            }
+        }
+    }
+    return out;
 }
 
 void WorkbookTables::missing(std::u16string_view name) {

@@ -9,8 +9,10 @@
 #include "sql/engine.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace xlsodbc {
 
@@ -22,6 +24,13 @@ public:
     explicit WorkbookTables(CatalogSource source) : m_source(source) {}
     std::unique_ptr<sql::SourceTable> open(std::u16string_view name) override;
     [[noreturn]] void missing(std::u16string_view name) override;
+    // A result as the workbook's options say: unchanged, or, where numbers
+    // read as their formats show them, each value that a column of the
+    // result passes through from a table's column written as the first
+    // cell of that column with that value shows it. Computed values keep
+    // the engine's texts.
+    sql::TextTable shown(sql::TextTable result,
+                         const std::vector<std::optional<sql::ColumnOrigin>>& origins);
 
 private:
     CatalogSource m_source;
