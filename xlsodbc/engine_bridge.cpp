@@ -5,15 +5,90 @@
 #include "xlsodbc/text.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <map>
 
 namespace xlsodbc {
 namespace {
 
-// What a table shows for one value of a column.
-struct Shown {
-    bool seen = false;
-    std::optional<std::u16string> text;
+// What one column of a result shows under Values=Displayed: its distinct
+// texts that may be a number's or a date's contract text (views into the
+// result), each with what its table shows for it once seen, and for each
+// row which of them it holds. The texts are kept in an open-addressing
+// table of hashes, so that a lookup reads only the text it compares: a
+// result's texts lie all over its memory.
+class ShownTexts {
+public:
+    struct Shown {
+        bool seen = false;
+        std::optional<std::u16string> text;
+    };
+
+    ShownTexts() = default;
+    explicit ShownTexts(uint32_t rows) : m_rowEntry(rows, 0) {
+        size_t slots = 16;
+        while (slots < 2 * static_cast<size_t>(rows)) {
+            slots *= 2;
+        }
+        m_slots.assign(slots, Slot{});
+    }
+    // Notes that row `row` holds `text`.
+    void add(uint32_t row, std::u16string_view text) {
+        if (!maybeNumber(text)) {
+            return;
+        }
+        const size_t h = hash(text);
+        Slot& slot = probe(h, text);
+        if (slot.entry == 0) {
+            m_entries.push_back({text, {}});
+            slot = Slot{static_cast<uint32_t>(h), static_cast<uint32_t>(m_entries.size())};
+        }
+        m_rowEntry[row] = slot.entry;
+    }
+    [[nodiscard]] size_t size() const { return m_entries.size(); }
+    // The entry of `text`; nullptr when no row holds it.
+    Shown* find(std::u16string_view text) {
+        const Slot& slot = probe(hash(text), text);
+        return slot.entry == 0 ? nullptr : &m_entries[slot.entry - 1].shown;
+    }
+    // What row `row` shows, once its text was seen in the table.
+    [[nodiscard]] const Shown* atRow(uint32_t row) const {
+        const uint32_t entry = row < m_rowEntry.size() ? m_rowEntry[row] : 0;
+        const Shown* shown = entry == 0 ? nullptr : &m_entries[entry - 1].shown;
+        return shown != nullptr && shown->seen ? shown : nullptr;
+    }
+
+private:
+    struct Slot {
+        uint32_t hash = 0;   // the low half of the text's hash
+        uint32_t entry = 0;  // its entry's number + 1; 0: empty
+    };
+    struct Entry {
+        std::u16string_view text;
+        Shown shown;
+    };
+    static size_t hash(std::u16string_view text) { return std::hash<std::u16string_view>{}(text); }
+    // Contract texts of numbers, dates and times are made of these only.
+    static bool maybeNumber(std::u16string_view text) {
+        return std::all_of(text.begin(), text.end(), [](char16_t c) {
+            return (c >= u'0' && c <= u'9') || c == u'-' || c == u'+' || c == u'.' || c == u'E' ||
+                   c == u':' || c == u' ';
+        });
+    }
+    // The slot of `text`, or the empty one where it would go.
+    Slot& probe(size_t h, std::u16string_view text) {
+        const size_t mask = m_slots.size() - 1;
+        const auto low = static_cast<uint32_t>(h);
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.entry == 0 || (slot.hash == low && m_entries[slot.entry - 1].text == text)) {
+                return slot;
+            }
+        }
+    }
+
+    std::vector<Slot> m_slots;  // at most half full
+    std::vector<Entry> m_entries;
+    std::vector<uint32_t> m_rowEntry;
 };
 
 // A worksheet, range or defined name as rows of typed values: plain numbers
@@ -72,25 +147,32 @@ public:
         return static_cast<uint16_t>(found - m_columns.begin());
     }
 
-    // For each contract text in `shown` not yet seen, what the grid shows
-    // for the first cell of `column` with that text (nullopt when its
-    // format shows nothing).
-    void showAsGrid(uint16_t column, std::unordered_map<std::u16string_view, Shown>& shown) {
-        size_t unseen = shown.size();
+    // For each column and each contract text of its map not yet seen,
+    // what the grid shows for the first cell of that column that holds a
+    // number or date with that text (nullopt when its format shows
+    // nothing). One pass over the rows for
+    // all the columns.
+    void showAsGrid(const std::vector<std::pair<uint16_t, ShownTexts*>>& columns) {
+        size_t unseen = 0;
+        for (const auto& [column, shown] : columns) {
+            unseen += shown->size();
+        }
         for (uint32_t row = m_firstDataRow; row < m_grid->rowCount() && unseen > 0; ++row) {
             m_grid->seek(row);
-            const auto key = m_grid->contractField(column);
-            if (!key) {
-                continue;
-            }
-            const auto it = shown.find(*key);
-            if (it == shown.end() || it->second.seen) {
-                continue;
-            }
-            it->second.seen = true;
-            --unseen;
-            if (const auto text = m_grid->field(column)) {
-                it->second.text = std::u16string(*text);
+            for (const auto& [column, shown] : columns) {
+                if (!m_grid->formatted(column)) {
+                    continue;
+                }
+                const auto key = m_grid->contractField(column);
+                ShownTexts::Shown* entry = key ? shown->find(*key) : nullptr;
+                if (entry == nullptr || entry->seen) {
+                    continue;
+                }
+                entry->seen = true;
+                --unseen;
+                if (const auto text = m_grid->field(column)) {
+                    entry->text = std::u16string(*text);
+                }
             }
         }
     }
@@ -162,26 +244,38 @@ sql::TextTable WorkbookTables::shown(sql::TextTable result,
         return result;
     }
     // The keys are views into `result`, which stays unchanged meanwhile.
-    std::vector<std::unordered_map<std::u16string_view, Shown>> shownTexts(origins.size());
-    bool any = false;
+    std::vector<ShownTexts> shownTexts(origins.size());
+    // The result columns each table passes through, so that a table is
+    // opened and read once.
+    std::map<std::u16string_view, std::vector<size_t>> byTable;
     for (size_t c = 0; c < origins.size() && c < result.columns().size(); ++c) {
-        if (!origins[c]) {
-            continue;
+        if (origins[c]) {
+            byTable[origins[c]->table].push_back(c);
         }
-        const std::unique_ptr<sql::SourceTable> source = open(origins[c]->table);
+    }
+    bool any = false;
+    for (const auto& [name, resultColumns] : byTable) {
+        const std::unique_ptr<sql::SourceTable> source = open(name);
         auto* table = dynamic_cast<GridTable*>(source.get());
-        const auto column =
-            table != nullptr ? table->columnIndex(origins[c]->column) : std::nullopt;
-        if (!column) {
+        if (table == nullptr) {
             continue;
         }
-        for (uint32_t row = 0; row < result.rowCount(); ++row) {
-            if (const auto text = result.cell(row, c)) {
-                shownTexts[c].try_emplace(*text);
+        std::vector<std::pair<uint16_t, ShownTexts*>> columns;
+        for (const size_t c : resultColumns) {
+            const auto column = table->columnIndex(origins[c]->column);
+            if (!column) {
+                continue;
             }
+            shownTexts[c] = ShownTexts(result.rowCount());
+            for (uint32_t row = 0; row < result.rowCount(); ++row) {
+                if (const auto text = result.cell(row, c)) {
+                    shownTexts[c].add(row, *text);
+                }
+            }
+            columns.emplace_back(*column, &shownTexts[c]);
         }
-        table->showAsGrid(*column, shownTexts[c]);
-        any = true;
+        table->showAsGrid(columns);
+        any = any || !columns.empty();
     }
     if (!any) {
         return result;
@@ -190,9 +284,8 @@ sql::TextTable WorkbookTables::shown(sql::TextTable result,
     for (uint32_t row = 0; row < result.rowCount(); ++row) {
         for (size_t c = 0; c < result.columns().size(); ++c) {
             const auto text = result.cell(row, c);
-            const auto found = text ? shownTexts[c].find(*text) : shownTexts[c].end();
-            const bool replaced = found != shownTexts[c].end() && found->second.seen;
-            const auto& cell = replaced ? found->second.text : text;
+            const ShownTexts::Shown* entry = shownTexts[c].atRow(row);
+            const auto& cell = entry != nullptr ? entry->text : text;
             if (cell) {
                 out.add(*cell);
             } else {

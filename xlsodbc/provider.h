@@ -47,6 +47,10 @@ public:
     // digits, ISO 8601 dates) also where field() shows numbers as their
     // formats do; the same view rules as field().
     virtual std::optional<std::u16string_view> contractField(uint16_t col) { return field(col); }
+    // True when field() shows the cell of column `col` of the current row
+    // through its number format (a number or date where the grid shows
+    // numbers as their formats do).
+    virtual bool formatted(uint16_t /*col*/) { return false; }
     // The value of column `col` of the current row when it is a plain
     // number (not a date or time); nullopt otherwise.
     virtual std::optional<double> plainNumber(uint16_t /*col*/) { return std::nullopt; }

@@ -122,15 +122,17 @@ public:
         }
     }
 
-    std::optional<std::u16string_view> field(uint16_t col) override {
+    bool formatted(uint16_t col) override {
         const int32_t i = m_index[col];
-        if (!m_displayed || i < 0) {
+        return m_displayed && i >= 0 && isNumber(m_cells[static_cast<size_t>(i)].type) &&
+               (m_typed.empty() || !m_typed[col]);
+    }
+
+    std::optional<std::u16string_view> field(uint16_t col) override {
+        if (!formatted(col)) {
             return contractField(col);
         }
-        const xls::Cell& cell = m_cells[static_cast<size_t>(i)];
-        if (!isNumber(cell.type) || (!m_typed.empty() && m_typed[col])) {
-            return contractField(col);
-        }
+        const xls::Cell& cell = m_cells[static_cast<size_t>(m_index[col])];
         const numfmt::Format& f = format(cell);
         // A plain number's contract text is what General shows when it
         // takes at most 11 characters besides the sign (both are then its
