@@ -38,7 +38,7 @@ enum class Kind : uint8_t {
 
 struct Token {
     Kind kind = Kind::Literal;
-    char16_t c = 0;  // Digit: the placeholder; Exp: its sign
+    char16_t c = 0;  // Digit: the placeholder; Exp: its sign; Year: 'b' for the Buddhist era
     int n = 0;       // letters in a date or time token
     std::u16string text;
 };
@@ -231,17 +231,19 @@ size_t parseSection(std::u16string_view f, size_t i, Format::Section& s) {
         } else if (c == u'@') {
             addToken(tokens, Kind::Text);
             ++i;
-        } else if (l == u'y' || l == u'm' || l == u'd' || l == u'h' || l == u's' || l == u'e') {
+        } else if (l == u'y' || l == u'm' || l == u'd' || l == u'h' || l == u's' || l == u'e' ||
+                   l == u'b') {
             size_t n = 1;
             while (i + n < f.size() && lower(f[i + n]) == l) {
                 ++n;
             }
-            const Kind kind = l == u'y' || l == u'e' ? Kind::Year
-                              : l == u'm'            ? Kind::Month
-                              : l == u'd'            ? Kind::Day
-                              : l == u'h'            ? Kind::Hour
-                                                     : Kind::Second;
-            addToken(tokens, kind, l == u'e' ? 4 : static_cast<int>(n));
+            const Kind kind = l == u'y' || l == u'e' || l == u'b' ? Kind::Year
+                              : l == u'm'                         ? Kind::Month
+                              : l == u'd'                         ? Kind::Day
+                              : l == u'h'                         ? Kind::Hour
+                                                                  : Kind::Second;
+            // 'b': the year of the Buddhist era, 543 years ahead
+            addToken(tokens, kind, l == u'e' ? 4 : static_cast<int>(n), l == u'b' ? u'b' : 0);
             i += n;
         } else {
             addLiteral(tokens, f.substr(i, 1));
@@ -905,9 +907,11 @@ void showDateTime(const Format::Section& s, double v, bool date1904, bool negati
             case Kind::Literal:
                 out += t.text;
                 break;
-            case Kind::Year:
-                appendNumber(out, t.n <= 2 ? date.year % 100 : date.year, t.n <= 2 ? 2 : 4);
+            case Kind::Year: {
+                const int64_t year = date.year + (t.c == u'b' ? 543 : 0);
+                appendNumber(out, t.n <= 2 ? year % 100 : year, t.n <= 2 ? 2 : 4);
                 break;
+            }
             case Kind::Month:
                 if (t.n <= 2) {
                     appendNumber(out, date.month, t.n);
@@ -1085,10 +1089,30 @@ void general(double value, std::u16string& out) {
         return;
     }
     const double a = std::fabs(value);
-    char buf[64];
-    auto exponent = static_cast<int>(std::floor(std::log10(a)));
+    const auto exponent = static_cast<int>(std::floor(std::log10(a)));
+    // Scientific: "1.23457E+22", five decimals (four past E+99).
+    std::string scientific;
+    {
+        char buf[64];
+        const int decimals = std::abs(exponent) >= 100 ? 4 : 5;
+        std::snprintf(buf, sizeof buf, "%.*E", decimals, a);
+        const std::string s = buf;
+        const size_t e = s.find('E');
+        std::string mantissa = s.substr(0, e);
+        if (mantissa.find('.') != std::string::npos) {
+            while (mantissa.back() == '0') {
+                mantissa.pop_back();
+            }
+            if (mantissa.back() == '.') {
+                mantissa.pop_back();
+            }
+        }
+        const int exp = std::atoi(s.c_str() + e + 1);
+        std::snprintf(buf, sizeof buf, "E%c%02d", exp < 0 ? '-' : '+', std::abs(exp));
+        scientific = mantissa + buf;
+    }
     std::string text;
-    if (exponent >= -4 && exponent <= 10) {
+    if (exponent >= -9 && exponent <= 10) {
         // Fixed: at most 11 characters, "0." counted below 1.
         const int decimals = exponent < 0 ? 9 : std::max(0, 9 - exponent);
         std::string whole, fraction;
@@ -1103,25 +1127,20 @@ void general(double value, std::u16string& out) {
             text = (whole.empty() ? std::string("0") : whole) +
                    (fraction.empty() ? std::string() : "." + fraction);
         }
-    }
-    if (text.empty()) {
-        // Scientific: "1.23457E+22", five decimals (four past E+99).
-        const int decimals = std::abs(exponent) >= 100 ? 4 : 5;
-        std::snprintf(buf, sizeof buf, "%.*E", decimals, a);
-        std::string s = buf;
-        const size_t e = s.find('E');
-        std::string mantissa = s.substr(0, e);
-        if (mantissa.find('.') != std::string::npos) {
-            while (mantissa.back() == '0') {
-                mantissa.pop_back();
-            }
-            if (mantissa.back() == '.') {
-                mantissa.pop_back();
+        if (exponent < -4 && !text.empty()) {
+            // Below 1E-04 the fixed form wins only while it shows as many
+            // significant digits as the scientific one (0.000012345, but
+            // 1.23457E-05 for 0.00001234567).
+            const size_t fixedDigitsShown = fraction.size() - fraction.find_first_not_of('0');
+            const size_t e = scientific.find('E');
+            const size_t scientificShown = e - (scientific.find('.') < e ? 1 : 0);
+            if (fixedDigitsShown < scientificShown) {
+                text.clear();
             }
         }
-        const int exp = std::atoi(s.c_str() + e + 1);
-        std::snprintf(buf, sizeof buf, "E%c%02d", exp < 0 ? '-' : '+', std::abs(exp));
-        text = mantissa + buf;
+    }
+    if (text.empty()) {
+        text = scientific;
     }
     if (value < 0) {
         out.push_back(u'-');
@@ -1178,13 +1197,13 @@ std::u16string_view builtinCode(uint32_t id) {
         case 22:
             return u"m/d/yy h:mm";
         case 37:
-            return u"#,##0 ;(#,##0)";
+            return u"#,##0_);(#,##0)";
         case 38:
-            return u"#,##0 ;[Red](#,##0)";
+            return u"#,##0_);[Red](#,##0)";
         case 39:
-            return u"#,##0.00;(#,##0.00)";
+            return u"#,##0.00_);(#,##0.00)";
         case 40:
-            return u"#,##0.00;[Red](#,##0.00)";
+            return u"#,##0.00_);[Red](#,##0.00)";
         case 41:
             return u"_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
         case 42:

@@ -42,7 +42,8 @@ TEST(General, FitsElevenCharactersAsExported) {
     EXPECT_EQ(general(-2.0 / 3), "-0.666666667");
     EXPECT_EQ(general(12345678901), "12345678901");
     EXPECT_EQ(general(123456789012), "1.23457E+11");
-    EXPECT_EQ(general(0.00001), "1E-05");
+    EXPECT_EQ(general(0.00001), "0.00001");  // the format tables: fixed while no digit is lost
+    EXPECT_EQ(general(0.00001234567), "1.23457E-05");
     EXPECT_EQ(general(0.0001234), "0.0001234");
     EXPECT_EQ(general(9.99999999999), "10");
     EXPECT_EQ(general(0), "0");
