@@ -750,12 +750,18 @@ void showFraction(const Format::Section& s, double a, size_t slash, std::u16stri
     if (hasWhole && wholeDigits.empty() && !fractionShown) {
         wholeDigits = "0";  // a value that rounds to no fraction still shows 0
     }
-    std::string numDigits, denDigits;
-    fixedDigits(num, 0, numDigits, unused);
-    fixedDigits(den, 0, denDigits, unused);
-    if (numDigits.empty()) {
-        numDigits = "0";
-    }
+    // Numerator and denominator are whole numbers; past 15 digits (an
+    // improper fraction of a huge value) the 15 significant ones show.
+    auto digitsOf = [&unused](double n) {
+        if (n < 1e15) {
+            return std::to_string(static_cast<int64_t>(n));
+        }
+        std::string digits;
+        fixedDigits(n, 0, digits, unused);
+        return digits;
+    };
+    const std::string numDigits = digitsOf(num);
+    const std::string denDigits = digitsOf(den);
     const std::vector<std::u16string> integer =
         placeInteger(t, 0, intEnd, wholeDigits, s.thousands);
     for (size_t i = 0; i < intEnd; ++i) {
