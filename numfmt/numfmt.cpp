@@ -29,7 +29,7 @@ enum class Kind : uint8_t {
     Hour,
     Minute,
     Second,
-    SubSecond,  // ".0", ".00", ".000" after seconds
+    SubSecond,  // ".0", ".00", ".000" after seconds or hours
     ElapsedHour,
     ElapsedMinute,
     ElapsedSecond,
@@ -38,7 +38,7 @@ enum class Kind : uint8_t {
 
 struct Token {
     Kind kind = Kind::Literal;
-    char16_t c = 0;  // Digit: the placeholder; Exp: its sign
+    char16_t c = 0;  // Digit: the placeholder; Exp: its sign; Year: 'b' for the Buddhist era
     int n = 0;       // letters in a date or time token
     std::u16string text;
 };
@@ -198,7 +198,8 @@ size_t parseSection(std::u16string_view f, size_t i, Format::Section& s) {
             addToken(tokens, Kind::Digit, 0, c);
             ++i;
         } else if (c == u'.') {
-            // After seconds, ".00" is a fraction of a second.
+            // After a time ("ss.00", "hh.000", "[s].0"), ".00" is a fraction
+            // of a second.
             size_t zeros = 0;
             while (i + 1 + zeros < f.size() && f[i + 1 + zeros] == u'0') {
                 ++zeros;
@@ -206,7 +207,9 @@ size_t parseSection(std::u16string_view f, size_t i, Format::Section& s) {
             const auto last = std::find_if(tokens.rbegin(), tokens.rend(),
                                            [](const Token& t) { return t.kind != Kind::Literal; });
             if (zeros > 0 && last != tokens.rend() &&
-                (last->kind == Kind::Second || last->kind == Kind::ElapsedSecond)) {
+                (last->kind == Kind::Second || last->kind == Kind::Hour ||
+                 last->kind == Kind::SubSecond || last->kind == Kind::ElapsedHour ||
+                 last->kind == Kind::ElapsedMinute || last->kind == Kind::ElapsedSecond)) {
                 addToken(tokens, Kind::SubSecond, static_cast<int>(std::min<size_t>(zeros, 3)));
                 i += 1 + zeros;
             } else {
@@ -228,17 +231,19 @@ size_t parseSection(std::u16string_view f, size_t i, Format::Section& s) {
         } else if (c == u'@') {
             addToken(tokens, Kind::Text);
             ++i;
-        } else if (l == u'y' || l == u'm' || l == u'd' || l == u'h' || l == u's' || l == u'e') {
+        } else if (l == u'y' || l == u'm' || l == u'd' || l == u'h' || l == u's' || l == u'e' ||
+                   l == u'b') {
             size_t n = 1;
             while (i + n < f.size() && lower(f[i + n]) == l) {
                 ++n;
             }
-            const Kind kind = l == u'y' || l == u'e' ? Kind::Year
-                              : l == u'm'            ? Kind::Month
-                              : l == u'd'            ? Kind::Day
-                              : l == u'h'            ? Kind::Hour
-                                                     : Kind::Second;
-            addToken(tokens, kind, l == u'e' ? 4 : static_cast<int>(n));
+            const Kind kind = l == u'y' || l == u'e' || l == u'b' ? Kind::Year
+                              : l == u'm'                         ? Kind::Month
+                              : l == u'd'                         ? Kind::Day
+                              : l == u'h'                         ? Kind::Hour
+                                                                  : Kind::Second;
+            // 'b': the year of the Buddhist era, 543 years ahead
+            addToken(tokens, kind, l == u'e' ? 4 : static_cast<int>(n), l == u'b' ? u'b' : 0);
             i += n;
         } else {
             addLiteral(tokens, f.substr(i, 1));
@@ -473,6 +478,14 @@ std::vector<std::u16string> placeInteger(const std::vector<Token>& tokens, size_
     return shown;
 }
 
+int countDigits(const std::vector<Token>& tokens, size_t begin, size_t end) {
+    int n = 0;
+    for (size_t i = begin; i < end; ++i) {
+        n += tokens[i].kind == Kind::Digit ? 1 : 0;
+    }
+    return n;
+}
+
 // Shows tokens [begin, end) of a number with its integer digits `whole`
 // and fraction digits `fraction` placed into them.
 void showPlaced(const std::vector<Token>& tokens, size_t begin, size_t end,
@@ -507,6 +520,10 @@ void showPlaced(const std::vector<Token>& tokens, size_t begin, size_t end,
                 break;
             case Kind::Point:
                 if (i == point) {
+                    if (countDigits(tokens, begin, point) == 0) {
+                        // No integer placeholders: the integer part still shows.
+                        append(out, whole);
+                    }
                     out.push_back(u'.');
                 }
                 break;
@@ -520,14 +537,6 @@ void showPlaced(const std::vector<Token>& tokens, size_t begin, size_t end,
                 break;
         }
     }
-}
-
-int countDigits(const std::vector<Token>& tokens, size_t begin, size_t end) {
-    int n = 0;
-    for (size_t i = begin; i < end; ++i) {
-        n += tokens[i].kind == Kind::Digit ? 1 : 0;
-    }
-    return n;
 }
 
 size_t findKind(const std::vector<Token>& tokens, Kind kind, size_t from = 0) {
@@ -591,28 +600,80 @@ void showScientific(const Format::Section& s, double a, size_t exp, std::u16stri
     }
 }
 
-// Digits of n padded to the placeholders' width: '0' with zeros, '?' with
-// spaces, on the left (`left`) or on the right.
-std::u16string padded(int64_t n, const std::vector<Token>& t, size_t begin, size_t end, bool left) {
-    std::u16string digits;
-    append(digits, std::to_string(n));
+// Digits padded to the placeholders tokens[begin, end): those the digits do
+// not fill show '0' for '0', a space for '?' and nothing for '#'. The digits
+// take the rightmost placeholders (`left`: padding before them) or the
+// leftmost (padding after them).
+std::u16string padded(const std::string& digits, const std::vector<Token>& t, size_t begin,
+                      size_t end, bool left) {
     std::u16string pad;
     const size_t width = end - begin;
-    for (size_t i = begin; i < end && pad.size() + digits.size() < width; ++i) {
+    const size_t free = digits.size() < width ? width - digits.size() : 0;
+    const size_t from = left ? begin : end - free;
+    for (size_t i = from; i < from + free; ++i) {
         if (t[i].c == u'0') {
             pad.push_back(u'0');
         } else if (t[i].c == u'?') {
             pad.push_back(u' ');
         }
     }
-    return left ? pad + digits : digits + pad;
+    std::u16string shown;
+    append(shown, digits);
+    return left ? pad + shown : shown + pad;
+}
+
+bool isSpaces(const Token& t) {
+    return t.kind == Kind::Literal && !t.text.empty() &&
+           t.text.find_first_not_of(u' ') == std::u16string::npos;
+}
+
+// Where a fraction's numerator digits end: right before the bar, or before
+// spaces written before it ("?? / ??"); 0 when no digit is there.
+size_t numeratorEnd(const std::vector<Token>& t, size_t slash) {
+    size_t end = slash;
+    if (end > 0 && isSpaces(t[end - 1])) {
+        --end;
+    }
+    return end > 0 && t[end - 1].kind == Kind::Digit ? end : 0;
+}
+
+// The fraction nearest `x` whose denominator has at most `most`: the last
+// continued-fraction convergent within it. Stops early once a convergent
+// is closer than the value's own precision, so that noise in the last
+// bits of a double does not make nine-digit denominators.
+void nearestFraction(double x, double most, double& num, double& den) {
+    double h0 = 0, h1 = 1, k0 = 1, k1 = 0;
+    double y = x;
+    num = std::round(x);
+    den = 1;
+    for (int i = 0; i < 64; ++i) {
+        const double q = std::floor(y);
+        const double h = q * h1 + h0;
+        const double k = q * k1 + k0;
+        if (k > most) {
+            break;
+        }
+        num = h;
+        den = k;
+        if (std::fabs(x - h / k) < 1e-14 * std::max(1.0, x)) {
+            break;
+        }
+        const double rest = y - q;
+        if (!(rest > 0)) {
+            break;
+        }
+        y = 1 / rest;
+        h0 = h1, h1 = h;
+        k0 = k1, k1 = k;
+    }
 }
 
 void showFraction(const Format::Section& s, double a, size_t slash, std::u16string& out) {
     const auto& t = s.tokens;
-    // The numerator: the digits right before the bar; the integer part: any
+    // The numerator: the digits before the bar; the integer part: any
     // digits before those, apart from them.
-    size_t numBegin = slash;
+    const size_t numEnd = numeratorEnd(t, slash);
+    size_t numBegin = numEnd;
     while (numBegin > 0 && t[numBegin - 1].kind == Kind::Digit) {
         --numBegin;
     }
@@ -621,94 +682,119 @@ void showFraction(const Format::Section& s, double a, size_t slash, std::u16stri
         --intEnd;
     }
     const bool hasWhole = intEnd > 0;
-    size_t denEnd = slash + 1;
-    while (denEnd < t.size() && t[denEnd].kind == Kind::Digit) {
-        ++denEnd;
+    size_t denBegin = slash + 1;
+    if (denBegin < t.size() && isSpaces(t[denBegin])) {
+        ++denBegin;
     }
-    int64_t fixedDen = 0;
-    if (denEnd == slash + 1 && denEnd < t.size() && t[denEnd].kind == Kind::Literal) {
-        const std::u16string& lit = t[denEnd].text;
-        size_t k = 0;
-        while (k < lit.size() && k < 9 && lit[k] >= u'0' && lit[k] <= u'9') {
-            fixedDen = fixedDen * 10 + (lit[k] - u'0');
-            ++k;
+    // A denominator written as a number ("/8", "/16", "/100": its zeros are
+    // read as placeholders) fixes it; placeholders give its most digits.
+    double fixedDen = 0;
+    size_t denEnd = denBegin;
+    std::u16string afterDen;  // the rest of a literal the number ends in
+    if (denBegin < t.size() && t[denBegin].kind == Kind::Literal && !t[denBegin].text.empty() &&
+        t[denBegin].text[0] >= u'1' && t[denBegin].text[0] <= u'9') {
+        auto addDigit = [&fixedDen](char16_t d) {
+            if (fixedDen < 1e9) {
+                fixedDen = fixedDen * 10 + (d - u'0');
+            }
+        };
+        while (denEnd < t.size()) {
+            const Token& k = t[denEnd];
+            if (k.kind == Kind::Digit && k.c == u'0') {
+                addDigit(u'0');
+                ++denEnd;
+                continue;
+            }
+            if (k.kind != Kind::Literal) {
+                break;
+            }
+            size_t c = 0;
+            while (c < k.text.size() && k.text[c] >= u'0' && k.text[c] <= u'9') {
+                addDigit(k.text[c++]);
+            }
+            if (c == 0) {
+                break;
+            }
+            ++denEnd;
+            if (c < k.text.size()) {
+                afterDen = k.text.substr(c);
+                break;
+            }
+        }
+    } else {
+        while (denEnd < t.size() && t[denEnd].kind == Kind::Digit) {
+            ++denEnd;
         }
     }
     double whole = hasWhole ? std::floor(a) : 0;
     const double part = a - whole;
-    int64_t num = 0, den = 1;
+    double num = 0, den = 1;
     if (fixedDen > 0) {
         den = fixedDen;
-        num = std::llround(part * static_cast<double>(den));
+        num = std::round(part * den);
     } else {
-        const int width = std::min(static_cast<int>(denEnd - slash - 1), 4);
-        const int64_t most = width <= 0 ? 9 : static_cast<int64_t>(std::pow(10, width)) - 1;
-        double best = 2;
-        for (int64_t d = 1; d <= most; ++d) {
-            const double n = std::round(part * static_cast<double>(d));
-            const double err = std::fabs(part - n / static_cast<double>(d));
-            if (err < best - 1e-12) {
-                best = err;
-                num = static_cast<int64_t>(n);
-                den = d;
-            }
-        }
+        const int width = std::clamp(static_cast<int>(denEnd - denBegin), 1, 9);
+        nearestFraction(part, std::pow(10.0, width) - 1, num, den);
     }
     if (hasWhole && num == den) {
         whole += 1;
         num = 0;
     }
-    std::string wholeDigits;
-    std::string unused;
+    if (hasWhole && a == 0) {
+        out.push_back(u'0');  // zero shows as its integer placeholder would
+        return;
+    }
+    const bool fractionShown = !hasWhole || num != 0;
+    std::string wholeDigits, unused;
     fixedDigits(whole, 0, wholeDigits, unused);
+    if (hasWhole && wholeDigits.empty() && !fractionShown) {
+        wholeDigits = "0";  // a value that rounds to no fraction still shows 0
+    }
+    // Numerator and denominator are whole numbers; past 15 digits (an
+    // improper fraction of a huge value) the 15 significant ones show.
+    auto digitsOf = [&unused](double n) {
+        if (n < 1e15) {
+            return std::to_string(static_cast<int64_t>(n));
+        }
+        std::string digits;
+        fixedDigits(n, 0, digits, unused);
+        return digits;
+    };
+    const std::string numDigits = digitsOf(num);
+    const std::string denDigits = digitsOf(den);
     const std::vector<std::u16string> integer =
         placeInteger(t, 0, intEnd, wholeDigits, s.thousands);
-    const bool fractionShown = !hasWhole || num != 0 || wholeDigits.empty();
-    for (size_t i = 0; i < t.size(); ++i) {
-        if (i < intEnd) {
-            if (t[i].kind == Kind::Digit) {
-                out += integer[i];
-            } else if (t[i].kind == Kind::Literal) {
-                out += t[i].text;
-            }
-        } else if (i >= intEnd && i < numBegin) {
-            if (t[i].kind == Kind::Literal) {
-                out += hasWhole && wholeDigits.empty() && num != 0
-                           ? std::u16string(t[i].text.size(), u' ')
-                           : t[i].text;
-            }
-        } else if (i == numBegin) {
-            const std::u16string n = padded(num, t, numBegin, slash, true);
-            const std::u16string d =
-                fixedDen > 0 ? std::u16string() : padded(den, t, slash + 1, denEnd, false);
-            if (fractionShown) {
-                out += n;
-                out += u'/';
-                out += d;
-            } else {
-                out += std::u16string(n.size() + 1 + d.size(), u' ');
-            }
-            i = denEnd - 1;
-            if (fixedDen > 0 && !fractionShown) {
-                // the fixed denominator's digits are blanked with the rest
-                const Token& lit = t[denEnd];
-                size_t k = 0;
-                while (k < lit.text.size() && lit.text[k] >= u'0' && lit.text[k] <= u'9') {
-                    ++k;
-                }
-                out += std::u16string(k, u' ') + lit.text.substr(k);
-                i = denEnd;
-            }
+    for (size_t i = 0; i < intEnd; ++i) {
+        if (t[i].kind == Kind::Digit) {
+            out += integer[i];
         } else if (t[i].kind == Kind::Literal) {
+            out += t[i].text;
+        }
+    }
+    for (size_t i = intEnd; i < numBegin; ++i) {
+        if (t[i].kind == Kind::Literal) {
+            // between a blank integer part and the numerator: spaces
+            out += hasWhole && wholeDigits.empty() ? std::u16string(t[i].text.size(), u' ')
+                                                   : t[i].text;
+        }
+    }
+    std::u16string fraction = padded(numDigits, t, numBegin, numEnd, true);
+    for (size_t i = numEnd; i < denBegin; ++i) {
+        fraction += t[i].kind == Kind::Slash ? std::u16string(u"/") : t[i].text;
+    }
+    if (fixedDen > 0) {
+        append(fraction, denDigits);
+    } else {
+        fraction += padded(denDigits, t, denBegin, denEnd, false);
+    }
+    out += fractionShown ? fraction : std::u16string(fraction.size(), u' ');
+    out += afterDen;
+    for (size_t i = denEnd; i < t.size(); ++i) {
+        if (t[i].kind == Kind::Literal) {
             out += t[i].text;
         } else if (t[i].kind == Kind::Percent) {
             out.push_back(u'%');
         }
-    }
-    if (hasWhole && wholeDigits.empty() && num == 0) {
-        // Zero shows as its integer placeholder would: "0".
-        out.clear();
-        out.push_back(u'0');
     }
 }
 
@@ -726,7 +812,7 @@ void showNumber(const Format::Section& s, double a, std::u16string& out) {
         return;
     }
     const size_t slash = findKind(t, Kind::Slash);
-    if (slash < t.size() && slash > 0 && t[slash - 1].kind == Kind::Digit) {
+    if (slash < t.size() && numeratorEnd(t, slash) > 0) {
         showFraction(s, a, slash, out);
         return;
     }
@@ -827,9 +913,11 @@ void showDateTime(const Format::Section& s, double v, bool date1904, bool negati
             case Kind::Literal:
                 out += t.text;
                 break;
-            case Kind::Year:
-                appendNumber(out, t.n <= 2 ? date.year % 100 : date.year, t.n <= 2 ? 2 : 4);
+            case Kind::Year: {
+                const int64_t year = date.year + (t.c == u'b' ? 543 : 0);
+                appendNumber(out, t.n <= 2 ? year % 100 : year, t.n <= 2 ? 2 : 4);
                 break;
+            }
             case Kind::Month:
                 if (t.n <= 2) {
                     appendNumber(out, date.month, t.n);
@@ -950,7 +1038,9 @@ void Format::apply(double value, bool date1904, std::u16string& out) const {
             return;
         }
         chosen = k;
-        absolute = value < 0 && chosen > 0;
+        // The second section drops the sign as it does without conditions;
+        // the third takes every other value and shows it as it is.
+        absolute = value < 0 && chosen == 1;
     } else if (count == 1 || value > 0 || (count == 2 && value == 0)) {
         chosen = 0;
     } else if (value < 0) {
@@ -1005,10 +1095,30 @@ void general(double value, std::u16string& out) {
         return;
     }
     const double a = std::fabs(value);
-    char buf[64];
-    auto exponent = static_cast<int>(std::floor(std::log10(a)));
+    const auto exponent = static_cast<int>(std::floor(std::log10(a)));
+    // Scientific: "1.23457E+22", five decimals (four past E+99).
+    std::string scientific;
+    {
+        char buf[64];
+        const int decimals = std::abs(exponent) >= 100 ? 4 : 5;
+        std::snprintf(buf, sizeof buf, "%.*E", decimals, a);
+        const std::string s = buf;
+        const size_t e = s.find('E');
+        std::string mantissa = s.substr(0, e);
+        if (mantissa.find('.') != std::string::npos) {
+            while (mantissa.back() == '0') {
+                mantissa.pop_back();
+            }
+            if (mantissa.back() == '.') {
+                mantissa.pop_back();
+            }
+        }
+        const int exp = std::atoi(s.c_str() + e + 1);
+        std::snprintf(buf, sizeof buf, "E%c%02d", exp < 0 ? '-' : '+', std::abs(exp));
+        scientific = mantissa + buf;
+    }
     std::string text;
-    if (exponent >= -4 && exponent <= 10) {
+    if (exponent >= -9 && exponent <= 10) {
         // Fixed: at most 11 characters, "0." counted below 1.
         const int decimals = exponent < 0 ? 9 : std::max(0, 9 - exponent);
         std::string whole, fraction;
@@ -1023,25 +1133,20 @@ void general(double value, std::u16string& out) {
             text = (whole.empty() ? std::string("0") : whole) +
                    (fraction.empty() ? std::string() : "." + fraction);
         }
-    }
-    if (text.empty()) {
-        // Scientific: "1.23457E+22", five decimals (four past E+99).
-        const int decimals = std::abs(exponent) >= 100 ? 4 : 5;
-        std::snprintf(buf, sizeof buf, "%.*E", decimals, a);
-        std::string s = buf;
-        const size_t e = s.find('E');
-        std::string mantissa = s.substr(0, e);
-        if (mantissa.find('.') != std::string::npos) {
-            while (mantissa.back() == '0') {
-                mantissa.pop_back();
-            }
-            if (mantissa.back() == '.') {
-                mantissa.pop_back();
+        if (exponent < -4 && !text.empty()) {
+            // Below 1E-04 the fixed form wins only while it shows as many
+            // significant digits as the scientific one (0.000012345, but
+            // 1.23457E-05 for 0.00001234567).
+            const size_t fixedDigitsShown = fraction.size() - fraction.find_first_not_of('0');
+            const size_t e = scientific.find('E');
+            const size_t scientificShown = e - (scientific.find('.') < e ? 1 : 0);
+            if (fixedDigitsShown < scientificShown) {
+                text.clear();
             }
         }
-        const int exp = std::atoi(s.c_str() + e + 1);
-        std::snprintf(buf, sizeof buf, "E%c%02d", exp < 0 ? '-' : '+', std::abs(exp));
-        text = mantissa + buf;
+    }
+    if (text.empty()) {
+        text = scientific;
     }
     if (value < 0) {
         out.push_back(u'-');

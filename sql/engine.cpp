@@ -984,6 +984,13 @@ Query::Query(Engine::Impl& engine, void* statement) : m_engine(engine), m_statem
     for (int i = 0; i < n; ++i) {
         const auto* name = static_cast<const char16_t*>(sqlite3_column_name16(stmt, i));
         m_names.emplace_back(name != nullptr ? name : u"");
+        const auto* table = static_cast<const char16_t*>(sqlite3_column_table_name16(stmt, i));
+        const auto* origin = static_cast<const char16_t*>(sqlite3_column_origin_name16(stmt, i));
+        if (table != nullptr && origin != nullptr) {
+            m_origins.emplace_back(ColumnOrigin{table, origin});
+        } else {
+            m_origins.emplace_back(std::nullopt);
+        }
     }
 }
 

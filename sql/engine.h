@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -90,6 +91,12 @@ private:
     ErrorKind m_reason = ErrorKind::Cancelled;
 };
 
+// A result column that passes one table's column through unchanged.
+struct ColumnOrigin {
+    std::u16string table;  // the table's name as the statement wrote it
+    std::u16string column;
+};
+
 class Query;
 
 class Engine {
@@ -120,6 +127,11 @@ public:
 
     [[nodiscard]] int parameterCount() const;
     [[nodiscard]] const std::vector<std::u16string>& columnNames() const { return m_names; }
+    // For each result column, the table column it passes through; nullopt
+    // for a computed one (an expression, an aggregate, a literal).
+    [[nodiscard]] const std::vector<std::optional<ColumnOrigin>>& columnOrigins() const {
+        return m_origins;
+    }
     // Runs the statement with its parameters bound, every row read into a
     // table of texts: numbers with at most 15 significant digits, whole
     // numbers (counts) as integers. `maxRows` 0 reads every row.
@@ -129,6 +141,7 @@ private:
     Engine::Impl& m_engine;
     void* m_statement;
     std::vector<std::u16string> m_names;
+    std::vector<std::optional<ColumnOrigin>> m_origins;
 };
 
 }  // namespace sql

@@ -21,4 +21,5 @@ inline constexpr int IDC_STOP = 1012;
 inline constexpr int IDC_PROGRESS_LABEL = 1013;
 inline constexpr int IDC_RECORD_COUNT = 1014;
 inline constexpr int IDC_FILE_FORMAT = 1015;
+inline constexpr int IDC_VALUES_DISPLAYED = 1016;
 inline constexpr int ID_HELP = 57670;

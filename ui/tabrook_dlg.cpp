@@ -52,6 +52,7 @@ void CTabrookDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_WORKSHEET, m_cbWorksheet);
     DDX_Control(pDX, IDC_FILE_FORMAT, m_cbFileFormat);
+    DDX_Control(pDX, IDC_VALUES_DISPLAYED, m_chkValuesDisplayed);
     DDX_Control(pDX, IDC_EXCEL_FILE, m_edExcelFile);
     DDX_Text(pDX, IDC_TEXT_FILE, m_strTextFile);
     DDX_Control(pDX, IDC_CHARSET, m_cbCharset);
@@ -151,6 +152,7 @@ CConvertSettings CTabrookDlg::ReadSettings() {
         settings.strDelimiter = m_cbDelimiter.GetWindowText();
         settings.strOSType = m_cbFileFormat.GetWindowText();
         settings.bOverwrite = m_bOverwrite;
+        settings.bValuesDisplayed = m_chkValuesDisplayed.GetCheck() == BST_CHECKED;
     });
     return settings;
 }

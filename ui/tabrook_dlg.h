@@ -1,7 +1,8 @@
 // CTabrookDlg: the program's window in a dialog run. The user names the
 // workbook (its chooser also derives the output path and fills the worksheet
 // list from the workbook's catalogue), the output file, the worksheet, the
-// character set, the delimiter and the line endings, starts a conversion on
+// character set, the delimiter, the line endings and whether numbers are
+// written as their formats show them, starts a conversion on
 // a worker thread, watches its record counter and can stop it.
 #pragma once
 
@@ -50,6 +51,7 @@ public:
     CComboBox m_cbCharset;
     CComboBox m_cbDelimiter;
     CComboBox m_cbFileFormat;
+    CButton m_chkValuesDisplayed;  // numbers as their number formats show them
     CEdit m_edExcelFile;
     CStatic m_stProgressLabel;
     CStatic m_stRecordCount;

@@ -14,6 +14,7 @@
 
 #include "xlsodbc/conversion.h"
 #include "xlsodbc/diagnostics.h"
+#include "xlsodbc/engine_bridge.h"
 #include "xlsodbc/odbc.h"
 #include "xlsodbc/provider.h"
 #include "xlsodbc/result_set.h"
@@ -120,7 +121,7 @@ public:
     // The SQL engine of statements other than SELECT * FROM <table>,
     // started on the first one; it reads the workbook through `tables`.
     sql::Engine& engine();
-    std::unique_ptr<sql::TableResolver> tables;
+    std::unique_ptr<WorkbookTables> tables;
     std::unique_ptr<sql::Engine> sqlEngine;
     std::mutex engineMutex;  // statements on several threads start it once
 

@@ -43,6 +43,14 @@ public:
     // The text of column `col` of the current row; nullopt for an empty
     // cell. The view stays valid until the next call on this grid.
     virtual std::optional<std::u16string_view> field(uint16_t col) = 0;
+    // The contract text of column `col` of the current row (15 significant
+    // digits, ISO 8601 dates) also where field() shows numbers as their
+    // formats do; the same view rules as field().
+    virtual std::optional<std::u16string_view> contractField(uint16_t col) { return field(col); }
+    // True when field() shows the cell of column `col` of the current row
+    // through its number format (a number or date where the grid shows
+    // numbers as their formats do).
+    virtual bool formatted(uint16_t /*col*/) { return false; }
     // The value of column `col` of the current row when it is a plain
     // number (not a date or time); nullopt otherwise.
     virtual std::optional<double> plainNumber(uint16_t /*col*/) { return std::nullopt; }
@@ -87,6 +95,18 @@ private:
     uint32_t m_current = 0;
 };
 
+// How numbers read as text: the one contract text (15 significant digits,
+// ISO 8601 dates), or as the cell's number format shows them.
+enum class Values : uint8_t { Contract, Displayed };
+
+struct ReadOptions {
+    Values values = Values::Contract;
+    // Types=Detected: a column whose values are all numbers, all dates, all
+    // date-times or all booleans says so in its extent's kind (and reads
+    // its values as the contract texts, which convert to those types).
+    bool detectTypes = false;
+};
+
 class WorkbookSource {
 public:
     virtual ~WorkbookSource() = default;
@@ -98,18 +118,8 @@ public:
     // when the sheet's records are damaged.
     [[nodiscard]] virtual std::unique_ptr<Grid> open(size_t index,
                                                      std::optional<CellRange> range) const = 0;
-};
-
-// How numbers read as text: the one contract text (15 significant digits,
-// ISO 8601 dates), or as the cell's number format shows them.
-enum class Values : uint8_t { Contract, Displayed };
-
-struct ReadOptions {
-    Values values = Values::Contract;
-    // Types=Detected: a column whose values are all numbers, all dates, all
-    // date-times or all booleans says so in its extent's kind (and reads
-    // its values as the contract texts, which convert to those types).
-    bool detectTypes = false;
+    // The options the workbook was opened with.
+    [[nodiscard]] virtual ReadOptions options() const = 0;
 };
 
 // Opens and checks a workbook. Throws DriverError (08001) with the reason

@@ -122,7 +122,34 @@ public:
         }
     }
 
+    bool formatted(uint16_t col) override {
+        const int32_t i = m_index[col];
+        return m_displayed && i >= 0 && isNumber(m_cells[static_cast<size_t>(i)].type) &&
+               (m_typed.empty() || !m_typed[col]);
+    }
+
     std::optional<std::u16string_view> field(uint16_t col) override {
+        if (!formatted(col)) {
+            return contractField(col);
+        }
+        const xls::Cell& cell = m_cells[static_cast<size_t>(m_index[col])];
+        const numfmt::Format& f = format(cell);
+        // A plain number's contract text is what General shows when it
+        // takes at most 11 characters besides the sign (both are then its
+        // shortest text); only longer ones go through the format.
+        if (cell.type == xls::CellType::Number && f.isGeneral()) {
+            m_sheet.text(cell, m_scratch);
+            const size_t sign = !m_scratch.empty() && m_scratch[0] == u'-' ? 1 : 0;
+            if (m_scratch.size() - sign > 11) {
+                f.apply(cell.number, m_sheet.date1904(), m_scratch);
+            }
+        } else {
+            f.apply(cell.number, m_sheet.date1904(), m_scratch);
+        }
+        return m_scratch.empty() ? std::nullopt : std::optional<std::u16string_view>(m_scratch);
+    }
+
+    std::optional<std::u16string_view> contractField(uint16_t col) override {
         const int32_t i = m_index[col];
         if (i < 0) {
             return std::nullopt;
@@ -131,21 +158,6 @@ public:
         std::u16string_view text;
         if (cell.type == xls::CellType::Text) {
             text = m_sheet.string(cell);
-        } else if (m_displayed && isNumber(cell.type) && (m_typed.empty() || !m_typed[col])) {
-            const numfmt::Format& f = format(cell);
-            // A plain number's contract text is what General shows when it
-            // takes at most 11 characters besides the sign (both are then
-            // its shortest text); only longer ones go through the format.
-            if (cell.type == xls::CellType::Number && f.isGeneral()) {
-                m_sheet.text(cell, m_scratch);
-                const size_t sign = !m_scratch.empty() && m_scratch[0] == u'-' ? 1 : 0;
-                if (m_scratch.size() - sign > 11) {
-                    f.apply(cell.number, m_sheet.date1904(), m_scratch);
-                }
-            } else {
-                f.apply(cell.number, m_sheet.date1904(), m_scratch);
-            }
-            text = m_scratch;
         } else {
             m_sheet.text(cell, m_scratch);
             text = m_scratch;
@@ -313,6 +325,7 @@ public:
     }
 
     [[nodiscard]] const std::vector<TableInfo>& tables() const override { return m_tables; }
+    [[nodiscard]] ReadOptions options() const override { return m_options; }
 
     [[nodiscard]] std::unique_ptr<Grid> open(size_t index,
                                              std::optional<CellRange> range) const override {

@@ -1,6 +1,7 @@
 // CDialog: building a template's controls, data exchange, message dispatch.
 #include "platform/qt/dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -127,6 +128,14 @@ void CDialog::CreateControl(const DlgItemTemplate& item, int baseX, int baseY) {
             QObject::connect(button, &QPushButton::clicked, button,
                              [this, nID] { WindowProc(WM_COMMAND, static_cast<WPARAM>(nID), 0); });
             w = button;
+            break;
+        }
+        case DlgItemKind::AutoCheckBox: {
+            auto* box = new QCheckBox(text, parent);
+            const int nID = item.nID;
+            QObject::connect(box, &QCheckBox::clicked, box,
+                             [this, nID] { WindowProc(WM_COMMAND, static_cast<WPARAM>(nID), 0); });
+            w = box;
             break;
         }
         case DlgItemKind::Label:

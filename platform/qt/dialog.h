@@ -31,6 +31,7 @@ enum class DlgItemKind {
     Edit,               // border, horizontal auto-scroll
     ComboDropDownList,  // a list: no typing
     ComboDropDown,      // a drop-down with an edit field: typing allowed
+    AutoCheckBox,       // a check box that toggles itself when clicked
 };
 
 struct DlgItemTemplate {

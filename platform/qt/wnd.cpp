@@ -143,6 +143,23 @@ BOOL CEdit::SetReadOnly(BOOL bReadOnly) {
     return bDone;
 }
 
+int CButton::GetCheck() const {
+    int nCheck = BST_UNCHECKED;
+    RunOnGuiThread([&] {
+        if (const auto* button = qobject_cast<const QAbstractButton*>(m_pWidget.data()))
+            nCheck = button->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+    });
+    return nCheck;
+}
+
+void CButton::SetCheck(int nCheck) {
+    RunOnGuiThread([&] {
+        if (auto* button = qobject_cast<QAbstractButton*>(m_pWidget.data());
+            button && button->isCheckable())
+            button->setChecked(nCheck == BST_CHECKED);
+    });
+}
+
 int CComboBox::AddString(const char16_t* lpszString) {
     const QString text = ToQString(CString(lpszString));
     return OnCombo(m_pWidget, [&](QComboBox* combo) {

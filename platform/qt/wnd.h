@@ -48,7 +48,16 @@ public:
 };
 
 class CStatic : public CWidgetWnd {};
-class CButton : public CWidgetWnd {};
+inline constexpr int BST_UNCHECKED = 0;
+inline constexpr int BST_CHECKED = 1;
+
+class CButton : public CWidgetWnd {
+public:
+    // BM_GETCHECK / BM_SETCHECK on a check box: BST_CHECKED or
+    // BST_UNCHECKED (also for a button that cannot be checked).
+    [[nodiscard]] int GetCheck() const;
+    void SetCheck(int nCheck);
+};
 
 inline constexpr int CB_ERR = -1;
 

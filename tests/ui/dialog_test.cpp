@@ -2,6 +2,7 @@
 // initial state, the choosers, and whole conversions through the real
 // worker, unixODBC and the project's Excel driver.
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QCompleter>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -24,6 +25,7 @@ namespace {
 
 const fs::path kExportXls = EXPORT_XLS;
 const fs::path kCatalogueXls = CATALOGUE_XLS;
+const fs::path kDriverXls = DRIVER_XLS;
 
 QStringList Items(const QComboBox* combo) {
     QStringList items;
@@ -76,23 +78,26 @@ TEST_F(DialogTest, StartsWithTheDesignedStateAndLists) {
     EXPECT_FALSE(dlg->Control<QPushButton>("IDC_STOP")->isEnabled());
     EXPECT_EQ(dlg->Text("IDC_PROGRESS_LABEL"), "");
     EXPECT_EQ(dlg->Text("IDC_RECORD_COUNT"), "");
+    EXPECT_EQ(dlg->Text("IDC_VALUES_DISPLAYED"), "Values as displayed");
+    EXPECT_FALSE(dlg->Control<QCheckBox>("IDC_VALUES_DISPLAYED")->isChecked());
     EXPECT_FALSE(dlg->GetQDialog()->windowIcon().isNull());
 }
 
 TEST_F(DialogTest, TabOrderFollowsTheTemplateAndEscapeCloses) {
     QWidget* w = dlg->Control<QPushButton>("IDCANCEL");
     QStringList order;
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 13; ++i) {
         order << w->objectName();
         do {
             w = w->nextInFocusChain();
         } while (w->focusPolicy() == Qt::NoFocus || !w->isEnabled() || !w->parentWidget() ||
                  w->parentWidget() != dlg->GetQDialog());
     }
-    EXPECT_EQ(order, QStringList({"IDCANCEL", "IDC_CONVERT", "IDC_EXCEL_FILE", "IDC_BROWSE_EXCEL",
-                                  "IDC_TEXT_FILE", "IDC_BROWSE_TEXT", "IDC_CHARSET",
-                                  "IDC_DELIMITER", "IDC_WORKSHEET", "IDC_FILE_FORMAT", "ID_HELP",
-                                  "IDCANCEL"}));  // Stop is disabled, so Tab skips it
+    EXPECT_EQ(order,
+              QStringList({"IDCANCEL", "IDC_CONVERT", "IDC_EXCEL_FILE", "IDC_BROWSE_EXCEL",
+                           "IDC_TEXT_FILE", "IDC_BROWSE_TEXT", "IDC_CHARSET", "IDC_DELIMITER",
+                           "IDC_WORKSHEET", "IDC_FILE_FORMAT", "IDC_VALUES_DISPLAYED", "ID_HELP",
+                           "IDCANCEL"}));  // Stop is disabled, so Tab skips it
     // Enter in a field does not end the dialog; Escape does.
     auto* delimiter = dlg->Control<QComboBox>("IDC_DELIMITER");
     dlg->GetQDialog()->activateWindow();
@@ -183,6 +188,26 @@ TEST_F(DialogTest, ConvertsWithOneProgressMessagePerRecord) {
     EXPECT_EQ(dlg->Text("IDC_PROGRESS_LABEL"), "Total records processed");
     EXPECT_EQ(dlg->Text("IDC_RECORD_COUNT"), "");
     EXPECT_EQ(ReadBytes(dir / "empty.txt"), "");
+}
+
+// The check box writes numbers as their formats show them, for the runs
+// started while it is checked; unchecked, the output is the plain one.
+TEST_F(DialogTest, ValuesAsDisplayedOnlyWhileChecked) {
+    Choose(Workbook(kDriverXls, "driver.xls"));
+    PlainTextOptions();
+    auto* box = dlg->Control<QCheckBox>("IDC_VALUES_DISPLAYED");
+    Convert("Values$", dir / "plain.txt");
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+    ASSERT_TRUE(box->isChecked());
+    Convert("Values$", dir / "shown.txt");
+    box->click();
+    Convert("Values$", dir / "plain-again.txt");
+    const std::string plain = ReadBytes(dir / "plain.txt");
+    const std::string shown = ReadBytes(dir / "shown.txt");
+    EXPECT_NE(plain.find("\nthird,0.333333333333333\n"), std::string::npos) << plain;
+    EXPECT_NE(shown.find("\nthird,0.333333333\n"), std::string::npos) << shown;
+    EXPECT_EQ(ReadBytes(dir / "plain-again.txt"), plain);
+    EXPECT_TRUE(Boxes().empty()) << Boxes()[0];
 }
 
 TEST_F(DialogTest, StopLeavesTheRecordsBeforeIt) {

@@ -3,6 +3,7 @@
 // message boxes, and waiting while the event loop runs.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -99,6 +100,8 @@ public:
             return combo->currentText();
         if (auto* label = Control<QLabel>(name))
             return label->text();
+        if (auto* button = Control<QAbstractButton>(name))
+            return button->text();
         return Control<QLineEdit>(name)->text();
     }
     void SetText(const char* name, const QString& text) const {

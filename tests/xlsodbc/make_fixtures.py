@@ -130,8 +130,9 @@ def write_sql():
     the statements the engine runs (mixed letter case, non-ASCII letters,
     dates, booleans, empty cells)."""
     wb = xlwt.Workbook(encoding="utf-8")
-    date = xlwt.easyxf(num_format_str="yyyy-mm-dd")
+    date = xlwt.easyxf(num_format_str="d-mmm-yy")
     stamp = xlwt.easyxf(num_format_str="yyyy-mm-dd hh:mm:ss")
+    money = xlwt.easyxf(num_format_str="#,##0.00")
     sales = wb.add_sheet("Sales")
     for c, h in enumerate(["Region", "Product", "Units", "Price", "Day", "Paid"]):
         sales.write(0, c, h)
@@ -147,6 +148,8 @@ def write_sql():
                 continue
             if c == 4:
                 sales.write(r, c, value, stamp if value % 1 else date)
+            elif c == 3:
+                sales.write(r, c, value, money)
             else:
                 sales.write(r, c, value)
     regions = wb.add_sheet("Regions")

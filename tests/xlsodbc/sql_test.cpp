@@ -161,6 +161,76 @@ TEST_F(Sql, StatementsGiveTheirRows) {
 // The forms query builders and LibreOffice Base send: quoted names, an
 // alias equal to the table, the engine's schema, the workbook's path as
 // the catalogue; unnamed expressions named as the dialect names them.
+// With Values=Displayed the engine still compares, sorts and computes on
+// the values; a column passed through shows each value as its cells do,
+// and a computed one keeps the engine's text.
+TEST_F(Sql, DisplayedValuesShowOnlyWhatPassesThrough) {
+    const char* statement =
+        "select Region, Price, Day, Price * 2, min(Day) over () from Sales$ "
+        "where Day >= {d '2024-01-01'} order by Day";
+    EXPECT_EQ(run(statement),
+              (Table{{s("North"), s("1.5"), s("2024-01-15"), s("3"), s("2024-01-15")},
+                     {s("West"), s("2"), s("2024-01-15 13:45:00"), s("4"), s("2024-01-15")},
+                     {s("Ärger"), s("1.5"), s("2024-02-29"), s("3"), s("2024-01-15")},
+                     {s("south"), s("0.25"), s("2024-03-01"), s("0.5"), s("2024-01-15")}}));
+    Conn shown(env);
+    ASSERT_TRUE(SQL_SUCCEEDED(shown.connect(connectionString(kSql, "Values=Displayed"))));
+    Stmt stmt(shown);
+    ASSERT_TRUE(SQL_SUCCEEDED(stmt.exec(statement))) << describe(SQL_HANDLE_STMT, stmt.handle);
+    EXPECT_EQ(stmt.rows(),
+              (Table{{s("North"), s("1.50"), s("15-Jan-24"), s("3"), s("2024-01-15")},
+                     {s("West"), s("2.00"), s("2024-01-15 13:45:00"), s("4"), s("2024-01-15")},
+                     {s("Ärger"), s("1.50"), s("29-Feb-24"), s("3"), s("2024-01-15")},
+                     {s("south"), s("0.25"), s("1-Mar-24"), s("0.5"), s("2024-01-15")}}));
+    // Grouping and joining see values too; an alias still passes through.
+    Stmt grouped(shown);
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        grouped.exec("select s.Price as p, count(*) from Sales$ s left join Regions$ r "
+                     "on s.Region = r.Region group by s.Price order by s.Price desc")))
+        << describe(SQL_HANDLE_STMT, grouped.handle);
+    EXPECT_EQ(
+        grouped.rows(),
+        (Table{
+            {s("2.00"), s("1")}, {s("1.50"), s("2")}, {s("0.50"), s("1")}, {s("0.25"), s("2")}}));
+}
+
+// With Types=Detected a column passed through keeps its table column's
+// type while each of its values has it; computed columns, and a column a
+// UNION fills from elsewhere, stay text.
+TEST_F(Sql, DetectedTypesFollowWhatPassesThrough) {
+    Conn typed(env);
+    ASSERT_TRUE(SQL_SUCCEEDED(typed.connect(connectionString(kSql, "Types=Detected"))));
+    const auto types = [&](const std::string& statement) {
+        Stmt stmt(typed);
+        EXPECT_TRUE(SQL_SUCCEEDED(stmt.exec(statement)))
+            << statement << ": " << describe(SQL_HANDLE_STMT, stmt.handle);
+        SQLSMALLINT count = 0;
+        SQLNumResultCols(stmt.handle, &count);
+        std::vector<SQLSMALLINT> found;
+        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(count); ++c) {
+            SQLSMALLINT type = 0;
+            SQLDescribeColW(stmt.handle, c, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr);
+            found.push_back(type);
+        }
+        return found;
+    };
+    EXPECT_EQ(types("select Units, Price * 2, Day, Paid, Region, Product from Sales$ s "
+                    "where Units > 1 order by Day"),
+              (std::vector<SQLSMALLINT>{SQL_DOUBLE, SQL_WVARCHAR, SQL_TYPE_TIMESTAMP, SQL_BIT,
+                                        SQL_WVARCHAR, SQL_WVARCHAR}));
+    EXPECT_EQ(types("select Units from Sales$ union all select Region from Regions$"),
+              std::vector<SQLSMALLINT>{SQL_WVARCHAR});
+    EXPECT_EQ(types("select Units from Sales$ union all select Units + 1 from Sales$"),
+              std::vector<SQLSMALLINT>{SQL_DOUBLE});
+    // The values read as that type.
+    Stmt stmt(typed);
+    ASSERT_TRUE(SQL_SUCCEEDED(stmt.exec("select Price from Sales$ where Units = 4")));
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+    double price = 0;
+    ASSERT_EQ(SQLGetData(stmt.handle, 1, SQL_C_DOUBLE, &price, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(price, 0.25);
+}
+
 TEST_F(Sql, QueryBuilderFormsAndColumnNames) {
     const Table bob{{s("SOUTH"), s("Bob")}};
     EXPECT_EQ(run("SELECT * FROM `Regions$` `Regions$` WHERE `Regions$`.`Manager` = 'Bob'"), bob);
