@@ -673,8 +673,12 @@ int bestIndex(sqlite3_vtab* tab, sqlite3_index_info* info) {
     // the table's columns) is sorted here, the engine's own sort left out:
     // only the keys are sorted, not whole rows. A DISTINCT alone is left to
     // the engine, which keeps the rows in table order.
+    // Keys past a few million are left to the engine's sort, which keeps
+    // its memory bounded (temporary files).
+    constexpr double kMaxSortedKeys = 4'000'000;
     std::string order;
-    if (equal < 0 && info->nOrderBy > 0 && sqlite3_vtab_distinct(info) != 2) {
+    if (equal < 0 && info->nOrderBy > 0 && sqlite3_vtab_distinct(info) != 2 &&
+        rows * info->nOrderBy <= kMaxSortedKeys) {
         for (int i = 0; i < info->nOrderBy; ++i) {
             const auto& term = info->aOrderBy[i];
             if (term.iColumn < 0) {
