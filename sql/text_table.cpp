@@ -70,14 +70,14 @@ namespace {
 // they are what rounding to 15 digits gives, and much cheaper to find);
 // 0 when there are more.
 size_t shortNumberText(double value, char16_t* out) {
-    char buffer[40];
+    char buffer[40] = {};
     const char* const end =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
     // -d.ddde+XX: the sign, the digits, the exponent.
     const char* p = buffer;
     const bool negative = *p == '-';
     p += negative ? 1 : 0;
-    char digits[20];
+    char digits[20] = {};
     size_t count = 0;
     for (; p < end && *p != 'e'; ++p) {
         if (*p != '.') {
@@ -86,6 +86,9 @@ size_t shortNumberText(double value, char16_t* out) {
             }
             digits[count++] = *p;
         }
+    }
+    if (count == 0 || p + 1 >= end) {
+        return 0;
     }
     int exponent = 0;
     std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
