@@ -8,11 +8,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 
+#include "tests/xls/corpus_util.h"
 #include "tests/xls/mini_json.h"
 #include "tests/xls/test_util.h"
 #include "xls/cfb.h"
@@ -30,40 +29,21 @@ namespace fs = std::filesystem;
 
 const fs::path kCorpus = TABROOK_CORPUS_DIR;
 
+// The expected outcome of each workbook under xls/, by file name.
 std::map<std::string, std::string> readManifest() {
     std::map<std::string, std::string> expected;
-    std::ifstream in(kCorpus / "MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line);
-    std::vector<std::string> header;
-    {
-        std::stringstream ss(line);
-        std::string f;
-        while (std::getline(ss, f, '\t')) {
-            header.push_back(f);
-        }
-    }
-    const auto col =
-        static_cast<size_t>(std::find(header.begin(), header.end(), "expected") - header.begin());
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream ss(line);
-        std::string f;
-        while (std::getline(ss, f, '\t')) {
-            fields.push_back(f);
-        }
-        if (fields.size() > col && fields[0].rfind("xls/", 0) == 0) {
-            expected[fields[0].substr(4)] = fields[col];
+    for (const ManifestRow& row : readManifestRows(kCorpus / "MANIFEST.tsv")) {
+        const auto file = row.find("file");
+        const auto outcome = row.find("expected");
+        if (file != row.end() && outcome != row.end() && file->second.rfind("xls/", 0) == 0) {
+            expected[file->second.substr(4)] = outcome->second;
         }
     }
     return expected;
 }
 
 Json readOracle(const std::string& name) {
-    std::ifstream in(kCorpus / "oracle" / (name + ".json"), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return JsonParser(ss.str()).parse();
+    return JsonParser(readText(kCorpus / "oracle" / (name + ".json"))).parse();
 }
 
 // strtod, not stod: denormal values are valid here.
@@ -77,14 +57,6 @@ std::string render(double v) {
     return utf8(s);
 }
 
-std::string cellName(uint32_t r, uint32_t c) {
-    std::string col;
-    for (uint32_t n = c + 1; n > 0; n = (n - 1) / 26) {
-        col.insert(col.begin(), static_cast<char>('A' + (n - 1) % 26));
-    }
-    return col + std::to_string(r + 1);
-}
-
 struct Tally {
     size_t oracleCells = 0;
     size_t matched = 0;
@@ -92,17 +64,9 @@ struct Tally {
     size_t filesMatching = 0;
     size_t sheetsCompared = 0;
     size_t sheetsMatching = 0;
-    std::map<std::string, std::vector<std::string>> differences;  // category -> places
+    Differences differences;
     std::vector<std::string> outcomeErrors;
 };
-
-size_t countDifferences(const Tally& t) {
-    size_t n = 0;
-    for (const auto& [category, places] : t.differences) {
-        n += places.size();
-    }
-    return n;
-}
 
 // Compares one oracle cell with ours; returns the difference category or "".
 std::string compareCell(const xls::Sheet& sheet, bool date1904, const Json& cell,
@@ -132,18 +96,14 @@ std::string compareCell(const xls::Sheet& sheet, bool date1904, const Json& cell
     } else if (type == "number") {
         want = render(toDouble(value.text));
         if (ours && ours->type != xls::CellType::Number && ours->type != xls::CellType::Text) {
-            const bool dateKind = ours->type == xls::CellType::Date ||
-                                  ours->type == xls::CellType::Time ||
-                                  ours->type == xls::CellType::DateTime;
-            if (dateKind && ours->number == toDouble(value.text)) {
+            if (isDateKind(ours->type) && ours->number == toDouble(value.text)) {
                 detail = "ours " + got + ", oracle number " + want;
                 return "date-format-judged-differently";
             }
         }
     } else if (type == "date") {
         const double serial = toDouble(cell.items[4].text);
-        if (ours && (ours->type == xls::CellType::Date || ours->type == xls::CellType::Time ||
-                     ours->type == xls::CellType::DateTime)) {
+        if (ours && isDateKind(ours->type)) {
             std::u16string w;
             xls::detail::renderDateTime(serial, ours->type, date1904, w);
             want = utf8(w);
@@ -193,7 +153,7 @@ void compareSheets(const std::string& name, const xls::Workbook& book, const Jso
         const Json& cells = s.at("cells");
         t.oracleCells += cells.items.size();
         ++t.sheetsCompared;
-        const size_t differencesBefore = countDifferences(t);
+        const size_t differencesBefore = countDifferences(t.differences);
         const std::string expectedName = worksheetFile ? fileStem : s.at("name").text;
         if (index >= worksheets.size() ||
             utf8(book.sheets()[worksheets[index]].name) != expectedName) {
@@ -222,7 +182,7 @@ void compareSheets(const std::string& name, const xls::Workbook& book, const Jso
                                                      e.what());
             allMatch = false;
         }
-        t.sheetsMatching += countDifferences(t) == differencesBefore ? 1U : 0U;
+        t.sheetsMatching += countDifferences(t.differences) == differencesBefore ? 1U : 0U;
     }
     ++t.filesCompared;
     t.filesMatching += allMatch ? 1 : 0;
@@ -262,13 +222,7 @@ void printReport(const Tally& t) {
                       : 0)
               << "%); " << t.filesMatching << " of " << t.filesCompared << " workbooks and "
               << t.sheetsMatching << " of " << t.sheetsCompared << " sheets match in every cell\n";
-    for (const auto& [category, places] : t.differences) {
-        std::cout << "  " << category << ": " << places.size() << "\n";
-        const size_t shown = std::getenv("XLS_CORPUS_VERBOSE") ? places.size() : 8;
-        for (size_t i = 0; i < std::min<size_t>(places.size(), shown); ++i) {
-            std::cout << "    " << places[i] << "\n";
-        }
-    }
+    printDifferences(t.differences, "XLS_CORPUS_VERBOSE", 8);
 }
 
 TEST(Corpus, EveryWorkbookOpensOrIsRefusedAndMatchesTheOracle) {
@@ -523,7 +477,7 @@ struct CsvTally {
     size_t agreeing = 0;
     size_t narrowed = 0;  // agreeing at the precision Excel's narrower General shows
     size_t sheets = 0;
-    std::map<std::string, std::vector<std::string>> differences;
+    Differences differences;
 };
 
 // Excel's General format shows a number in at most 11 characters, rounding
@@ -640,13 +594,7 @@ TEST(Corpus, GeneralNumbersAndTextAgreeWithExcelsCsvExports) {
               << "%; " << t.narrowed << " numbers at the fewer digits Excel's General shows) over "
               << t.sheets << " sheets; " << unreadable
               << " exports not compared (workbook refused: a real password)\n";
-    for (const auto& [kind, places] : t.differences) {
-        std::cout << "  " << kind << ": " << places.size() << "\n";
-        const size_t shown = std::getenv("XLS_CORPUS_VERBOSE") ? places.size() : 8;
-        for (size_t i = 0; i < std::min(places.size(), shown); ++i) {
-            std::cout << "    " << places[i] << "\n";
-        }
-    }
+    printDifferences(t.differences, "XLS_CORPUS_VERBOSE", 8);
     // Formula results may differ: Excel recalculated them (in its own
     // locale) before exporting, and the file holds the writer's results.
     for (const auto& [kind, places] : t.differences) {

@@ -12,12 +12,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 
+#include "tests/xls/corpus_util.h"
 #include "tests/xls/mini_json.h"
 #include "tests/xls/test_util.h"
 #include "xls/render.h"
@@ -69,24 +68,12 @@ const std::map<std::string, std::string> kOnlyOurs = {
 const std::set<std::string> kRefusedByDesign = {"poi__duplicate-filename.xlsx",
                                                 "poi__duplicate-filename-case-insensitive.xlsx"};
 
-std::map<std::string, std::map<std::string, std::string>> readManifest() {
-    std::map<std::string, std::map<std::string, std::string>> rows;
-    std::ifstream in(kCorpus / "MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line);
-    std::vector<std::string> header;
-    std::stringstream hs(line);
-    for (std::string f; std::getline(hs, f, '\t');) {
-        header.push_back(f);
-    }
-    while (std::getline(in, line)) {
-        std::stringstream ss(line);
-        std::map<std::string, std::string> row;
-        size_t i = 0;
-        for (std::string f; std::getline(ss, f, '\t') && i < header.size(); ++i) {
-            row[header[i]] = f;
-        }
-        rows[row["file"]] = row;
+// The manifest's rows by file name.
+std::map<std::string, ManifestRow> readManifest() {
+    std::map<std::string, ManifestRow> rows;
+    for (ManifestRow& row : readManifestRows(kCorpus / "MANIFEST.tsv")) {
+        const std::string file = row["file"];
+        rows[file] = std::move(row);
     }
     return rows;
 }
@@ -107,28 +94,9 @@ std::string readGzip(const fs::path& p) {
 
 Json readOracle(const std::string& name) {
     const fs::path plain = kCorpus / "oracle" / (name + ".json");
-    std::string text;
-    if (fs::exists(plain)) {
-        std::ifstream in(plain, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        text = ss.str();
-    } else {
-        text = readGzip(kCorpus / "oracle" / (name + ".json.gz"));
-    }
-    return JsonParser(text).parse();
-}
-
-std::string cellName(uint32_t r, uint32_t c) {
-    std::string col;
-    for (uint32_t n = c + 1; n > 0; n = (n - 1) / 26) {
-        col.insert(col.begin(), static_cast<char>('A' + (n - 1) % 26));
-    }
-    return col + std::to_string(r + 1);
-}
-
-bool isDateKind(xls::CellType t) {
-    return t == xls::CellType::Date || t == xls::CellType::Time || t == xls::CellType::DateTime;
+    return JsonParser(fs::exists(plain) ? readText(plain)
+                                        : readGzip(kCorpus / "oracle" / (name + ".json.gz")))
+        .parse();
 }
 
 // The _xHHHH_ escapes of a string decoded, as the reader does.
@@ -156,7 +124,7 @@ struct Tally {
     size_t sheetsMatching = 0;
     size_t filesCompared = 0;
     size_t filesRead = 0;
-    std::map<std::string, std::vector<std::string>> differences;
+    Differences differences;
     std::vector<std::string> outcomeErrors;
     std::map<std::string, size_t> refusals;  // error kind -> files
 };
@@ -310,11 +278,7 @@ void compareBook(const std::string& name, const xls::Workbook& book, const Json&
             continue;
         }
         ++t.sheetsCompared;
-        const size_t before = t.matched + t.extraCells;
-        size_t differencesBefore = 0;
-        for (const auto& [c, places] : t.differences) {
-            differencesBefore += places.size();
-        }
+        const size_t differencesBefore = countDifferences(t.differences);
         const Json& cells = s.at("cells");
         t.oracleCells += cells.items.size();
         try {
@@ -322,12 +286,7 @@ void compareBook(const std::string& name, const xls::Workbook& book, const Json&
         } catch (const xls::Error& e) {
             t.differences["sheet-refused"].push_back(where + ": " + e.what());
         }
-        size_t differencesAfter = 0;
-        for (const auto& [c, places] : t.differences) {
-            differencesAfter += places.size();
-        }
-        (void)before;
-        t.sheetsMatching += differencesAfter == differencesBefore ? 1U : 0U;
+        t.sheetsMatching += countDifferences(t.differences) == differencesBefore ? 1U : 0U;
     }
 }
 
@@ -356,7 +315,7 @@ const char* kindName(xls::ErrorKind k) {
 // The refusals a file's kind calls for; empty when it must open. A file
 // openpyxl could not read may open here (it refuses small damage) or be
 // refused as damaged.
-std::set<xls::ErrorKind> allowedErrors(const std::map<std::string, std::string>& row) {
+std::set<xls::ErrorKind> allowedErrors(const ManifestRow& row) {
     using K = xls::ErrorKind;
     const std::string kind = row.at("kind");
     const std::string oracle = row.at("oracle");
@@ -389,17 +348,7 @@ void printReport(const Tally& t) {
     for (const auto& [kind, n] : t.refusals) {
         std::cout << "  refused as " << kind << ": " << n << "\n";
     }
-    for (const auto& [category, places] : t.differences) {
-        std::cout << "  " << category << ": " << places.size();
-        if (const auto e = kExplained.find(category); e != kExplained.end()) {
-            std::cout << " (" << e->second << ")";
-        }
-        std::cout << "\n";
-        const size_t shown = std::getenv("XLSX_CORPUS_VERBOSE") != nullptr ? places.size() : 6;
-        for (size_t i = 0; i < std::min(places.size(), shown); ++i) {
-            std::cout << "    " << places[i] << "\n";
-        }
-    }
+    printDifferences(t.differences, "XLSX_CORPUS_VERBOSE", 6, kExplained);
 }
 
 TEST(XlsxCorpus, EveryPackageOpensOrIsRefusedAndMatchesTheOracle) {
