@@ -602,6 +602,28 @@ std::shared_ptr<Sheet::Data> newSheetData(const Workbook::Data& book) {
     return data;
 }
 
+// Fills `data` by `read` without the workbook's lock, so that other sheets
+// are read meanwhile, then keeps the sheet, or the error that refused it,
+// for every later reader. `lock` holds the workbook's lock on entry and on
+// return.
+template <typename Read>
+std::shared_ptr<const Sheet::Data> readUnlockedAndKeep(std::unique_lock<std::mutex>& lock,
+                                                       Workbook::Data::ParsedSheets& parsed,
+                                                       size_t index,
+                                                       std::shared_ptr<Sheet::Data> data,
+                                                       const Read& read) {
+    lock.unlock();
+    try {
+        read();
+    } catch (const Error& e) {
+        lock.lock();
+        parsed.failures.emplace(index, e.what());
+        throw;
+    }
+    lock.lock();
+    return parsed.sheets.emplace(index, std::move(data)).first->second;
+}
+
 }  // namespace
 
 // A large sheet read alone gives its bytes back as the parser leaves them,
@@ -619,36 +641,18 @@ std::shared_ptr<const Sheet::Data> parseSheet(const Workbook::Data& book, size_t
         damaged(failed->second);
     }
     if (book.readSheet) {
-        lock.unlock();
         auto data = newSheetData(book);
-        try {
-            book.readSheet(index, *data);
-        } catch (const Error& e) {
-            lock.lock();
-            parsed.failures.emplace(index, e.what());
-            throw;
-        }
-        lock.lock();
-        return parsed.sheets.emplace(index, std::move(data)).first->second;
+        return readUnlockedAndKeep(lock, parsed, index, data,
+                                   [&] { book.readSheet(index, *data); });
     }
     const size_t offset = sheetOffset(book, index);
     const size_t bytes = sheetBytes(book, offset);
     auto data = newSheetData(book);
     SheetParser parser(book, *data, bytes);
     if (bytes < kReleaseAtLeast || !readAlone(book, index, offset, bytes)) {
-        // Parsed without the lock, so that other sheets are read meanwhile,
-        // then kept: a client that reads many tables of one sheet (its
-        // defined names, SQLColumns over the workbook) parses it once.
-        lock.unlock();
-        try {
-            parser.run(offset);
-        } catch (const Error& e) {
-            lock.lock();
-            parsed.failures.emplace(index, e.what());
-            throw;
-        }
-        lock.lock();
-        return parsed.sheets.emplace(index, std::move(data)).first->second;
+        // Kept: a client that reads many tables of one sheet (its defined
+        // names, SQLColumns over the workbook) parses it once.
+        return readUnlockedAndKeep(lock, parsed, index, data, [&] { parser.run(offset); });
     }
     parser.releaseUpTo(offset + bytes);
     try {
