@@ -28,23 +28,13 @@ std::u16string utf16(std::string_view utf8) {
     std::u16string out;
     // Names are short; the escapes of cell text do not apply to them.
     for (size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        const size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-        if (i + len > utf8.size()) {
+        size_t len = 0;
+        const uint32_t cp = decodeUtf8At(utf8, i, len);
+        if (len == 0) {
             break;
         }
-        uint32_t cp = len == 1 ? c : c & (len == 4 ? 0x07U : len == 3 ? 0x0FU : 0x1FU);
-        for (size_t k = 1; k < len; ++k) {
-            cp = (cp << 6U) | (static_cast<unsigned char>(utf8[i + k]) & 0x3FU);
-        }
         i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10U)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FFU)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        appendUtf16(cp, out);
     }
     return out;
 }

@@ -393,8 +393,6 @@ void parseXml(std::string_view xml, std::string_view partName, XmlHandler& handl
     session.feedCopy(xml, true);
 }
 
-namespace {
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -407,6 +405,8 @@ int hexDigit(char c) {
     }
     return -1;
 }
+
+namespace {
 
 // The unit of an _xHHHH_ escape at s[i], or -1.
 int32_t escapeAt(std::string_view s, size_t i) {
@@ -444,26 +444,16 @@ bool appendSpreadsheetText(std::string_view s, std::u16string& out, size_t limit
             }
             continue;
         }
-        // Expat hands over well-formed UTF-8.
-        const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-        if (i + len > s.size()) {
+        size_t len = 0;
+        const uint32_t cp = decodeUtf8At(s, i, len);
+        if (len == 0) {
             break;
         }
-        uint32_t cp = c & (len == 4 ? 0x07U : len == 3 ? 0x0FU : 0x1FU);
-        for (size_t k = 1; k < len; ++k) {
-            cp = (cp << 6U) | (static_cast<unsigned char>(s[i + k]) & 0x3FU);
-        }
         i += len;
-        if (cp >= 0x10000) {
-            if (out.size() + 2 > limit) {
-                return false;
-            }
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10U)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FFU)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
+        if (cp >= 0x10000 && out.size() + 2 > limit) {
+            return false;
         }
+        appendUtf16(cp, out);
     }
     return true;
 }
