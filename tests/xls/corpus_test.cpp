@@ -57,15 +57,8 @@ std::string render(double v) {
     return utf8(s);
 }
 
-struct Tally {
-    size_t oracleCells = 0;
-    size_t matched = 0;
-    size_t filesCompared = 0;
+struct Tally : CorpusTally {
     size_t filesMatching = 0;
-    size_t sheetsCompared = 0;
-    size_t sheetsMatching = 0;
-    Differences differences;
-    std::vector<std::string> outcomeErrors;
 };
 
 // Compares one oracle cell with ours; returns the difference category or "".
@@ -76,13 +69,7 @@ std::string compareCell(const xls::Sheet& sheet, bool date1904, const Json& cell
     const std::string& type = cell.items[2].text;
     const Json& value = cell.items[3];
     const xls::Cell* ours = findCell(sheet, row, col);
-    std::u16string text;
-    if (ours) {
-        sheet.text(*ours, text);
-        // Column sizes are measured without rendering.
-        EXPECT_EQ(sheet.textLength(*ours), text.size()) << utf8(text);
-    }
-    const std::string got = ours ? utf8(text) : "<empty>";
+    const std::string got = shownText(sheet, ours);
     std::string want;
     if (type == "text") {
         want = value.text;

@@ -1,7 +1,9 @@
 // Helpers shared by the readers' walks over the corpora of real workbooks:
-// the manifest's rows, a file's text, a cell's A1 name, and the report of
-// differences from the independent reader, by category.
+// the manifest's rows, a file's text, a cell's A1 name and shown text, the
+// tally, and the report of differences from the independent reader.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -15,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/xls/test_util.h"
 #include "xls/types.h"
+#include "xls/workbook.h"
 
 namespace xls_test {
 
@@ -63,12 +67,36 @@ inline std::string cellName(uint32_t r, uint32_t c) {
     return col + std::to_string(r + 1);
 }
 
+// Our cell's text as the driver shows it, or "<empty>" for no cell; checks
+// that the length columns are sized by (measured without rendering) is the
+// text's.
+inline std::string shownText(const xls::Sheet& sheet, const xls::Cell* cell) {
+    if (cell == nullptr) {
+        return "<empty>";
+    }
+    std::u16string text;
+    sheet.text(*cell, text);
+    EXPECT_EQ(sheet.textLength(*cell), text.size()) << utf8(text);
+    return utf8(text);
+}
+
 inline bool isDateKind(xls::CellType t) {
     return t == xls::CellType::Date || t == xls::CellType::Time || t == xls::CellType::DateTime;
 }
 
 // Differences from the independent reader: category -> the places seen.
 using Differences = std::map<std::string, std::vector<std::string>>;
+
+// What a walk over a corpus counts, and what it found wrong.
+struct CorpusTally {
+    size_t oracleCells = 0;
+    size_t matched = 0;
+    size_t filesCompared = 0;
+    size_t sheetsCompared = 0;
+    size_t sheetsMatching = 0;
+    Differences differences;
+    std::vector<std::string> outcomeErrors;
+};
 
 inline size_t countDifferences(const Differences& differences) {
     size_t n = 0;

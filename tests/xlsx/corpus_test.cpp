@@ -116,16 +116,9 @@ std::string unescaped(const std::string& s) {
     return out;
 }
 
-struct Tally {
-    size_t oracleCells = 0;
-    size_t matched = 0;
+struct Tally : CorpusTally {
     size_t extraCells = 0;
-    size_t sheetsCompared = 0;
-    size_t sheetsMatching = 0;
-    size_t filesCompared = 0;
     size_t filesRead = 0;
-    Differences differences;
-    std::vector<std::string> outcomeErrors;
     std::map<std::string, size_t> refusals;  // error kind -> files
 };
 
@@ -137,12 +130,7 @@ std::string compareCell(const xls::Sheet& sheet, bool date1904, const Json& cell
     const std::string& type = cell.items[2].text;
     const Json& value = cell.items[3];
     const xls::Cell* ours = findCell(sheet, row, col);
-    std::u16string text;
-    if (ours != nullptr) {
-        sheet.text(*ours, text);
-        EXPECT_EQ(sheet.textLength(*ours), text.size()) << utf8(text);
-    }
-    const std::string got = ours != nullptr ? utf8(text) : "<empty>";
+    const std::string got = shownText(sheet, ours);
     std::string want;
     if (type == "s") {
         want = value.text;
