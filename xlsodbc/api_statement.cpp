@@ -33,8 +33,8 @@ std::unique_ptr<ResultSet> runQuery(Statement& s, const std::vector<sql::Value>&
         Running& operator=(const Running&) = delete;
         Statement& s;
     } running(s);
-    return engineResult(s.connection.tables->shown(s.query->run(values, s.control, s.maxRows),
-                                                   s.query->columnOrigins()));
+    return s.connection.tables->result(s.query->run(values, s.control, s.maxRows),
+                                       s.query->columnOrigins());
 }
 
 std::unique_ptr<ResultSet> describedOnly(const sql::Query& query) {

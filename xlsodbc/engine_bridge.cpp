@@ -5,6 +5,7 @@
 #include "xlsodbc/text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 
 namespace xlsodbc {
@@ -138,6 +139,15 @@ public:
         }
     }
 
+    // What every value of each column is (a pass over the table).
+    std::vector<Grid::Kind> kinds() {
+        std::vector<Grid::Kind> kinds;
+        for (const Grid::Extent& extent : m_grid->longestTexts(m_firstDataRow)) {
+            kinds.push_back(extent.kind);
+        }
+        return kinds;
+    }
+
     // The column named `name`; nullopt when there is none.
     [[nodiscard]] std::optional<uint16_t> columnIndex(std::u16string_view name) const {
         const auto found = std::find(m_columns.begin(), m_columns.end(), name);
@@ -187,7 +197,9 @@ private:
 // An engine result as a grid.
 class EngineGrid final : public Grid {
 public:
-    explicit EngineGrid(sql::TextTable table) : m_table(std::move(table)) {}
+    // `kinds`: what every value of each column is (empty: all text).
+    explicit EngineGrid(sql::TextTable table, std::vector<Kind> kinds = {})
+        : m_table(std::move(table)), m_kinds(std::move(kinds)) {}
     [[nodiscard]] uint32_t rowCount() const override { return m_table.rowCount(); }
     [[nodiscard]] uint16_t columnCount() const override {
         return static_cast<uint16_t>(m_table.columns().size());
@@ -196,11 +208,59 @@ public:
     std::optional<std::u16string_view> field(uint16_t col) override {
         return m_table.cell(m_row, col);
     }
+    std::vector<Extent> longestTexts(uint32_t fromRow) override {
+        std::vector<Extent> longest = Grid::longestTexts(fromRow);
+        for (size_t c = 0; c < longest.size() && c < m_kinds.size(); ++c) {
+            longest[c].kind = m_kinds[c];
+        }
+        return longest;
+    }
 
 private:
     sql::TextTable m_table;
+    std::vector<Kind> m_kinds;
     uint32_t m_row = 0;
 };
+
+// True when `text` is a value of that kind as the contract writes it, so
+// that a typed column's texts convert to its type.
+bool isOfKind(std::u16string_view text, Grid::Kind kind) {
+    const auto digits = [&](size_t from, size_t count) {
+        return text.size() >= from + count &&
+               std::all_of(text.begin() + static_cast<ptrdiff_t>(from),
+                           text.begin() + static_cast<ptrdiff_t>(from + count),
+                           [](char16_t c) { return c >= u'0' && c <= u'9'; });
+    };
+    const auto isDate = [&] {
+        return digits(0, 4) && text[4] == u'-' && digits(5, 2) && text[7] == u'-' && digits(8, 2);
+    };
+    switch (kind) {
+        case Grid::Kind::Number: {
+            std::string ascii;
+            for (const char16_t c : text) {
+                if (c > 0x7F) {
+                    return false;
+                }
+                ascii += static_cast<char>(c);
+            }
+            double value = 0;
+            const auto [end, error] =
+                std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+            return error == std::errc() && end == ascii.data() + ascii.size();
+        }
+        case Grid::Kind::Date:
+            return text.size() == 10 && isDate();
+        case Grid::Kind::DateTime:
+            return (text.size() == 10 && isDate()) ||
+                   (text.size() == 19 && isDate() && text[10] == u' ' && digits(11, 2) &&
+                    text[13] == u':' && digits(14, 2) && text[16] == u':' && digits(17, 2));
+        case Grid::Kind::Boolean:
+            return text == u"TRUE" || text == u"FALSE";
+        case Grid::Kind::Text:
+            return true;
+    }
+    return false;
+}
 
 // A statement as a message quotes it: escaped, and its middle left out
 // past 200 bytes.
@@ -238,53 +298,74 @@ std::unique_ptr<sql::SourceTable> WorkbookTables::open(std::u16string_view name)
                                        m_source.firstRowHasNames);
 }
 
-sql::TextTable WorkbookTables::shown(sql::TextTable result,
-                                     const std::vector<std::optional<sql::ColumnOrigin>>& origins) {
-    if (m_source.workbook.options().values != Values::Displayed) {
-        return result;
+std::unique_ptr<ResultSet> WorkbookTables::result(
+    sql::TextTable table, const std::vector<std::optional<sql::ColumnOrigin>>& origins) {
+    const ReadOptions options = m_source.workbook.options();
+    if (options.values != Values::Displayed && !options.detectTypes) {
+        return engineResult(std::move(table));
     }
-    // The keys are views into `result`, which stays unchanged meanwhile.
-    std::vector<ShownTexts> shownTexts(origins.size());
+    const uint32_t rows = table.rowCount();
+    const size_t columnCount = std::min(origins.size(), table.columns().size());
+    // The keys are views into `table`, which stays unchanged meanwhile.
+    std::vector<ShownTexts> shownTexts(columnCount);
+    std::vector<Grid::Kind> kinds(columnCount, Grid::Kind::Text);
     // The result columns each table passes through, so that a table is
     // opened and read once.
     std::map<std::u16string_view, std::vector<size_t>> byTable;
-    for (size_t c = 0; c < origins.size() && c < result.columns().size(); ++c) {
+    for (size_t c = 0; c < columnCount; ++c) {
         if (origins[c]) {
             byTable[origins[c]->table].push_back(c);
         }
     }
-    bool any = false;
+    bool shown = false;
     for (const auto& [name, resultColumns] : byTable) {
         const std::unique_ptr<sql::SourceTable> source = open(name);
-        auto* table = dynamic_cast<GridTable*>(source.get());
-        if (table == nullptr) {
+        auto* grid = dynamic_cast<GridTable*>(source.get());
+        if (grid == nullptr) {
             continue;
         }
+        // Types first: a typed column reads its contract texts.
+        const std::vector<Grid::Kind> sourceKinds =
+            options.detectTypes ? grid->kinds() : std::vector<Grid::Kind>();
         std::vector<std::pair<uint16_t, ShownTexts*>> columns;
         for (const size_t c : resultColumns) {
-            const auto column = table->columnIndex(origins[c]->column);
+            const auto column = grid->columnIndex(origins[c]->column);
             if (!column) {
                 continue;
             }
-            shownTexts[c] = ShownTexts(result.rowCount());
-            for (uint32_t row = 0; row < result.rowCount(); ++row) {
-                if (const auto text = result.cell(row, c)) {
-                    shownTexts[c].add(row, *text);
-                }
+            if (*column < sourceKinds.size()) {
+                kinds[c] = sourceKinds[*column];
             }
-            columns.emplace_back(*column, &shownTexts[c]);
+            if (options.values == Values::Displayed) {
+                shownTexts[c] = ShownTexts(rows);
+                for (uint32_t row = 0; row < rows; ++row) {
+                    if (const auto text = table.cell(row, c)) {
+                        shownTexts[c].add(row, *text);
+                    }
+                }
+                columns.emplace_back(*column, &shownTexts[c]);
+            }
         }
-        table->showAsGrid(columns);
-        any = any || !columns.empty();
+        grid->showAsGrid(columns);
+        shown = shown || !columns.empty();
     }
-    if (!any) {
-        return result;
+    // A column keeps its source's type only when each of its values has it
+    // (the later selects of a UNION may bring others).
+    for (size_t c = 0; c < columnCount; ++c) {
+        for (uint32_t row = 0; row < rows && kinds[c] != Grid::Kind::Text; ++row) {
+            if (const auto text = table.cell(row, c); text && !isOfKind(*text, kinds[c])) {
+                kinds[c] = Grid::Kind::Text;
+            }
+        }
     }
-    sql::TextTable out(result.columns());
-    for (uint32_t row = 0; row < result.rowCount(); ++row) {
-        for (size_t c = 0; c < result.columns().size(); ++c) {
-            const auto text = result.cell(row, c);
-            const ShownTexts::Shown* entry = shownTexts[c].atRow(row);
+    if (!shown) {
+        return engineResult(std::move(table), std::move(kinds));
+    }
+    sql::TextTable out(table.columns());
+    for (uint32_t row = 0; row < rows; ++row) {
+        for (size_t c = 0; c < table.columns().size(); ++c) {
+            const auto text = table.cell(row, c);
+            const ShownTexts::Shown* entry = c < columnCount ? shownTexts[c].atRow(row) : nullptr;
             const auto& cell = entry != nullptr ? entry->text : text;
             if (cell) {
                 out.add(*cell);
@@ -293,7 +374,7 @@ sql::TextTable WorkbookTables::shown(sql::TextTable result,
             }
         }
     }
-    return out;
+    return engineResult(std::move(out), std::move(kinds));
 }
 
 void WorkbookTables::missing(std::u16string_view name) {
@@ -333,13 +414,14 @@ void rethrowEngineError(const sql::Error& e, std::u16string_view statement) {
                       std::string("The statement failed: ") + e.what() + where);
 }
 
-std::unique_ptr<ResultSet> engineResult(sql::TextTable table) {
+std::unique_ptr<ResultSet> engineResult(sql::TextTable table, std::vector<Grid::Kind> kinds) {
     std::vector<ColumnInfo> columns;
     for (const std::u16string& name : table.columns()) {
         columns.push_back(ColumnInfo{name, SQL_WVARCHAR, 1, 1, SQL_NULLABLE});
     }
     return std::make_unique<ResultSet>(
-        std::move(columns), std::make_unique<EngineGrid>(std::move(table)), 0, false, u"");
+        std::move(columns), std::make_unique<EngineGrid>(std::move(table), std::move(kinds)), 0,
+        false, u"");
 }
 
 std::unique_ptr<ResultSet> unexecutedResult(const std::vector<std::u16string>& names) {

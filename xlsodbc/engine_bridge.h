@@ -24,13 +24,14 @@ public:
     explicit WorkbookTables(CatalogSource source) : m_source(source) {}
     std::unique_ptr<sql::SourceTable> open(std::u16string_view name) override;
     [[noreturn]] void missing(std::u16string_view name) override;
-    // A result as the workbook's options say: unchanged, or, where numbers
-    // read as their formats show them, each value that a column of the
-    // result passes through from a table's column written as the first
-    // cell of that column with that value shows it. Computed values keep
-    // the engine's texts.
-    sql::TextTable shown(sql::TextTable result,
-                         const std::vector<std::optional<sql::ColumnOrigin>>& origins);
+    // An engine result as a result set, as the workbook's options say.
+    // Values=Displayed: each value that a column of the result passes
+    // through from a table's column is written as the first number or date
+    // cell of that column with that value shows it; computed values keep
+    // the engine's texts. Types=Detected: such a column is described as its
+    // table's column is, when each of its values has that type.
+    std::unique_ptr<ResultSet> result(sql::TextTable table,
+                                      const std::vector<std::optional<sql::ColumnOrigin>>& origins);
 
 private:
     CatalogSource m_source;
@@ -39,8 +40,9 @@ private:
 // Runs `body`, turning the engine's errors into DriverError.
 [[noreturn]] void rethrowEngineError(const sql::Error& e, std::u16string_view statement);
 
-// A result set over an engine result: every column nullable text.
-std::unique_ptr<ResultSet> engineResult(sql::TextTable table);
+// A result set over an engine result: every column nullable, text unless
+// `kinds` says what every value of it is.
+std::unique_ptr<ResultSet> engineResult(sql::TextTable table, std::vector<Grid::Kind> kinds = {});
 
 // The description of a statement with parameters before it is executed:
 // its columns, each as wide as a cell's longest text.

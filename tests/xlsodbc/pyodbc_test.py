@@ -136,6 +136,17 @@ assert frame["Day"].tolist()[:2] == ["2024-01-15", "2024-02-29 13:45:00"], frame
 dates = pandas.read_sql("select * from [Sheet1$D1:D3]", typed)
 assert str(dates["Day"].dtype).startswith("datetime64"), dates.dtypes
 assert [str(d) for d in dates["Day"]] == ["2024-01-15 00:00:00", "2024-02-29 13:45:00"], dates["Day"].tolist()
+# A statement the engine runs keeps the types of the columns it passes through.
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore")  # pandas prefers SQLAlchemy to a DBAPI connection
+    typed_sales = pyodbc.connect("DRIVER={Velkor Excel Driver (*.xls)};DBQ=%s;Types=Detected"
+                                 % os.path.join(fixtures, "xlwt_sql.xls"))
+    picked = pandas.read_sql("SELECT Region, Units, Day FROM [Sales$] WHERE Units > ? ORDER BY Units",
+                             typed_sales, params=[3])
+assert [str(t) for t in picked.dtypes] == ["object", "float64", "datetime64[ns]"], picked.dtypes
+assert picked["Units"].tolist() == [4.0, 7.0, 10.0], picked
+assert [str(d) for d in picked["Day"]] == ["2024-03-01 00:00:00", "2023-12-31 00:00:00",
+                                           "2024-01-15 00:00:00"], picked["Day"].tolist()
 tcur = typed.cursor()
 described = {d[0]: d[1] for d in tcur.execute("select * from [Sheet1$]").description}
 listed = {c.column_name: c.type_name for c in tcur.columns(table="Sheet1$")}

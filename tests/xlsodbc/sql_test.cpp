@@ -194,6 +194,43 @@ TEST_F(Sql, DisplayedValuesShowOnlyWhatPassesThrough) {
             {s("2.00"), s("1")}, {s("1.50"), s("2")}, {s("0.50"), s("1")}, {s("0.25"), s("2")}}));
 }
 
+// With Types=Detected a column passed through keeps its table column's
+// type while each of its values has it; computed columns, and a column a
+// UNION fills from elsewhere, stay text.
+TEST_F(Sql, DetectedTypesFollowWhatPassesThrough) {
+    Conn typed(env);
+    ASSERT_TRUE(SQL_SUCCEEDED(typed.connect(connectionString(kSql, "Types=Detected"))));
+    const auto types = [&](const std::string& statement) {
+        Stmt stmt(typed);
+        EXPECT_TRUE(SQL_SUCCEEDED(stmt.exec(statement)))
+            << statement << ": " << describe(SQL_HANDLE_STMT, stmt.handle);
+        SQLSMALLINT count = 0;
+        SQLNumResultCols(stmt.handle, &count);
+        std::vector<SQLSMALLINT> found;
+        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(count); ++c) {
+            SQLSMALLINT type = 0;
+            SQLDescribeColW(stmt.handle, c, nullptr, 0, nullptr, &type, nullptr, nullptr, nullptr);
+            found.push_back(type);
+        }
+        return found;
+    };
+    EXPECT_EQ(types("select Units, Price * 2, Day, Paid, Region, Product from Sales$ s "
+                    "where Units > 1 order by Day"),
+              (std::vector<SQLSMALLINT>{SQL_DOUBLE, SQL_WVARCHAR, SQL_TYPE_TIMESTAMP, SQL_BIT,
+                                        SQL_WVARCHAR, SQL_WVARCHAR}));
+    EXPECT_EQ(types("select Units from Sales$ union all select Region from Regions$"),
+              std::vector<SQLSMALLINT>{SQL_WVARCHAR});
+    EXPECT_EQ(types("select Units from Sales$ union all select Units + 1 from Sales$"),
+              std::vector<SQLSMALLINT>{SQL_DOUBLE});
+    // The values read as that type.
+    Stmt stmt(typed);
+    ASSERT_TRUE(SQL_SUCCEEDED(stmt.exec("select Price from Sales$ where Units = 4")));
+    ASSERT_EQ(SQLFetch(stmt.handle), SQL_SUCCESS);
+    double price = 0;
+    ASSERT_EQ(SQLGetData(stmt.handle, 1, SQL_C_DOUBLE, &price, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(price, 0.25);
+}
+
 TEST_F(Sql, QueryBuilderFormsAndColumnNames) {
     const Table bob{{s("SOUTH"), s("Bob")}};
     EXPECT_EQ(run("SELECT * FROM `Regions$` `Regions$` WHERE `Regions$`.`Manager` = 'Bob'"), bob);
