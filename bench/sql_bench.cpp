@@ -13,56 +13,15 @@
 //
 // The default workbook is bench/cache/wide.xls (65,535 rows x 26 mixed
 // columns; bench/make_workbooks.py writes it), its sheet wide$.
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include "odbc_bench.h"
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <stdexcept>
 #include <string>
-#include <vector>
-
-#include <unistd.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-    if (SQL_SUCCEEDED(rc)) {
-        return;
-    }
-    SQLCHAR state[6] = {}, message[1024] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length);
-    throw std::runtime_error(std::string(what) + ": " + reinterpret_cast<char*>(state) + " " +
-                             reinterpret_cast<char*>(message));
-}
-
-struct Connection {
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
-
-    explicit Connection(const std::string& workbook) {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        std::string cs = "DRIVER={Velkor Excel Driver (*.xls)};DSN='';DBQ=" + workbook;
-        check(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS,
-                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-              SQL_HANDLE_DBC, dbc, "connect");
-    }
-    ~Connection() {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-};
+using bench::Clock;
+using bench::Connection;
 
 struct Run {
     double executeMs = 0;
@@ -76,23 +35,15 @@ Run run(const Connection& c, const std::string& sql) {
     SQLAllocHandle(SQL_HANDLE_STMT, c.dbc, &s);
     Run r;
     const auto start = Clock::now();
-    check(SQLExecDirect(s, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS),
-          SQL_HANDLE_STMT, s, sql.c_str());
+    bench::check(
+        SQLExecDirect(s, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS),
+        SQL_HANDLE_STMT, s, sql.c_str());
     SQLSMALLINT columns = 0;
     SQLNumResultCols(s, &columns);
-    r.executeMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::vector<SQLWCHAR> buffer(4096);
+    r.executeMs = bench::millisecondsSince(start);
     const auto fetchStart = Clock::now();
-    while (SQLFetch(s) == SQL_SUCCESS) {
-        ++r.rows;
-        for (SQLUSMALLINT col = 1; col <= static_cast<SQLUSMALLINT>(columns); ++col) {
-            SQLLEN ind = 0;
-            SQLGetData(s, col, SQL_C_WCHAR, buffer.data(),
-                       static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
-            r.checksum += ind == SQL_NULL_DATA ? 0 : static_cast<size_t>(ind);
-        }
-    }
-    r.fetchMs = std::chrono::duration<double, std::milli>(Clock::now() - fetchStart).count();
+    r.rows = bench::readEveryField(s, static_cast<SQLUSMALLINT>(columns), r.checksum);
+    r.fetchMs = bench::millisecondsSince(fetchStart);
     SQLFreeHandle(SQL_HANDLE_STMT, s);
     return r;
 }
@@ -124,16 +75,11 @@ void measure(const std::string& workbook, const char* name, const std::string& s
 }  // namespace
 
 int main(int argc, char** argv) {
-    setenv("ODBCSYSINI", TABROOK_BUILD_ETC, 0);
-    const std::string workbook =
-        argc > 1 ? argv[1] : std::string(TABROOK_BENCH_DIR) + "/cache/wide.xls";
-    if (argc < 2 && access(workbook.c_str(), R_OK) != 0) {
-        std::fprintf(stderr,
-                     "sql_bench: %s is missing; write it with /usr/bin/python3 "
-                     "bench/make_workbooks.py\n",
-                     workbook.c_str());
+    const auto argument = bench::workbookArgument(argc, argv, "sql_bench");
+    if (!argument) {
         return 1;
     }
+    const std::string& workbook = *argument;
     const std::string t = "[" + std::string(argc > 2 ? argv[2] : "wide$") + "]";
     // The same sheet under a second name is a second table to the engine.
     const std::string range = "[" + std::string(argc > 2 ? argv[2] : "wide$") + "A1:Z65536]";

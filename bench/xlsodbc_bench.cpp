@@ -9,57 +9,18 @@
 // The default workbook is bench/cache/wide.xls (65,535 rows x 26 mixed
 // columns; bench/make_workbooks.py writes it). ODBCSYSINI defaults to the
 // build tree's etc/ so that the driver manager finds the built driver.
-#include <sql.h>
-#include <sqlext.h>
-#include <sqlucode.h>
+#include "odbc_bench.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-    if (SQL_SUCCEEDED(rc)) {
-        return;
-    }
-    SQLCHAR state[6] = {}, message[1024] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length);
-    throw std::runtime_error(std::string(what) + ": " + reinterpret_cast<char*>(state) + " " +
-                             reinterpret_cast<char*>(message));
-}
-
-struct Connection {
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
-
-    explicit Connection(const std::string& workbook, const std::string& settings = "") {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        std::string cs = "DRIVER={Velkor Excel Driver (*.xls)};DSN='';DBQ=" + workbook + settings;
-        check(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS,
-                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-              SQL_HANDLE_DBC, dbc, "connect");
-    }
-    ~Connection() {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-};
+using bench::check;
+using bench::Clock;
+using bench::Connection;
 
 struct Statement {
     SQLHSTMT handle = SQL_NULL_HSTMT;
@@ -104,25 +65,16 @@ void execute(Statement& s, const std::string& table, Run& run) {
         SQLULEN size = 0;
         SQLDescribeColW(s.handle, c, name, 256, &length, &type, &size, &digits, &nullable);
     }
-    run.executeMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    run.executeMs = bench::millisecondsSince(start);
 }
 
 Run getDataRun(const Connection& c, const std::string& table) {
     Statement s(c);
     Run run;
     execute(s, table, run);
-    std::vector<SQLWCHAR> buffer(4096);
     const auto start = Clock::now();
-    while (SQLFetch(s.handle) == SQL_SUCCESS) {
-        ++run.rows;
-        for (SQLUSMALLINT col = 1; col <= run.columns; ++col) {
-            SQLLEN ind = 0;
-            SQLGetData(s.handle, col, SQL_C_WCHAR, buffer.data(),
-                       static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
-            run.checksum += ind == SQL_NULL_DATA ? 0 : static_cast<size_t>(ind);
-        }
-    }
-    run.fetchMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    run.rows = bench::readEveryField(s.handle, run.columns, run.checksum);
+    run.fetchMs = bench::millisecondsSince(start);
     return run;
 }
 
@@ -153,7 +105,7 @@ Run blockRun(const Connection& c, const std::string& table, SQLULEN rowsetSize) 
             run.checksum += static_cast<size_t>(std::max<SQLLEN>(ind[col][0], 0));
         }
     }
-    run.fetchMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    run.fetchMs = bench::millisecondsSince(start);
     return run;
 }
 
@@ -182,16 +134,11 @@ Run bestOf(int times, F&& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    setenv("ODBCSYSINI", TABROOK_BUILD_ETC, 0);
-    const std::string workbook =
-        argc > 1 ? argv[1] : std::string(TABROOK_BENCH_DIR) + "/cache/wide.xls";
-    if (argc < 2 && access(workbook.c_str(), R_OK) != 0) {
-        std::fprintf(stderr,
-                     "xlsodbc_bench: %s is missing; write it with /usr/bin/python3 "
-                     "bench/make_workbooks.py\n",
-                     workbook.c_str());
+    const auto argument = bench::workbookArgument(argc, argv, "xlsodbc_bench");
+    if (!argument) {
         return 1;
     }
+    const std::string& workbook = *argument;
     try {
         const Connection c(workbook);
         const std::string table = argc > 2 ? argv[2] : firstTable(c);

@@ -132,45 +132,6 @@ const ColumnInfo& describedColumn(Statement& s, SQLUSMALLINT column) {
     return r.column(static_cast<uint16_t>(column - 1));
 }
 
-const char16_t* typeName(SQLSMALLINT type) {
-    switch (type) {
-        case SQL_SMALLINT:
-            return u"SMALLINT";
-        case SQL_INTEGER:
-            return u"INTEGER";
-        case SQL_DOUBLE:
-            return u"DOUBLE";
-        case SQL_TYPE_DATE:
-            return u"DATE";
-        case SQL_TYPE_TIMESTAMP:
-            return u"TIMESTAMP";
-        case SQL_BIT:
-            return u"BIT";
-        default:
-            return u"WVARCHAR";
-    }
-}
-
-// Octet length of a column's values in their SQL type's default C form.
-SQLLEN octetLength(const ColumnInfo& c) {
-    switch (c.sqlType) {
-        case SQL_SMALLINT:
-            return sizeof(SQLSMALLINT);
-        case SQL_INTEGER:
-            return sizeof(SQLINTEGER);
-        case SQL_DOUBLE:
-            return sizeof(SQLDOUBLE);
-        case SQL_TYPE_DATE:
-            return sizeof(SQL_DATE_STRUCT);
-        case SQL_TYPE_TIMESTAMP:
-            return sizeof(SQL_TIMESTAMP_STRUCT);
-        case SQL_BIT:
-            return 1;
-        default:
-            return static_cast<SQLLEN>(c.size * sizeof(SQLWCHAR));
-    }
-}
-
 std::optional<SQLLEN> numericAttribute(Statement& s, SQLUSMALLINT column, SQLUSMALLINT field) {
     if (field == SQL_DESC_COUNT || field == SQL_COLUMN_COUNT) {
         return describedResult(s).columnCount();

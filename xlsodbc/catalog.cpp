@@ -26,34 +26,7 @@ std::u16string number(long long n) {
     return u16(std::to_string(n));
 }
 
-// A detected column type (Types=Detected) as SQLColumns tells it: its name,
-// the bytes of its C form, its verbose type and date/time subcode.
-const char16_t* typedName(SQLSMALLINT type) {
-    switch (type) {
-        case SQL_DOUBLE:
-            return u"DOUBLE";
-        case SQL_TYPE_DATE:
-            return u"DATE";
-        case SQL_TYPE_TIMESTAMP:
-            return u"TIMESTAMP";
-        default:
-            return u"BIT";
-    }
-}
-
-long long octets(SQLSMALLINT type) {
-    switch (type) {
-        case SQL_DOUBLE:
-            return sizeof(SQLDOUBLE);
-        case SQL_TYPE_DATE:
-            return sizeof(SQL_DATE_STRUCT);
-        case SQL_TYPE_TIMESTAMP:
-            return sizeof(SQL_TIMESTAMP_STRUCT);
-        default:
-            return 1;
-    }
-}
-
+// A column type's verbose type (SQL_DATETIME for dates and timestamps).
 SQLSMALLINT verboseType(SQLSMALLINT type) {
     return type == SQL_TYPE_DATE || type == SQL_TYPE_TIMESTAMP ? SQL_DATETIME : type;
 }
@@ -313,9 +286,9 @@ std::unique_ptr<ResultSet> columnsResult(const CatalogSource& c, const ColumnsQu
                             number(odbc2 && col.sqlType == SQL_TYPE_DATE        ? SQL_DATE
                                    : odbc2 && col.sqlType == SQL_TYPE_TIMESTAMP ? SQL_TIMESTAMP
                                                                                 : col.sqlType),
-                            text ? u"WVARCHAR" : typedName(col.sqlType),
+                            typeName(col.sqlType),
                             number(size),
-                            number(text ? size * 2 : octets(col.sqlType)),
+                            number(octetLength(col)),
                             {},
                             {},
                             number(SQL_NULLABLE),

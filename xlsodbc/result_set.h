@@ -22,6 +22,12 @@ struct ColumnInfo {
     SQLSMALLINT nullable = SQL_NULLABLE;
 };
 
+// The name of an SQL type as the driver reports it (SQL_DESC_TYPE_NAME,
+// SQLColumns' TYPE_NAME): text is WVARCHAR.
+const char16_t* typeName(SQLSMALLINT type);
+// Octet length of a column's values in their SQL type's default C form.
+SQLLEN octetLength(const ColumnInfo& c);
+
 class ResultSet {
 public:
     // `sized` says the columns' sizes are given; otherwise each text
